@@ -1,0 +1,19 @@
+# Cross build for 64-bit Windows with MinGW-w64 (posix thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(NORVIK_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${NORVIK_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NORVIK_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER  ${NORVIK_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${NORVIK_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# Only KERNEL32 and msvcrt stay imported; Wine and Windows then need no MinGW runtime DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--kill-at")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--kill-at")

@@ -1,0 +1,94 @@
+// Message pipes: Windows named pipes in message mode, or their POSIX stand-in
+// (SOCK_SEQPACKET sockets under $NORVIK_PIPE_DIR). One message is one read and one write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qor::platform {
+
+// The size of every pipe buffer in this system; a message is at most this long.
+constexpr uint32_t kPipeBufferSize = 8192;
+
+// Waiting without limit for a free pipe instance (NMPWAIT_WAIT_FOREVER).
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// Where the pipe of this name lives: "\\.\pipe\NAME" on Windows, "$NORVIK_PIPE_DIR/NAME" on POSIX.
+std::string PipePath(std::string_view name);
+
+// The folder that isolates one running system on POSIX (sockets, locks, window endpoints);
+// created with mode 0700 on first use. On Windows the folder is only used for files that
+// stand in for kernel objects, so it is the temp folder.
+std::string PipeFolder();
+
+enum class PipeStatus {
+    Ok,
+    NotFound,     // no server has created the pipe
+    Timeout,      // no free instance within the wait
+    MoreData,     // the message was longer than the reader's buffer
+    Broken,       // the peer closed or the transfer failed
+    TooLarge,     // the message does not fit the pipe buffer
+    Failed,       // any other failure
+};
+const char* PipeStatusName(PipeStatus status);
+
+// Who may connect to a server's instances.
+enum class PipeAccess {
+    // Everyone and "ALL APPLICATION PACKAGES" get full access (the service pipe).
+    EveryoneAndAppContainers,
+    // The default descriptor of the creating process.
+    Default,
+};
+
+struct PipeServerOptions {
+    std::string name;             // pipe name without any prefix, e.g. "NorvikOpenXRPipe"
+    uint32_t instances = 1;       // one thread per instance
+    uint32_t defaultTimeoutMs = 5000;
+    PipeAccess access = PipeAccess::Default;
+};
+
+// Called for each request message on the instance's own thread. `replySize` is 0 on entry;
+// the callee sets it to the number of bytes of `reply` to send (at most kPipeBufferSize).
+using PipeRequestHandler =
+    std::function<void(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize)>;
+
+// A server with N instances, each served by its own thread with fixed request and reply
+// buffers. An instance serves one connection at a time and keeps answering requests on it
+// until the client closes; a request longer than the buffer is dropped without a reply and
+// the instance serves the next client.
+class MessagePipeServer {
+public:
+    virtual ~MessagePipeServer() = default;
+    // Creates the instances and their threads. Returns false at the first failure; the
+    // instances created so far keep running.
+    virtual bool Start(const PipeServerOptions& options, PipeRequestHandler handler) = 0;
+    // Stops every instance thread and closes the pipe. Safe to call more than once.
+    virtual void Stop() = 0;
+    virtual uint32_t RunningInstances() const = 0;
+};
+std::unique_ptr<MessagePipeServer> CreateMessagePipeServer();
+
+// One transacted exchange: connect (waiting up to `waitMs` for a free instance, or
+// kWaitForever), write the request, read one reply message into `reply`, close.
+PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,
+                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs);
+
+// A connection-style client: open with busy-wait, message read mode, then any number of
+// writes and reads until it is closed.
+class PipeConnection {
+public:
+    virtual ~PipeConnection() = default;
+    virtual PipeStatus Write(const void* data, uint32_t size) = 0;
+    // Reads one message; MoreData when it was longer than `capacity` (the message is lost).
+    virtual PipeStatus Read(void* buffer, uint32_t capacity, uint32_t* size) = 0;
+};
+// Opens a connection, retrying while every instance is busy for up to `busyWaitMs`
+// (kWaitForever: without limit). Returns null with `status` set on failure.
+std::unique_ptr<PipeConnection> OpenPipeConnection(std::string_view name, uint32_t busyWaitMs,
+                                                   PipeStatus* status = nullptr);
+
+}  // namespace qor::platform

@@ -1,0 +1,10 @@
+#include "platform/desktop.h"
+
+namespace qor::platform {
+
+// There is no COM and no DPI virtualisation on Linux.
+bool InitializeComMultithreaded() { return true; }
+void UninitializeCom() {}
+void SetPerMonitorDpiAwareV2() {}
+
+}  // namespace qor::platform

@@ -1,0 +1,62 @@
+// Small OS services: known folders, paths, the single-instance lock, the clock, debug output,
+// the executable's path and the environment.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qor::platform {
+
+// FOLDERID_LocalAppData on Windows; $LOCALAPPDATA, else ${XDG_DATA_HOME:-~/.local/share} on POSIX.
+std::string LocalAppDataFolder();
+// %PROGRAMDATA% on Windows; $PROGRAMDATA, else ${XDG_STATE_HOME:-~/.local/state} on POSIX.
+std::string ProgramDataFolder();
+
+// Appends a Windows-style relative path ("\Norvik\OpenXR\Logs") to a folder, with the
+// platform's separator.
+std::string JoinPath(std::string_view folder, std::string_view windowsRelative);
+// Creates the folder and every missing parent; true when it exists afterwards.
+bool CreateFolders(const std::string& path);
+bool FileExists(const std::string& path);
+
+// The value of an environment variable, or nothing when it is unset.
+std::optional<std::string> GetEnv(const char* name);
+
+// Full path of the running executable (the module file name of the process).
+std::string ExecutablePath();
+// Current process id.
+uint32_t ProcessId();
+
+// The single-instance lock of a program: a named mutex on Windows, an flock'ed file in the
+// pipe folder on POSIX. Held until the object is destroyed.
+class InstanceLock {
+public:
+    virtual ~InstanceLock() = default;
+};
+// Null when another holder (in any process) has it.
+std::unique_ptr<InstanceLock> TryAcquireInstanceLock(std::string_view name);
+
+// Performance-counter semantics: a monotonic tick count and its ticks per second.
+int64_t PerformanceCounter();
+int64_t PerformanceFrequency();
+
+// Debugger output: OutputDebugStringW on Windows, standard error on POSIX.
+void DebugOutput(std::string_view text);
+// printf-style debug message formatted into a buffer of 100 characters (longer text is cut).
+void DebugPrintf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Text conversions for the UTF-16 parts of the system (Windows APIs, wire fields).
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+// A filesystem path from UTF-8 text (wide on Windows), for opening files with the std streams.
+std::filesystem::path PathFromUtf8(std::string_view text);
+
+}  // namespace qor::platform

@@ -1,0 +1,49 @@
+// Windows and their message loop: Win32 message-only windows on Windows; on POSIX a
+// process-local stand-in with the same loop semantics (one queue per thread, posted
+// messages, quit), where SIGTERM and SIGINT close the program's main window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace qor::platform {
+
+using WindowHandle = uintptr_t;  // HWND on Windows
+
+constexpr uint32_t kWmDestroy = 0x0002;
+constexpr uint32_t kWmClose = 0x0010;
+constexpr uint32_t kWmQuit = 0x0012;
+
+struct WindowMessage {
+    WindowHandle window = 0;
+    uint32_t message = 0;
+    uint64_t wParam = 0;
+    int64_t lParam = 0;
+};
+
+// Window procedure; return DefaultWindowProc(...) for messages it does not handle.
+using WindowProc = std::function<int64_t(WindowHandle, uint32_t, uint64_t, int64_t)>;
+
+// Registers the class and creates a message-only window owned by the calling thread.
+// Returns 0 on failure.
+WindowHandle CreateMessageOnlyWindow(std::string_view className, std::string_view title, WindowProc proc);
+void DestroyWindow(WindowHandle window);
+int64_t DefaultWindowProc(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam);
+
+// Queues a message for the window's thread; false when the window does not exist.
+bool PostWindowMessage(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam);
+// Delivers the message to the window procedure on the window's thread and waits for it.
+int64_t SendWindowMessage(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam);
+void PostQuitMessage(int exitCode);
+
+// Waits for the next message of the calling thread; false when it is the quit message
+// (its exit code is in wParam).
+bool GetWindowMessage(WindowMessage* message);
+void DispatchWindowMessage(const WindowMessage& message);
+
+// Makes SIGTERM and SIGINT post WM_CLOSE to `window` (POSIX). Call before starting other
+// threads. No-op on Windows, where the system closes windows itself.
+void CloseWindowOnTerminationSignals(WindowHandle window);
+
+}  // namespace qor::platform

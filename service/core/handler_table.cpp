@@ -1,0 +1,86 @@
+// One row per operation the dispatcher hands to a handler. Operations whose handlers are not
+// built yet answer XR_ERROR_RUNTIME_FAILURE, so a runtime library sees a clean failure.
+#include "protocol/op_codes.h"
+#include "service/core/qor_server.h"
+
+#include <array>
+
+namespace qor {
+
+namespace {
+using protocol::Op;
+
+XrResult NotAvailable(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*) { return XR_ERROR_RUNTIME_FAILURE; }
+
+constexpr HandlerEntry Row(Op op, OperationHandler handler) { return HandlerEntry {static_cast<uint32_t>(op), handler}; }
+
+constexpr std::array kHandlers = {
+    Row(Op::EnumerateInstanceExtensionProperties, NotAvailable),
+    Row(Op::CreateInstance, NotAvailable),
+    Row(Op::DestroyInstance, NotAvailable),
+    Row(Op::GetInstanceProperties, NotAvailable),
+    Row(Op::ResultToString, NotAvailable),
+    Row(Op::StructureTypeToString, NotAvailable),
+    Row(Op::PollEvent, NotAvailable),
+    Row(Op::GetSystem, NotAvailable),
+    Row(Op::GetSystemProperties, NotAvailable),
+    Row(Op::StringToPath, NotAvailable),
+    Row(Op::PathToString, NotAvailable),
+    Row(Op::GetReferenceSpaceBoundsRect, NotAvailable),
+    Row(Op::EnumerateReferenceSpaces, NotAvailable),
+    Row(Op::CreateReferenceSpace, NotAvailable),
+    Row(Op::CreateActionSpace, NotAvailable),
+    Row(Op::DestroySpace, NotAvailable),
+    Row(Op::LocateSpace, NotAvailable),
+    Row(Op::EnumerateViewConfigurations, NotAvailable),
+    Row(Op::GetViewConfigurationProperties, NotAvailable),
+    Row(Op::EnumerateViewConfigurationViews, NotAvailable),
+    Row(Op::CreateSession, NotAvailable),
+    Row(Op::DestroySession, NotAvailable),
+    Row(Op::BeginSession, NotAvailable),
+    Row(Op::EndSession, NotAvailable),
+    Row(Op::RequestExitSession, NotAvailable),
+    Row(Op::EnumerateSwapchainFormats, NotAvailable),
+    Row(Op::CreateSwapchain, NotAvailable),
+    Row(Op::DestroySwapchain, NotAvailable),
+    Row(Op::EnumerateSwapchainImages, NotAvailable),
+    Row(Op::AcquireSwapchainImage, NotAvailable),
+    Row(Op::WaitSwapchainImage, NotAvailable),
+    Row(Op::ReleaseSwapchainImage, NotAvailable),
+    Row(Op::LocateViews, NotAvailable),
+    Row(Op::WaitFrame, NotAvailable),
+    Row(Op::BeginFrame, NotAvailable),
+    Row(Op::EndFrame, NotAvailable),
+    Row(Op::EnumerateEnvironmentBlendModes, NotAvailable),
+    Row(Op::CreateActionSet, NotAvailable),
+    Row(Op::DestroyActionSet, NotAvailable),
+    Row(Op::CreateAction, NotAvailable),
+    Row(Op::DestroyAction, NotAvailable),
+    Row(Op::SuggestInteractionProfileBindings, NotAvailable),
+    Row(Op::AttachSessionActionSets, NotAvailable),
+    Row(Op::GetCurrentInteractionProfile, NotAvailable),
+    Row(Op::GetActionStateBoolean, NotAvailable),
+    Row(Op::GetActionStateFloat, NotAvailable),
+    Row(Op::GetActionStateVector2f, NotAvailable),
+    Row(Op::GetActionStatePose, NotAvailable),
+    Row(Op::ApplyHapticFeedback, NotAvailable),
+    Row(Op::StopHapticFeedback, NotAvailable),
+    Row(Op::SyncActions, NotAvailable),
+    Row(Op::EnumerateBoundSourcesForAction, NotAvailable),
+    Row(Op::GetInputSourceLocalizedName, NotAvailable),
+    Row(Op::GetD3D11GraphicsRequirementsKHR, NotAvailable),
+    Row(Op::GetD3D12GraphicsRequirementsKHR, NotAvailable),
+};
+
+constexpr bool Ascending() {
+    for (size_t i = 1; i < kHandlers.size(); ++i) {
+        if (kHandlers[i - 1].code >= kHandlers[i].code) return false;
+    }
+    return true;
+}
+static_assert(Ascending(), "the dispatcher searches this table by code");
+}  // namespace
+
+std::span<const HandlerEntry> HandlerTable() { return kHandlers; }
+
+}  // namespace qor

@@ -1,0 +1,128 @@
+#include "service/core/logger.h"
+
+#include "platform/system.h"
+
+#include <cstdio>
+
+namespace qor {
+
+namespace {
+std::tm LocalTime(int64_t seconds) {
+    const std::time_t value = static_cast<std::time_t>(seconds);
+    std::tm local {};
+#if defined(_WIN32)
+    localtime_s(&local, &value);
+#else
+    localtime_r(&value, &local);
+#endif
+    return local;
+}
+
+std::string DateSuffix(const std::tm& date) {
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "_%Y-%m-%d", &date);
+    return buffer;
+}
+}  // namespace
+
+LogClock SystemLogClock() {
+    return LogClock {[] { return static_cast<int64_t>(std::time(nullptr)); }, LocalTime};
+}
+
+std::string Logger::ServerFileName(const std::tm& date) { return "server" + DateSuffix(date) + ".log"; }
+
+std::string Logger::CompositorFileName(const std::tm& date) { return "compositor" + DateSuffix(date) + ".log"; }
+
+Logger::Logger(std::string folder, LogClock clock) : folder_(std::move(folder)), clock_(std::move(clock)) {
+    const std::tm today = clock_.toLocal(clock_.now());
+    platform::CreateFolders(folder_);  // a failure shows only as files that do not open
+    writer_ = std::thread([this] { WriterLoop(); });
+    std::lock_guard lock(mutex_);
+    OpenFiles(today);
+}
+
+Logger::~Logger() {
+    Flush();
+    {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        signalled_ = true;
+    }
+    incoming_.notify_all();
+    writer_.join();
+}
+
+void Logger::OpenFiles(const std::tm& date) {
+    for (auto* file : {&serverFile_, &compositorFile_}) {
+        if (file->is_open()) file->close();
+        file->clear();
+    }
+    // Text mode: the C runtime turns "\n" into "\r\n" on Windows.
+    serverFile_.open(platform::PathFromUtf8(platform::JoinPath(folder_, ServerFileName(date))), std::ios::out | std::ios::app);
+    compositorFile_.open(platform::PathFromUtf8(platform::JoinPath(folder_, CompositorFileName(date))),
+                         std::ios::out | std::ios::app);
+    openYear_ = date.tm_year;
+    openMonth_ = date.tm_mon;
+    openDay_ = date.tm_mday;
+}
+
+void Logger::Log(std::string text) { Queue(LogTarget::Server, std::move(text)); }
+
+void Logger::LogError(std::string text) { Queue(LogTarget::Server, "[ERROR] " + std::move(text)); }
+
+void Logger::Queue(LogTarget target, std::string text) {
+    const int64_t now = clock_.now();
+    const std::tm date = clock_.toLocal(now);
+    {
+        std::lock_guard lock(mutex_);
+        // The whole date is compared, so a month without any log line still gets new files.
+        if (date.tm_mday != openDay_ || date.tm_mon != openMonth_ || date.tm_year != openYear_) OpenFiles(date);
+        queue_.push_back(Entry {target, now, std::move(text)});
+        signalled_ = true;
+    }
+    incoming_.notify_one();
+}
+
+void Logger::Flush() {
+    std::unique_lock lock(mutex_);
+    drained_.wait(lock, [this] { return (queue_.empty() && !writing_) || !running_; });
+}
+
+void Logger::WriterLoop() {
+    std::unique_lock lock(mutex_);
+    while (running_) {
+        incoming_.wait(lock, [this] { return signalled_; });
+        // The files are written under the mutex, as the reopening at a new date needs them still.
+        writing_ = true;
+        while (!queue_.empty()) {
+            WriteEntry(queue_.front());
+            queue_.pop_front();
+        }
+        writing_ = false;
+        signalled_ = false;
+        drained_.notify_all();
+    }
+}
+
+void Logger::WriteEntry(const Entry& entry) {
+    std::ofstream& file = entry.target == LogTarget::Server ? serverFile_ : compositorFile_;
+    if (!file.is_open()) return;  // entries for a file that could not be opened are dropped
+    const std::tm time = clock_.toLocal(entry.time);
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%d-%02d-%02d  %02d:%02d:%02d\t", time.tm_year + 1900, time.tm_mon + 1,
+                  time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+    file << stamp << entry.text << '\n';
+    file.flush();
+}
+
+Logger& ServiceLogger() {
+    static Logger* logger =
+        new Logger(platform::JoinPath(platform::LocalAppDataFolder(), "\\Norvik\\OpenXR\\Logs"));
+    return *logger;
+}
+
+void Log(std::string text) { ServiceLogger().Log(std::move(text)); }
+
+void LogError(std::string text) { ServiceLogger().LogError(std::move(text)); }
+
+}  // namespace qor

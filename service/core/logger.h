@@ -1,0 +1,78 @@
+// The service's daily log files. Any thread queues text; one writer thread appends it with
+// the time stamp taken at queueing, so request handlers never wait for the disk.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qor {
+
+// Where the time comes from; tests replace it to cross midnight without waiting.
+struct LogClock {
+    std::function<int64_t()> now;              // seconds since the epoch
+    std::function<std::tm(int64_t)> toLocal;   // local calendar time of such a value
+};
+LogClock SystemLogClock();
+
+enum class LogTarget : uint32_t { Server = 0, Compositor = 1 };
+
+class Logger {
+public:
+    // `folder` is created with its parents; the files are named after the local date.
+    explicit Logger(std::string folder, LogClock clock = SystemLogClock());
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    void Log(std::string text);
+    void LogError(std::string text);
+    // Waits until every entry queued so far has been written.
+    void Flush();
+
+    const std::string& Folder() const { return folder_; }
+    // The file names for a local date, e.g. "server_2021-06-01.log".
+    static std::string ServerFileName(const std::tm& date);
+    static std::string CompositorFileName(const std::tm& date);
+
+private:
+    struct Entry {
+        LogTarget target;
+        int64_t time;
+        std::string text;
+    };
+
+    void Queue(LogTarget target, std::string text);
+    void OpenFiles(const std::tm& date);  // mutex held
+    void WriterLoop();
+    void WriteEntry(const Entry& entry);  // mutex held
+
+    const std::string folder_;
+    const LogClock clock_;
+    std::mutex mutex_;
+    std::condition_variable incoming_;  // the "Incoming_Log" event
+    std::condition_variable drained_;
+    bool signalled_ = false;
+    bool running_ = true;
+    bool writing_ = false;
+    std::deque<Entry> queue_;
+    std::ofstream serverFile_;
+    std::ofstream compositorFile_;
+    int openYear_ = 0, openMonth_ = 0, openDay_ = 0;
+    std::thread writer_;
+};
+
+// The process-wide logger under local application data "\Norvik\OpenXR\Logs", created on
+// first use and kept until exit.
+Logger& ServiceLogger();
+void Log(std::string text);
+void LogError(std::string text);
+
+}  // namespace qor

@@ -1,0 +1,27 @@
+#include "service/core/pipe_server.h"
+
+namespace qor {
+
+PipeServer& PipeServer::Instance() {
+    static auto* server = new PipeServer;  // never destroyed: pipe threads may outlive main
+    return *server;
+}
+
+bool PipeServer::Start(RequestHandler handler) {
+    std::lock_guard lock(mutex_);
+    if (server_) server_->Stop();
+    server_ = platform::CreateMessagePipeServer();
+    platform::PipeServerOptions options;
+    options.name = kServicePipeName;
+    options.instances = kServicePipeInstances;
+    options.defaultTimeoutMs = 5000;
+    options.access = platform::PipeAccess::EveryoneAndAppContainers;
+    return server_->Start(options, std::move(handler));
+}
+
+void PipeServer::Stop() {
+    std::lock_guard lock(mutex_);
+    if (server_) server_->Stop();
+}
+
+}  // namespace qor

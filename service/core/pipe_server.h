@@ -1,0 +1,36 @@
+// The service pipe "NorvikOpenXRPipe": 32 instances, one thread each, every request handed
+// to the RequestHandler and answered with one reply message.
+#pragma once
+
+#include "platform/pipe.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace qor {
+
+constexpr const char* kServicePipeName = "NorvikOpenXRPipe";
+constexpr uint32_t kServicePipeInstances = 32;
+
+// (request bytes, request size, reply bytes, reply size in/out)
+using RequestHandler = std::function<void(const uint8_t*, uint32_t, uint8_t*, uint32_t*)>;
+
+class PipeServer {
+public:
+    // The process-wide server, created on first use.
+    static PipeServer& Instance();
+
+    // Starts the 32 instances; false at the first failure (the instances made so far keep
+    // running). The handler is stored once and called for every request.
+    bool Start(RequestHandler handler);
+    // Orderly stop at the end of the program: no request is served afterwards.
+    void Stop();
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<platform::MessagePipeServer> server_;
+};
+
+}  // namespace qor

@@ -1,0 +1,43 @@
+// QorServer: the service's request dispatch. Every pipe request goes through Dispatch, which
+// presets the reply size to the 4-byte result, calls the operation's handler and stores its
+// XrResult in reply bytes 0-3.
+#pragma once
+
+#include "platform/window.h"
+
+#include <openxr/openxr.h>
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+namespace qor {
+
+class QorServer;
+
+// Handlers read their body from request byte 4 and append their reply body at *replySize.
+using OperationHandler = XrResult (*)(QorServer& server, const uint8_t* request, uint32_t requestSize,
+                                      uint8_t* reply, uint32_t* replySize);
+
+struct HandlerEntry {
+    uint32_t code;
+    OperationHandler handler;
+};
+
+// The handler of every operation the service implements, in ascending code order.
+std::span<const HandlerEntry> HandlerTable();
+
+class QorServer {
+public:
+    void SetWindow(platform::WindowHandle window) { window_ = window; }
+    platform::WindowHandle Window() const { return window_; }
+
+    // The RequestHandler bound to the pipe server. Never throws; every input gets a reply
+    // of 4 to 8192 bytes.
+    void Dispatch(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize);
+
+private:
+    std::atomic<platform::WindowHandle> window_ {0};
+};
+
+}  // namespace qor

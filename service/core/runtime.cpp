@@ -1,0 +1,74 @@
+#include "service/core/runtime.h"
+
+#include "platform/desktop.h"
+#include "platform/system.h"
+#include "service/core/logger.h"
+#include "service/core/pipe_server.h"
+#include "service/core/qor_server.h"
+#include "service/core/service_clock.h"
+
+#include <atomic>
+#include <memory>
+
+namespace qor {
+
+namespace {
+std::atomic<bool> running {true};
+
+int64_t ServiceWindowProc(platform::WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) {
+    if (message == platform::kWmClose || message == platform::kWmDestroy) platform::PostQuitMessage(0);
+    return platform::DefaultWindowProc(window, message, wParam, lParam);
+}
+}  // namespace
+
+bool ServiceRunning() { return running; }
+
+void SetServiceRunning(bool value) { running = value; }
+
+bool RuntimeStartup(QorServer& server, platform::WindowHandle window) {
+    Log("Norvik OpenXR runtime startup.");
+    ServiceClock::Start();
+    server.SetWindow(window);
+    platform::InitializeComMultithreaded();
+    return PipeServer::Instance().Start(
+        [&server](const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
+            server.Dispatch(request, requestSize, reply, replySize);
+        });
+}
+
+void RuntimeStop() { Log("Norvik OpenXR runtime stop."); }
+
+int ServiceMain() {
+    auto instanceLock = platform::TryAcquireInstanceLock(kServiceInstanceLockName);
+    if (!instanceLock) return 0;  // another copy runs; touch nothing
+
+    const platform::WindowHandle window =
+        platform::CreateMessageOnlyWindow(kServiceWindowName, kServiceWindowName, ServiceWindowProc);
+    if (window == 0) return 0;
+    platform::CloseWindowOnTerminationSignals(window);
+
+    auto server = std::make_unique<QorServer>();
+    platform::SetPerMonitorDpiAwareV2();
+    RuntimeStartup(*server, window);  // a pipe failure is reported on the debug output only
+
+    platform::WindowMessage message;
+    int exitCode = 0;
+    for (;;) {
+        if (!ServiceRunning()) break;
+        if (!platform::GetWindowMessage(&message)) {
+            exitCode = static_cast<int>(message.wParam);
+            break;
+        }
+        platform::DispatchWindowMessage(message);
+    }
+
+    SetServiceRunning(false);
+    // The pipe threads use the server object, so they stop before it goes.
+    PipeServer::Instance().Stop();
+    platform::UninitializeCom();
+    server.reset();
+    ServiceLogger().Flush();
+    return exitCode;
+}
+
+}  // namespace qor

@@ -1,0 +1,89 @@
+#include "platform/system.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace qor::platform {
+namespace {
+
+TEST(KnownFoldersTest, FoldersComeFromTheEnvironmentInTests) {
+    test::TempEnvironment environment;
+    EXPECT_EQ(PathFromUtf8(LocalAppDataFolder()), PathFromUtf8(environment.Path("local")));
+#if !defined(_WIN32)
+    EXPECT_EQ(ProgramDataFolder(), environment.Path("programdata"));
+    test::UnsetEnv("LOCALAPPDATA");
+    environment.Set("XDG_DATA_HOME", "/xdg/data");
+    EXPECT_EQ(LocalAppDataFolder(), "/xdg/data");
+#endif
+}
+
+TEST(PathTest, WindowsRelativePathsJoinWithThePlatformSeparator) {
+#if defined(_WIN32)
+    EXPECT_EQ(JoinPath("C:\\Users\\a", "\\Norvik\\OpenXR\\Logs"), "C:\\Users\\a\\Norvik\\OpenXR\\Logs");
+#else
+    EXPECT_EQ(JoinPath("/home/a", "\\Norvik\\OpenXR\\Logs"), "/home/a/Norvik/OpenXR/Logs");
+    EXPECT_EQ(JoinPath("/home/a/", "Norvik\\x.json"), "/home/a/Norvik/x.json");
+    EXPECT_EQ(JoinPath("/home/a", ""), "/home/a");
+#endif
+}
+
+TEST(PathTest, CreateFoldersMakesEveryParent) {
+    test::TempEnvironment environment;
+    const std::string deep = JoinPath(environment.Root(), "a\\b\\c");
+    EXPECT_TRUE(CreateFolders(deep));
+    EXPECT_TRUE(FileExists(deep));
+    EXPECT_TRUE(CreateFolders(deep));
+}
+
+TEST(InstanceLockTest, OnlyOneHolderAtATime) {
+    test::TempEnvironment environment;
+    const std::string name = test::UniqueName("QorTest") + ".0";
+    auto first = TryAcquireInstanceLock(name);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(TryAcquireInstanceLock(name));
+    auto other = TryAcquireInstanceLock(name + "x");
+    EXPECT_TRUE(other);
+    first.reset();
+    EXPECT_TRUE(TryAcquireInstanceLock(name));
+}
+
+TEST(ClockTest, CounterIsMonotonicAtItsFrequency) {
+    const int64_t frequency = PerformanceFrequency();
+    ASSERT_GT(frequency, 0);
+    const int64_t start = PerformanceCounter();
+    int64_t previous = start;
+    for (int i = 0; i < 1000; ++i) {
+        const int64_t now = PerformanceCounter();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // At least the slept time has passed on the counter.
+    EXPECT_GE((PerformanceCounter() - start) * 1000 / frequency, 19);
+}
+
+TEST(ProcessTest, ExecutablePathNamesThisProgram) {
+    const std::string path = ExecutablePath();
+    EXPECT_NE(path.find("platform_tests"), std::string::npos) << path;
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_GT(ProcessId(), 0u);
+}
+
+TEST(TextTest, Utf8AndUtf16RoundTrip) {
+    const std::string text = "Norvik \xC3\x9C \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const std::u16string wide = Utf8ToUtf16(text);
+    EXPECT_EQ(wide, u"Norvik \u00DC \u20AC \U0001F600");
+    EXPECT_EQ(Utf16ToUtf8(wide), text);
+}
+
+TEST(TextTest, MalformedInputBecomesReplacementCharacters) {
+    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong '/'
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace qor::platform
