@@ -1,0 +1,108 @@
+// Win32 message-only windows and the thread's message loop.
+#include "platform/window.h"
+
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace qor::platform {
+
+namespace {
+
+std::wstring Wide(std::string_view text) {
+    const std::u16string utf16 = Utf8ToUtf16(text);
+    return std::wstring(utf16.begin(), utf16.end());
+}
+
+using SharedProc = std::shared_ptr<WindowProc>;
+
+// The window's procedure is kept in GWLP_USERDATA from the end of CreateWindowExW until
+// WM_NCDESTROY. The creation messages go to DefWindowProcW: the procedure starts with the
+// first message after its owner has the window handle, as on the POSIX side.
+LRESULT CALLBACK ForwardingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* stored = reinterpret_cast<SharedProc*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (stored == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+    // A local reference keeps the procedure alive when it destroys its own window.
+    const SharedProc proc = *stored;
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        delete stored;
+    }
+    return (*proc)(reinterpret_cast<WindowHandle>(window), message, wParam, lParam);
+}
+
+// Classes are registered per module, so a DLL's windows use that DLL's procedure.
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&ForwardingWindowProc), &module);
+    return module;
+}
+
+}  // namespace
+
+WindowHandle CreateMessageOnlyWindow(std::string_view className, std::string_view title, WindowProc proc) {
+    const HINSTANCE module = ThisModule();
+    const std::wstring wideClass = Wide(className);
+    const std::wstring wideTitle = Wide(title);
+
+    WNDCLASSEXW windowClass {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = ForwardingWindowProc;
+    windowClass.hInstance = module;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    windowClass.lpszClassName = wideClass.c_str();
+    if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return 0;
+
+    HWND window = ::CreateWindowExW(WS_EX_NOACTIVATE, wideClass.c_str(), wideTitle.c_str(), 0, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, nullptr);
+    if (window == nullptr) return 0;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(new SharedProc(std::make_shared<WindowProc>(std::move(proc)))));
+    return reinterpret_cast<WindowHandle>(window);
+}
+
+void DestroyWindow(WindowHandle window) { ::DestroyWindow(reinterpret_cast<HWND>(window)); }
+
+int64_t DefaultWindowProc(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) {
+    return ::DefWindowProcW(reinterpret_cast<HWND>(window), message, wParam, lParam);
+}
+
+bool PostWindowMessage(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) {
+    return ::PostMessageW(reinterpret_cast<HWND>(window), message, wParam, lParam) != FALSE;
+}
+
+int64_t SendWindowMessage(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) {
+    return ::SendMessageW(reinterpret_cast<HWND>(window), message, wParam, lParam);
+}
+
+void PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
+
+bool GetWindowMessage(WindowMessage* message) {
+    MSG msg {};
+    const BOOL result = ::GetMessageW(&msg, nullptr, 0, 0);
+    message->window = reinterpret_cast<WindowHandle>(msg.hwnd);
+    message->message = msg.message;
+    message->wParam = msg.wParam;
+    message->lParam = msg.lParam;
+    return result > 0;  // 0 for WM_QUIT, -1 on failure
+}
+
+void DispatchWindowMessage(const WindowMessage& message) {
+    MSG msg {};
+    msg.hwnd = reinterpret_cast<HWND>(message.window);
+    msg.message = message.message;
+    msg.wParam = message.wParam;
+    msg.lParam = message.lParam;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+}
+
+void CloseWindowOnTerminationSignals(WindowHandle) {}
+
+}  // namespace qor::platform
