@@ -127,7 +127,7 @@ public:
 
     bool Start(const PipeServerOptions& options, PipeRequestHandler handler) override {
         handler_ = std::move(handler);
-        path_ = PipePath(options.name);
+        path_ = PipeFolder() + "/" + options.name;
         sockaddr_un address {};
         if (!MakeSocketAddress(path_, &address)) {
             DebugPrintf("CreateNamedPipe failed with %d.\n", ENAMETOOLONG);
@@ -250,15 +250,16 @@ private:
 
 }  // namespace
 
+namespace {
+std::string PipeFolderPath() {
+    if (auto value = GetEnv("NORVIK_PIPE_DIR"); value && !value->empty()) return *value;
+    if (auto runtime = GetEnv("XDG_RUNTIME_DIR"); runtime && !runtime->empty()) return *runtime + "/norvik";
+    return "/tmp/norvik-" + std::to_string(::getuid());
+}
+}  // namespace
+
 std::string PipeFolder() {
-    std::string folder;
-    if (auto value = GetEnv("NORVIK_PIPE_DIR"); value && !value->empty()) {
-        folder = *value;
-    } else if (auto runtime = GetEnv("XDG_RUNTIME_DIR"); runtime && !runtime->empty()) {
-        folder = *runtime + "/norvik";
-    } else {
-        folder = "/tmp/norvik-" + std::to_string(::getuid());
-    }
+    const std::string folder = PipeFolderPath();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno == ENOENT) {
         CreateFolders(folder);
         ::chmod(folder.c_str(), 0700);
@@ -266,7 +267,8 @@ std::string PipeFolder() {
     return folder;
 }
 
-std::string PipePath(std::string_view name) { return PipeFolder() + "/" + std::string(name); }
+// Clients only name the socket; the folder is made by whoever creates objects in it.
+std::string PipePath(std::string_view name) { return PipeFolderPath() + "/" + std::string(name); }
 
 const char* PipeStatusName(PipeStatus status) {
     switch (status) {

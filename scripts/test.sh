@@ -1,0 +1,25 @@
+#!/bin/bash
+# Runs every test: the Linux build under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# Windows cross build under Wine, and a short run of each fuzz target.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+scripts/install-deps.sh build windows fuzz
+
+echo "== Linux tests (ASan + UBSan) =="
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORVIK_SANITIZE=ON -DNORVIK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+(cd build-asan && ctest --output-on-failure -j "$jobs")
+
+echo "== Windows tests under Wine =="
+scripts/test-windows.sh
+
+echo "== Fuzz targets =="
+FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz.sh
+
+echo "All tests passed."
