@@ -1,0 +1,116 @@
+// One forwarded call: encode into the thread's buffer, exchange, decode the reply.
+#pragma once
+
+#include "platform/pipe.h"
+#include "protocol/fields.h"
+#include "runtime/lifecycle.h"
+#include "runtime/service_link.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qor::runtime {
+
+// Which results carry a reply body the library reads.
+enum class BodyRule {
+    Success,             // XR_SUCCESS
+    Success0or3,         // also XR_SESSION_LOSS_PENDING
+    Success0or3or7,      // also XR_SPACE_BOUNDS_UNAVAILABLE
+    AnySuccess,          // every success code
+    Always,              // even errors (zeros when the exchange failed)
+};
+
+class Call {
+public:
+    Call() : buffer_(BufferForCall()) {}
+
+    // False when the thread has no buffer (allocation failed).
+    bool Ready() const { return buffer_ != nullptr; }
+    uint8_t* RequestBuffer() { return buffer_->request; }
+    static constexpr uint32_t kRequestCapacity = protocol::kMaxRequestSize;
+
+    // Encodes a request of the generic layouts and exchanges it.
+    template <typename Request>
+    XrResult Send(const Request& request, uint32_t waitMs = kInstanceWaitMs) {
+        return SendEncoded(protocol::EncodeRequest(request, RequestBuffer(), kRequestCapacity), waitMs);
+    }
+    // Exchanges `size` bytes already written into RequestBuffer(); 0 means it did not fit.
+    XrResult SendEncoded(uint32_t size, uint32_t waitMs = kInstanceWaitMs) {
+        if (size == 0) return XR_ERROR_RUNTIME_FAILURE;  // 8192 bytes or more are never sent
+        exchange_ = Transact(*buffer_, size, waitMs);
+        return Result();
+    }
+
+    bool Exchanged() const { return exchange_.done; }
+    XrResult Result() const { return exchange_.done ? exchange_.result : XR_ERROR_RUNTIME_FAILURE; }
+
+    bool ReadsBody(BodyRule rule) const {
+        const XrResult result = exchange_.result;
+        switch (rule) {
+            case BodyRule::Success: return exchange_.done && result == XR_SUCCESS;
+            case BodyRule::Success0or3: return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING);
+            case BodyRule::Success0or3or7:
+                return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING ||
+                                          result == XR_SPACE_BOUNDS_UNAVAILABLE);
+            case BodyRule::AnySuccess: return exchange_.done && XR_SUCCEEDED(result);
+            case BodyRule::Always: return true;
+        }
+        return false;
+    }
+
+    // Decodes the reply body; bytes the reply does not have read as zeros.
+    template <typename Reply>
+    bool Decode(Reply* reply) const {
+        return protocol::DecodeReply(buffer_->reply, exchange_.done ? exchange_.replySize : protocol::kMaxReplySize, reply);
+    }
+    const uint8_t* ReplyBytes() const { return buffer_->reply; }
+    uint32_t ReplySize() const { return exchange_.done ? exchange_.replySize : 0; }
+
+private:
+    ThreadBuffer* buffer_;
+    Exchange exchange_;
+};
+
+// A returned record is accepted only with the expected type and a zero next.
+inline bool RecordIs(const protocol::StructHeader& header, XrStructureType expected) {
+    return header.type == static_cast<uint32_t>(expected) && header.next == 0;
+}
+
+inline uint64_t HandleValue(const void* handle) { return reinterpret_cast<uint64_t>(handle); }
+template <typename Handle>
+uint64_t HandleValue(Handle handle) {
+    if constexpr (std::is_pointer_v<Handle>) {
+        return reinterpret_cast<uint64_t>(handle);
+    } else {
+        return static_cast<uint64_t>(handle);
+    }
+}
+template <typename Handle>
+Handle AsHandle(uint64_t value) {
+    if constexpr (std::is_pointer_v<Handle>) {
+        return reinterpret_cast<Handle>(value);
+    } else {
+        return static_cast<Handle>(value);
+    }
+}
+
+// The input structure's (type, next) as it travels.
+template <typename Structure>
+protocol::StructHeader HeaderOf(const Structure& structure) {
+    return {static_cast<uint32_t>(structure.type), reinterpret_cast<uint64_t>(structure.next)};
+}
+
+// The checks the library makes on input structures before anything is sent.
+template <typename Structure>
+bool IsInput(const Structure* structure, XrStructureType expected) {
+    return structure != nullptr && structure->type == expected && structure->next == nullptr;
+}
+
+// Copies a fixed character array of a reply into the application's array of the same size.
+template <size_t N>
+void CopyChars(char (&out)[N], const protocol::Chars<N>& in) {
+    std::memcpy(out, in.text.data(), N);
+    out[N - 1] = '\0';
+}
+
+}  // namespace qor::runtime

@@ -1,0 +1,226 @@
+// Forwarding of sessions, spaces and views.
+#include "protocol/layouts.h"
+#include "runtime/enumeration.h"
+#include "runtime/forward.h"
+#include "runtime/graphics_interop.h"
+#include "runtime/graphics_types.h"
+#include "runtime/local_state.h"
+
+namespace qor::runtime::forward {
+
+using namespace protocol;
+
+namespace {
+// Reads the binding from the create info's next: the record that travels and, for the
+// Direct3D bindings, the library's own session record. False for a binding it cannot take.
+bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std::optional<SessionGraphics>* graphics) {
+    if (next == nullptr) return true;  // no binding: the service decides
+    const auto type = static_cast<const XrBaseInStructure*>(next)->type;
+    record->present = true;
+    record->value.header.type = static_cast<uint32_t>(type);
+    switch (type) {
+        case XR_TYPE_GRAPHICS_BINDING_D3D11_KHR: {
+            const auto* binding = static_cast<const GraphicsBindingD3D11*>(next);
+            if (binding->device == nullptr) return false;
+            record->value.header.next = reinterpret_cast<uint64_t>(binding->next);
+            record->value.device = reinterpret_cast<uint64_t>(binding->device);
+            *graphics = SessionGraphics {GraphicsKind::D3D11, binding->device};
+            return true;
+        }
+        case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR: {
+            const auto* binding = static_cast<const GraphicsBindingD3D12*>(next);
+            if (binding->device == nullptr) return false;
+            record->value.header.next = reinterpret_cast<uint64_t>(binding->next);
+            record->value.device = reinterpret_cast<uint64_t>(binding->device);
+            record->value.second = {true, reinterpret_cast<uint64_t>(binding->queue)};
+            SessionGraphics d3d12 {GraphicsKind::D3D12, binding->device, binding->queue};
+            *graphics = d3d12;
+            return true;
+        }
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR: {
+            // Forwarded so the service can refuse it; nothing is kept here.
+            const auto* binding = static_cast<const GraphicsBindingOpenGLWin32*>(next);
+            if (binding->hDC == nullptr) return false;
+            record->value.header.next = reinterpret_cast<uint64_t>(binding->next);
+            record->value.device = reinterpret_cast<uint64_t>(binding->hDC);
+            record->value.second = {true, reinterpret_cast<uint64_t>(binding->hGLRC)};
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+template <typename Request, typename Handle>
+XrResult SendHandle(Handle handle) {
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    Request request;
+    request.handle = HandleValue(handle);
+    return call.Send(request);
+}
+
+// Creation calls answer a handle when the rule says the body is read.
+template <typename Handle>
+XrResult FinishHandle(const Call& call, BodyRule rule, Handle* out) {
+    if (call.ReadsBody(rule)) {
+        HandleReply reply;
+        call.Decode(&reply);
+        *out = AsHandle<Handle>(reply.handle);
+    }
+    return call.Result();
+}
+}  // namespace
+
+XrResult XRAPI_CALL xrCreateSession(XrInstance instance, const XrSessionCreateInfo* createInfo, XrSession* session) {
+    if (createInfo == nullptr || createInfo->type != XR_TYPE_SESSION_CREATE_INFO || session == nullptr) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    CreateSessionRequest request;
+    std::optional<SessionGraphics> graphics;
+    if (!ReadBinding(createInfo->next, &request.binding, &graphics)) return XR_ERROR_GRAPHICS_DEVICE_INVALID;
+    request.instance = HandleValue(instance);
+    request.info = HeaderOf(*createInfo);
+    request.createFlags = createInfo->createFlags;
+    request.systemId = createInfo->systemId;
+    if (graphics && graphics->kind == GraphicsKind::D3D12) {
+        const XrResult prepared = PrepareD3D12Session(*graphics);
+        if (XR_FAILED(prepared)) return prepared;
+    }
+    Call call;
+    if (!call.Ready()) {
+        if (graphics) ReleaseSessionGraphics(*graphics);
+        return XR_ERROR_OUT_OF_MEMORY;
+    }
+    call.Send(request);
+    if (call.ReadsBody(BodyRule::Success)) {
+        HandleReply reply;
+        call.Decode(&reply);
+        *session = AsHandle<XrSession>(reply.handle);
+        if (graphics) LocalState::Get().AddSession(reply.handle, *graphics);
+    } else if (graphics) {
+        ReleaseSessionGraphics(*graphics);
+    }
+    return call.Result();
+}
+
+XrResult XRAPI_CALL xrDestroySession(XrSession session) {
+    const XrResult result = SendHandle<DestroySessionRequest>(session);
+    if (result == XR_SUCCESS) {
+        if (auto graphics = LocalState::Get().RemoveSession(HandleValue(session))) ReleaseSessionGraphics(*graphics);
+    }
+    return result;
+}
+
+XrResult XRAPI_CALL xrBeginSession(XrSession session, const XrSessionBeginInfo* beginInfo) {
+    if (!IsInput(beginInfo, XR_TYPE_SESSION_BEGIN_INFO)) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    return call.Send(BeginSessionRequest {HandleValue(session), HeaderOf(*beginInfo),
+                                          static_cast<uint32_t>(beginInfo->primaryViewConfigurationType)});
+}
+
+XrResult XRAPI_CALL xrEndSession(XrSession session) { return SendHandle<EndSessionRequest>(session); }
+
+XrResult XRAPI_CALL xrRequestExitSession(XrSession session) { return SendHandle<RequestExitSessionRequest>(session); }
+
+XrResult XRAPI_CALL xrEnumerateReferenceSpaces(XrSession session, uint32_t capacity, uint32_t* count,
+                                               XrReferenceSpaceType* spaces) {
+    if (count == nullptr || (capacity != 0 && spaces == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(EnumerateReferenceSpacesRequest {HandleValue(session), capacity});
+    return FinishEnumeration<uint32_t>(call, BodyRule::Success0or3, CountRule::WheneverExchanged, capacity, count,
+                                       spaces, CopyValue<XrReferenceSpaceType>());
+}
+
+XrResult XRAPI_CALL xrCreateReferenceSpace(XrSession session, const XrReferenceSpaceCreateInfo* createInfo,
+                                           XrSpace* space) {
+    if (!IsInput(createInfo, XR_TYPE_REFERENCE_SPACE_CREATE_INFO) || space == nullptr) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(CreateReferenceSpaceRequest {HandleValue(session), HeaderOf(*createInfo),
+                                           static_cast<uint32_t>(createInfo->referenceSpaceType),
+                                           createInfo->poseInReferenceSpace});
+    return FinishHandle(call, BodyRule::Success0or3, space);
+}
+
+XrResult XRAPI_CALL xrGetReferenceSpaceBoundsRect(XrSession session, XrReferenceSpaceType referenceSpaceType,
+                                                  XrExtent2Df* bounds) {
+    if (bounds == nullptr) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(GetReferenceSpaceBoundsRectRequest {HandleValue(session), static_cast<uint32_t>(referenceSpaceType)});
+    if (call.ReadsBody(BodyRule::Success0or3or7)) {
+        GetReferenceSpaceBoundsRectReply reply;
+        call.Decode(&reply);
+        *bounds = reply.bounds;
+    }
+    return call.Result();
+}
+
+XrResult XRAPI_CALL xrCreateActionSpace(XrSession session, const XrActionSpaceCreateInfo* createInfo, XrSpace* space) {
+    if (!IsInput(createInfo, XR_TYPE_ACTION_SPACE_CREATE_INFO) || space == nullptr) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(CreateActionSpaceRequest {HandleValue(session), HeaderOf(*createInfo), HandleValue(createInfo->action),
+                                        createInfo->subactionPath, createInfo->poseInActionSpace});
+    return FinishHandle(call, BodyRule::Success0or3, space);
+}
+
+XrResult XRAPI_CALL xrLocateSpace(XrSpace space, XrSpace baseSpace, XrTime time, XrSpaceLocation* location) {
+    if (location == nullptr || location->type != XR_TYPE_SPACE_LOCATION) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(LocateSpaceRequest {HandleValue(space), HandleValue(baseSpace), time,
+                                  static_cast<uint32_t>(location->type), reinterpret_cast<uint64_t>(location->next)});
+    // Copied whatever the result: zeros when the exchange failed or the reply had no record.
+    LocateSpaceReply reply;
+    const bool complete = call.Decode(&reply);
+    location->locationFlags = reply.locationFlags;
+    location->pose = reply.pose;
+    if (call.Exchanged() && complete && !RecordIs(reply.header, XR_TYPE_SPACE_LOCATION)) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    return call.Result();
+}
+
+XrResult XRAPI_CALL xrDestroySpace(XrSpace space) { return SendHandle<DestroySpaceRequest>(space); }
+
+XrResult XRAPI_CALL xrLocateViews(XrSession session, const XrViewLocateInfo* viewLocateInfo, XrViewState* viewState,
+                                  uint32_t capacity, uint32_t* count, XrView* views) {
+    if (!IsInput(viewLocateInfo, XR_TYPE_VIEW_LOCATE_INFO) || viewState == nullptr || count == nullptr ||
+        (capacity != 0 && views == nullptr)) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(LocateViewsRequest {HandleValue(session), HeaderOf(*viewLocateInfo),
+                                  static_cast<uint32_t>(viewLocateInfo->viewConfigurationType),
+                                  viewLocateInfo->displayTime, HandleValue(viewLocateInfo->space), capacity});
+    if (!call.Exchanged()) {
+        *count = 0;
+        return XR_ERROR_RUNTIME_FAILURE;
+    }
+    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
+    LocateViewsReply reply;
+    call.Decode(&reply);
+    viewState->type = static_cast<XrStructureType>(reply.viewState.header.type);
+    viewState->viewStateFlags = reply.viewState.viewStateFlags;
+    if (!RecordIs(reply.viewState.header, XR_TYPE_VIEW_STATE)) return XR_ERROR_VALIDATION_FAILURE;
+    *count = reply.count;
+    if (capacity == 0) return call.Result();
+    const size_t n = std::min<size_t>({reply.views.items.size(), capacity, reply.count});
+    for (size_t i = 0; i < n; ++i) {
+        const ViewRecord& record = reply.views.items[i];
+        views[i].type = static_cast<XrStructureType>(record.header.type);
+        views[i].pose = record.pose;
+        views[i].fov = record.fov;
+        if (!RecordIs(record.header, XR_TYPE_VIEW)) return XR_ERROR_VALIDATION_FAILURE;
+    }
+    return call.Result();
+}
+
+}  // namespace qor::runtime::forward

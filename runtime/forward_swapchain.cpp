@@ -1,0 +1,234 @@
+// Forwarding of swapchains and the frame loop.
+#include "protocol/layouts.h"
+#include "runtime/enumeration.h"
+#include "runtime/forward.h"
+#include "runtime/graphics_interop.h"
+#include "runtime/graphics_types.h"
+#include "runtime/local_state.h"
+
+namespace qor::runtime::forward {
+
+using namespace protocol;
+
+namespace {
+// The optional info of acquire, wait-frame and begin-frame: absent, or of its type with no next.
+template <typename Info>
+bool ReadOptionalInfo(const Info* info, XrStructureType expected, OptionalInfo* out) {
+    if (info == nullptr) return true;
+    if (info->type != expected || info->next != nullptr) return false;
+    *out = {static_cast<uint32_t>(info->type), 0};
+    return true;
+}
+}  // namespace
+
+XrResult XRAPI_CALL xrEnumerateSwapchainFormats(XrSession session, uint32_t capacity, uint32_t* count,
+                                                int64_t* formats) {
+    if (count == nullptr || (capacity != 0 && formats == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(EnumerateSwapchainFormatsRequest {HandleValue(session), capacity});
+    return FinishEnumeration<int64_t>(call, BodyRule::Success0or3, CountRule::WithBody, capacity, count, formats,
+                                      CopyValue<int64_t>());
+}
+
+XrResult XRAPI_CALL xrCreateSwapchain(XrSession session, const XrSwapchainCreateInfo* createInfo,
+                                      XrSwapchain* swapchain) {
+    if (createInfo == nullptr || createInfo->type != XR_TYPE_SWAPCHAIN_CREATE_INFO || swapchain == nullptr) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(CreateSwapchainRequest {HandleValue(session), HeaderOf(*createInfo), createInfo->createFlags,
+                                      createInfo->usageFlags, createInfo->format, createInfo->sampleCount,
+                                      createInfo->width, createInfo->height, createInfo->faceCount,
+                                      createInfo->arraySize, createInfo->mipCount});
+    if (call.ReadsBody(BodyRule::Success0or3)) {
+        HandleReply reply;
+        call.Decode(&reply);
+        *swapchain = AsHandle<XrSwapchain>(reply.handle);
+        LocalState::Get().AddSwapchain(reply.handle, HandleValue(session));
+    }
+    return call.Result();
+}
+
+XrResult XRAPI_CALL xrDestroySwapchain(XrSwapchain swapchain) {
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    DestroySwapchainRequest request;
+    request.handle = HandleValue(swapchain);
+    const XrResult result = call.Send(request);
+    // The local textures go whatever the service answered.
+    if (auto images = LocalState::Get().RemoveSwapchain(HandleValue(swapchain))) ReleaseD3D12Images(*images);
+    return result;
+}
+
+namespace {
+XrResult OpenImages(const SessionGraphics& graphics, uint64_t session, uint64_t swapchain, const Call& call,
+                    uint32_t capacity, XrSwapchainImageBaseHeader* images) {
+    EnumerateSwapchainImagesReply reply;
+    call.Decode(&reply);
+    PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());
+    FieldReader fields(reader);
+    const uint32_t n = std::min(capacity, reply.count);
+    if (graphics.kind == GraphicsKind::D3D11) {
+        auto* out = reinterpret_cast<SwapchainImageD3D11*>(images);
+        for (uint32_t i = 0; i < n; ++i) {
+            SwapchainImageD3D11Record record;
+            fields(record);
+            if (out[i].type != XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR) return XR_ERROR_VALIDATION_FAILURE;
+            if (!reader.ok()) return XR_ERROR_RUNTIME_FAILURE;
+            const XrResult opened = OpenD3D11Image(graphics.device, record.sharedHandle, &out[i].texture);
+            if (XR_FAILED(opened)) return opened;
+        }
+        return call.Result();
+    }
+    auto* out = reinterpret_cast<SwapchainImageD3D12*>(images);
+    SwapchainImages opened;
+    opened.session = session;
+    for (uint32_t i = 0; i < n; ++i) {
+        SwapchainImageD3D12Record record;
+        const bool read = ReadD3D12ImageRecord(reader, &record);
+        XrResult result = call.Result();
+        if (out[i].type != XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR) {
+            result = XR_ERROR_VALIDATION_FAILURE;
+        } else if (!read) {
+            result = XR_ERROR_RUNTIME_FAILURE;
+        } else {
+            result = OpenD3D12Image(graphics.device, record.shareName, &out[i].texture);
+        }
+        if (XR_FAILED(result)) {
+            ReleaseD3D12Images(opened);
+            return result;
+        }
+        opened.resources.push_back(out[i].texture);
+        opened.names.push_back(std::move(record.shareName));
+    }
+    LocalState::Get().SetSwapchainImages(swapchain, std::move(opened));
+    return call.Result();
+}
+}  // namespace
+
+XrResult XRAPI_CALL xrEnumerateSwapchainImages(XrSwapchain swapchain, uint32_t capacity, uint32_t* count,
+                                               XrSwapchainImageBaseHeader* images) {
+    if (count == nullptr || (capacity != 0 && images == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
+    auto& state = LocalState::Get();
+    const auto session = state.SwapchainOwner(HandleValue(swapchain));
+    if (!session) return XR_ERROR_HANDLE_INVALID;
+    const auto graphics = state.FindSession(*session);
+    if (!graphics) return XR_ERROR_SESSION_LOST;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(EnumerateSwapchainImagesRequest {HandleValue(swapchain), capacity});
+    if (!call.Exchanged()) {
+        *count = 0;
+        return XR_ERROR_RUNTIME_FAILURE;
+    }
+    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
+    EnumerateSwapchainImagesReply reply;
+    call.Decode(&reply);
+    *count = reply.count;
+    if (capacity == 0) return call.Result();
+    return OpenImages(*graphics, *session, HandleValue(swapchain), call, capacity, images);
+}
+
+XrResult XRAPI_CALL xrAcquireSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageAcquireInfo* acquireInfo,
+                                            uint32_t* index) {
+    AcquireSwapchainImageRequest request;
+    if (!ReadOptionalInfo(acquireInfo, XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO, &request.info) || index == nullptr) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    request.swapchain = HandleValue(swapchain);
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    call.Send(request);
+    AcquireSwapchainImageReply reply;  // copied whatever the result
+    call.Decode(&reply);
+    *index = reply.index;
+    return call.Result();
+}
+
+XrResult XRAPI_CALL xrWaitSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageWaitInfo* waitInfo) {
+    if (!IsInput(waitInfo, XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO)) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    return call.Send(WaitSwapchainImageRequest {HandleValue(swapchain), HeaderOf(*waitInfo), waitInfo->timeout});
+}
+
+XrResult XRAPI_CALL xrReleaseSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageReleaseInfo*) {
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    ReleaseSwapchainImageRequest request;
+    request.swapchain = HandleValue(swapchain);
+    return call.Send(request);
+}
+
+XrResult XRAPI_CALL xrWaitFrame(XrSession session, const XrFrameWaitInfo* frameWaitInfo, XrFrameState* frameState) {
+    WaitFrameRequest request;
+    if (!ReadOptionalInfo(frameWaitInfo, XR_TYPE_FRAME_WAIT_INFO, &request.info) || frameState == nullptr) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    request.session = HandleValue(session);
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    // The service holds this call until the next frame is due, so it waits without limit.
+    call.Send(request, platform::kWaitForever);
+    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
+    WaitFrameReply reply;
+    call.Decode(&reply);
+    frameState->type = static_cast<XrStructureType>(reply.header.type);
+    frameState->predictedDisplayTime = reply.predictedDisplayTime;
+    frameState->predictedDisplayPeriod = reply.predictedDisplayPeriod;
+    frameState->shouldRender = reply.shouldRender;
+    return RecordIs(reply.header, XR_TYPE_FRAME_STATE) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+}
+
+XrResult XRAPI_CALL xrBeginFrame(XrSession session, const XrFrameBeginInfo* frameBeginInfo) {
+    BeginFrameRequest request;
+    if (!ReadOptionalInfo(frameBeginInfo, XR_TYPE_FRAME_BEGIN_INFO, &request.info)) return XR_ERROR_VALIDATION_FAILURE;
+    request.session = HandleValue(session);
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    return call.Send(request);
+}
+
+namespace {
+// Appends the layer records after the 40-byte header; 0 when a layer is invalid, and the
+// size 8192 (never sent) when they do not fit.
+XrResult EncodeLayers(const XrFrameEndInfo& info, PacketWriter& writer) {
+    if (info.layerCount != 0 && info.layers == nullptr) return XR_ERROR_LAYER_INVALID;
+    for (uint32_t i = 0; i < info.layerCount; ++i) {
+        const XrCompositionLayerBaseHeader* layer = info.layers[i];
+        if (layer == nullptr) return XR_ERROR_LAYER_INVALID;
+        if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
+            const auto* projection = reinterpret_cast<const XrCompositionLayerProjection*>(layer);
+            if (projection->viewCount != 0 && projection->views == nullptr) return XR_ERROR_LAYER_INVALID;
+            WriteProjectionLayer(writer, *projection);
+        } else if (layer->type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
+            WriteQuadLayer(writer, *reinterpret_cast<const XrCompositionLayerQuad*>(layer));
+        } else {
+            return XR_ERROR_LAYER_INVALID;
+        }
+    }
+    return XR_SUCCESS;
+}
+}  // namespace
+
+XrResult XRAPI_CALL xrEndFrame(XrSession session, const XrFrameEndInfo* frameEndInfo) {
+    if (!IsInput(frameEndInfo, XR_TYPE_FRAME_END_INFO)) return XR_ERROR_VALIDATION_FAILURE;
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    EndFrameRequest header {HandleValue(session), HeaderOf(*frameEndInfo), frameEndInfo->displayTime,
+                            static_cast<uint32_t>(frameEndInfo->environmentBlendMode), frameEndInfo->layerCount, {}};
+    const uint32_t headerSize = EncodeRequest(header, call.RequestBuffer(), Call::kRequestCapacity);
+    PacketWriter writer(call.RequestBuffer(), Call::kRequestCapacity, headerSize);
+    const XrResult layers = EncodeLayers(*frameEndInfo, writer);
+    if (XR_FAILED(layers)) return layers;
+    auto graphics = LocalState::Get().FindSession(HandleValue(session));
+    if (!graphics) return XR_ERROR_SESSION_LOST;
+    // The service reads the images as soon as the request arrives.
+    const XrResult waited = WaitForApplicationGpu(*graphics);
+    if (XR_FAILED(waited)) return waited;
+    return call.SendEncoded(writer.ok() ? static_cast<uint32_t>(writer.size()) : 0);
+}
+
+}  // namespace qor::runtime::forward

@@ -1,0 +1,58 @@
+// What the runtime library keeps locally: state that belongs to the application's own
+// graphics objects. Three maps under one mutex; handles are the service's values.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qor::runtime {
+
+enum class GraphicsKind : uint32_t { D3D11 = 1, D3D12 = 2 };
+
+struct SessionGraphics {
+    GraphicsKind kind = GraphicsKind::D3D11;
+    void* device = nullptr;  // ID3D11Device* or ID3D12Device*
+    void* queue = nullptr;   // ID3D12CommandQueue*
+    void* fence = nullptr;   // ID3D12Fence* the library creates
+    uint64_t nextFenceValue = 1;
+    void* fenceEvent = nullptr;
+};
+
+// The D3D12 resources opened for one swapchain (at most 3 images).
+struct SwapchainImages {
+    uint64_t session = 0;
+    std::vector<void*> resources;     // ID3D12Resource*
+    std::vector<std::u16string> names;
+};
+
+class LocalState {
+public:
+    static LocalState& Get();
+
+    void AddSession(uint64_t session, const SessionGraphics& graphics);
+    // Removes the record and returns it so its objects can be released.
+    std::optional<SessionGraphics> RemoveSession(uint64_t session);
+    std::optional<SessionGraphics> FindSession(uint64_t session);
+
+    void AddSwapchain(uint64_t swapchain, uint64_t session);
+    std::optional<uint64_t> SwapchainOwner(uint64_t swapchain);
+    // Drops the swapchain from the owner map and returns its opened images (if any).
+    std::optional<SwapchainImages> RemoveSwapchain(uint64_t swapchain);
+    void SetSwapchainImages(uint64_t swapchain, SwapchainImages images);
+    bool HasSwapchainImages(uint64_t swapchain);
+
+    // For tests: forget everything.
+    void Clear();
+
+private:
+    std::mutex mutex_;
+    std::map<uint64_t, SessionGraphics> sessions_;
+    std::map<uint64_t, uint64_t> swapchainOwners_;
+    std::map<uint64_t, SwapchainImages> swapchainImages_;
+};
+
+}  // namespace qor::runtime
