@@ -1,0 +1,44 @@
+// Runs the runtime library's functions, as the loader hands them out, against FakeService.
+#pragma once
+
+#include "runtime/local_state.h"
+#include "runtime/runtime.h"
+#include "tests/runtime/fake_service.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+namespace qor::test {
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override { runtime::LocalState::Get().Clear(); }
+    void TearDown() override { runtime::LocalState::Get().Clear(); }
+
+    // A function of the library's table, looked up with an instance as the loader does.
+    template <typename Function>
+    Function Get(const char* name) {
+        PFN_xrVoidFunction function = nullptr;
+        const XrResult result = runtime::GetInstanceProcAddr(kInstance, name, &function);
+        EXPECT_EQ(result, XR_SUCCESS) << name;
+        return reinterpret_cast<Function>(function);
+    }
+
+    // The request bytes without the 4-byte operation code, with the code checked.
+    Bytes BodyOf(const Bytes& request, uint32_t expectedCode) {
+        EXPECT_GE(request.size(), 4u);
+        if (request.size() < 4) return {};
+        uint32_t code;
+        std::memcpy(&code, request.data(), 4);
+        EXPECT_EQ(code, expectedCode);
+        return Bytes(request.begin() + 4, request.end());
+    }
+
+    static inline const XrInstance kInstance = reinterpret_cast<XrInstance>(uint64_t {0x1000001});
+    static inline const XrSession kSession = reinterpret_cast<XrSession>(uint64_t {0x3000005});
+
+    TempEnvironment environment_;
+    FakeService service_;
+};
+
+}  // namespace qor::test
