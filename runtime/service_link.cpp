@@ -58,8 +58,10 @@ bool ProbeUntilAnswered(const ProbeCadence& cadence, std::chrono::milliseconds l
             SendStartRequest();
             failedInARow = 0;
         }
-        if (std::chrono::steady_clock::now() + cadence.interval > deadline) return false;
-        std::this_thread::sleep_for(cadence.interval);
+        // The last probe falls on the deadline itself, so a service that starts late is not missed.
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(cadence.interval, deadline - now));
     }
 }
 

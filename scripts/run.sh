@@ -1,6 +1,7 @@
 #!/bin/bash
 # The main job: builds the runtime, starts the XR service in the foreground on a temporary
-# folder, shows it answering on its pipe, then stops it.
+# folder, shows it answering on its pipe and an OpenXR application reaching it through the
+# Khronos loader, then stops it.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,6 +32,11 @@ probe=build/apps/qor_probe/qor_probe
 echo "== Asking it over $NORVIK_PIPE_DIR/NorvikOpenXRPipe =="
 # 0 liveness, 10000 API layers, 12345 unlisted, 100005 reserved extension function.
 $probe --wait 10000 0 10000:00000000 12345 100005
+
+echo "== An OpenXR application through the Khronos loader =="
+# The runtime library forwards each call to the service; calls whose handlers are not built
+# yet answer XR_ERROR_RUNTIME_FAILURE (-2).
+XR_RUNTIME_JSON=$repo/build/stage/norvik_openxr_runtime.json build/apps/xr_hello/xr_hello 2>>"$work/service.err"
 
 echo "== A second copy exits at once =="
 "build/stage/Norvik XR Service" && echo "second copy exited with code 0"

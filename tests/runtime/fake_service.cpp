@@ -15,12 +15,28 @@ FakeService::FakeService(uint32_t instances) : server_(platform::CreateMessagePi
 
 FakeService::~FakeService() { Stop(); }
 
-void FakeService::Stop() { server_->Stop(); }
+void FakeService::Stop() {
+    ReleaseReplies();  // an instance thread blocked on a held reply could not be joined
+    server_->Stop();
+}
+
+void FakeService::HoldReplies() {
+    std::lock_guard lock(mutex_);
+    holding_ = true;
+}
+
+void FakeService::ReleaseReplies() {
+    {
+        std::lock_guard lock(mutex_);
+        holding_ = false;
+    }
+    released_.notify_all();
+}
 
 void FakeService::Handle(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
     PreparedReply answer;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         uint32_t code = 1;
         if (size >= 4) std::memcpy(&code, request, 4);
         if (size == 4 && code == 0) {
@@ -31,6 +47,7 @@ void FakeService::Handle(const uint8_t* request, uint32_t size, uint8_t* reply, 
                 answer = std::move(replies_.front());
                 replies_.pop_front();
             }
+            released_.wait(lock, [this] { return !holding_; });
         }
     }
     std::memcpy(reply, &answer.result, 4);

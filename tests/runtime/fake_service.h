@@ -83,13 +83,20 @@ public:
     size_t RequestCount();
     size_t ProbeCount();
     void ClearRequests();
-    // Ends serving: the pipe disappears.
+    // Ends serving: the pipe disappears. Held replies are released first.
     void Stop();
+
+    // Until ReleaseReplies(), every request after this call is recorded and then held
+    // unanswered, keeping its pipe instance busy (probes are still answered at once).
+    void HoldReplies();
+    void ReleaseReplies();
 
 private:
     void Handle(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize);
 
     std::mutex mutex_;
+    std::condition_variable released_;
+    bool holding_ = false;
     std::deque<PreparedReply> replies_;
     std::vector<Bytes> requests_;
     size_t probes_ = 0;
