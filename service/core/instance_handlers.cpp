@@ -1,0 +1,249 @@
+#include "platform/system.h"
+#include "protocol/layouts.h"
+#include "service/core/core_handlers.h"
+#include "service/core/instance_registry.h"
+#include "service/core/layer_features.h"
+#include "service/core/logger.h"
+#include "service/core/xr_names.h"
+#include "service/driverhost/driver_registry.h"
+#include "service/driverhost/graphics_devices.h"
+#include "service/driverhost/watchdog.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+namespace qor {
+
+using namespace protocol;
+
+namespace {
+constexpr XrVersion kFirstUnsupportedApi = XR_MAKE_VERSION(1, 1, 0);
+constexpr const char* kRuntimeName = "Norvik XR Runtime";
+constexpr const char* kDisplayOffApplication = "KVDSOpenXRApp";
+
+// Extension indices an instance may enable: D3D11, D3D12, app-container compatibility.
+bool IsSupportedExtension(uint32_t index) { return index == 8 || index == 9 || index == 23; }
+// The Android, OpenGL ES and quad-view extensions fail initialisation outright.
+bool IsRefusedExtension(uint32_t index) {
+    return index == 0 || index == 1 || index == 2 || index == 11 || index == 34 || index == 35;
+}
+
+std::string PointerText(uint64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016" PRIX64, value);
+    return text;
+}
+
+std::string CreateInstanceLog(const InstanceRecord& instance, const CreateInstanceRequest& request) {
+    std::string text = "Create Instance : " + PointerText(instance.handle) + "\n";
+    text += "  Application Name : " + std::string(request.applicationName.View()) + "\n";
+    text += "  Application Version : " + std::to_string(request.applicationVersion) + "\n";
+    text += "  API Version : " + std::to_string(request.apiVersion) + "\n";
+    text += "  Engine Name : " + std::string(request.engineName.View()) + "\n";
+    text += "  Engine Version : " + std::to_string(request.engineVersion) + "\n";
+    return text;
+}
+
+template <typename Request>
+bool Read(const uint8_t* request, uint32_t size, Request* message) {
+    return DecodeRequest(request, size, message);
+}
+}  // namespace
+
+XrResult HandleEnumerateInstanceExtensionProperties(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                                    uint32_t* replySize) {
+    EnumerateInstanceExtensionPropertiesRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    std::vector<ExtensionPropertiesRecord> records;
+    EnumerateInstanceExtensionPropertiesReply answer;
+    answer.count = static_cast<uint32_t>(std::size(kAdvertisedExtensions));
+    if (message.capacity != 0 && message.capacity < answer.count) {
+        EncodeReply(answer, reply, replySize);
+        return XR_ERROR_SIZE_INSUFFICIENT;
+    }
+    if (message.capacity != 0) {
+        for (const auto& extension : kAdvertisedExtensions) {
+            ExtensionPropertiesRecord record;
+            record.header.type = XR_TYPE_EXTENSION_PROPERTIES;
+            std::snprintf(record.extensionName.text.data(), record.extensionName.text.size(), "%s", extension.name);
+            record.extensionVersion = extension.version;
+            records.push_back(record);
+        }
+        answer.items.items = records;
+    }
+    EncodeReply(answer, reply, replySize);
+    return XR_SUCCESS;
+}
+
+XrResult HandleCreateInstance(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    CreateInstanceRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (message.apiVersion >= kFirstUnsupportedApi) return XR_ERROR_API_VERSION_UNSUPPORTED;
+    if (message.applicationName.View().empty()) return XR_ERROR_NAME_INVALID;
+
+    auto& registry = InstanceRegistry::Get();
+    std::shared_ptr<InstanceRecord> instance;
+    try {
+        instance = registry.Create();
+    } catch (const std::bad_alloc&) {
+        return XR_ERROR_OUT_OF_MEMORY;
+    }
+    if (!instance) return XR_ERROR_LIMIT_REACHED;
+    for (const uint32_t index : message.extensionIndices.items) {
+        if (IsSupportedExtension(index)) {
+            instance->enabledExtensions.push_back(index);
+            continue;
+        }
+        registry.Remove(instance->handle);
+        return IsRefusedExtension(index) ? XR_ERROR_INITIALIZATION_FAILED : XR_ERROR_EXTENSION_NOT_PRESENT;
+    }
+    const auto& path = message.executablePath.text;
+    instance->process = ProcessRecord {message.processRecordMarker, message.reserved,
+                                       std::u16string(path.data(), std::char_traits<char16_t>::length(path.data()))};
+    instance->applicationName = std::string(message.applicationName.View());
+    EncodeReply(HandleReply {instance->handle}, reply, replySize);
+
+    Log(CreateInstanceLog(*instance, message));
+    if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
+    const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, 256);
+    Log("Add process into watchdog : " + narrowPath);
+    WatchdogRegisterProcess(instance->handle, instance->process.executablePath);
+    return XR_SUCCESS;
+}
+
+XrResult HandleDestroyInstance(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    DestroyInstanceRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+    const bool removed = InstanceRegistry::Get().Remove(message.handle);
+    Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
+    if (!removed) return XR_ERROR_HANDLE_INVALID;
+    WatchdogRemoveInstance(message.handle);
+    return XR_SUCCESS;
+}
+
+XrResult HandleGetInstanceProperties(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+    InstancePropertiesRecord record;
+    record.header.type = XR_TYPE_INSTANCE_PROPERTIES;
+    record.runtimeVersion = XR_MAKE_VERSION(1, 1, 0);
+    std::snprintf(record.runtimeName.text.data(), record.runtimeName.text.size(), "%s", kRuntimeName);
+    EncodeReply(record, reply, replySize);
+    return XR_SUCCESS;
+}
+
+namespace {
+template <typename Request>
+XrResult AnswerName(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize,
+                    std::string (*nameOf)(decltype(Request::value))) {
+    Request message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    NameReply answer;
+    const std::string name = nameOf(message.value);
+    answer.name.text = name;
+    EncodeReply(answer, reply, replySize);
+    return XR_SUCCESS;
+}
+}  // namespace
+
+XrResult HandleResultToString(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    return AnswerName<ResultToStringRequest>(request, size, reply, replySize, ResultName);
+}
+
+XrResult HandleStructureTypeToString(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                     uint32_t* replySize) {
+    return AnswerName<StructureTypeToStringRequest>(request, size, reply, replySize, StructureTypeName);
+}
+
+XrResult HandlePollEvent(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    PollEventRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto instance = InstanceRegistry::Get().Find(message.handle);
+    if (!instance) return XR_ERROR_INSTANCE_LOST;
+    instance->lastPoll = static_cast<int64_t>(std::time(nullptr));
+    std::vector<uint8_t> event;
+    if (!TakeEvent(*instance, &event)) return XR_EVENT_UNAVAILABLE;
+    EncodeReply(PollEventReply {Rest {event}}, reply, replySize);
+    return XR_SUCCESS;
+}
+
+XrResult HandleGetSystem(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    GetSystemRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    for (const auto& [id, system] : DriverRegistry::Get().Systems()) {
+        if (system->formFactor != static_cast<int32_t>(message.formFactor)) continue;
+        if (id == 0) break;
+        EncodeReply(HandleReply {id}, reply, replySize);
+        return XR_SUCCESS;
+    }
+    return XR_ERROR_FORM_FACTOR_UNSUPPORTED;
+}
+
+XrResult HandleGetSystemProperties(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                   uint32_t* replySize) {
+    GetSystemPropertiesRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    const SystemEntry* system = DriverRegistry::Get().FindSystem(message.systemId);
+    if (system == nullptr) return XR_ERROR_SYSTEM_INVALID;
+    ScanImplicitLayerManifests();
+    const bool handTracking = CurrentLayerFeatures().handTracking;
+
+    SystemPropertiesRecord record;
+    record.header = {XR_TYPE_SYSTEM_PROPERTIES, handTracking ? 1u : 0u};
+    record.systemId = system->systemId;
+    record.vendorId = system->vendorId;
+    std::snprintf(record.systemName.text.data(), record.systemName.text.size(), "%s", system->systemName.c_str());
+    record.maxSwapchainImageHeight = system->maxSwapchainImageHeight;
+    record.maxSwapchainImageWidth = system->maxSwapchainImageWidth;
+    record.maxLayerCount = system->maxLayerCount;
+    record.orientationTracking = system->orientationTracking;
+    record.positionTracking = system->positionTracking;
+    if (!EncodeReply(record, reply, replySize)) return XR_ERROR_RUNTIME_FAILURE;
+    if (handTracking) {
+        HandTrackingPropertiesRecord hand;
+        hand.header.type = XR_TYPE_SYSTEM_HAND_TRACKING_PROPERTIES_EXT;
+        hand.supportsHandTracking = XR_TRUE;
+        EncodeReply(hand, reply, replySize);
+    }
+    return XR_SUCCESS;
+}
+
+XrResult HandleEnumerateEnvironmentBlendModes(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                              uint32_t* replySize) {
+    EnumerateEnvironmentBlendModesRequest message;
+    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (message.viewConfigurationType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO) {
+        return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
+    }
+    static constexpr uint32_t kOpaque[] = {XR_ENVIRONMENT_BLEND_MODE_OPAQUE};
+    EnumerateEnvironmentBlendModesReply answer;
+    answer.count = 1;
+    if (message.capacity != 0) answer.items.items = kOpaque;
+    EncodeReply(answer, reply, replySize);
+    return XR_SUCCESS;
+}
+
+namespace {
+XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, uint8_t* reply, uint32_t* replySize) {
+    GraphicsRequirementsRecord record;
+    record.header.type = static_cast<uint32_t>(type);
+    record.adapterLuid = luid;
+    record.minFeatureLevel = 0xb000;  // D3D_FEATURE_LEVEL_11_0
+    EncodeReply(record, reply, replySize);
+    return XR_SUCCESS;
+}
+}  // namespace
+
+XrResult HandleGetD3D11GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, ServiceGraphicsDevices().d3d11AdapterLuid,
+                                      reply, replySize);
+}
+
+XrResult HandleGetD3D12GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR, ServiceGraphicsDevices().d3d12AdapterLuid,
+                                      reply, replySize);
+}
+
+}  // namespace qor

@@ -1,0 +1,70 @@
+#include "service/core/instance_registry.h"
+
+#include "service/core/handle_counter.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qor {
+
+InstanceRegistry& InstanceRegistry::Get() {
+    static auto* registry = new InstanceRegistry;  // never destroyed: pipe threads may still look up
+    return *registry;
+}
+
+std::shared_ptr<InstanceRecord> InstanceRegistry::Create() {
+    std::lock_guard lock(mutex_);
+    if (instances_.size() >= kMaxInstances) return nullptr;
+    auto record = std::make_shared<InstanceRecord>();
+    record->handle = NewHandle(kInstanceHandleBase);
+    instances_.emplace(record->handle, record);
+    return record;
+}
+
+std::shared_ptr<InstanceRecord> InstanceRegistry::Find(uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = instances_.find(handle);
+    return found == instances_.end() ? nullptr : found->second;
+}
+
+bool InstanceRegistry::Remove(uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    return instances_.erase(handle) != 0;
+}
+
+void InstanceRegistry::RemoveAll() {
+    std::lock_guard lock(mutex_);
+    instances_.clear();
+}
+
+size_t InstanceRegistry::Count() {
+    std::lock_guard lock(mutex_);
+    return instances_.size();
+}
+
+void QueueEvent(InstanceRecord& instance, const void* event, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(event);
+    std::vector<uint8_t> block(bytes, bytes + std::min(size, kMaxEventSize));
+    std::lock_guard lock(instance.eventMutex);
+    // The queue has no bound; the count only tells the application that it fell behind.
+    if (instance.eventQueue.size() == kEventQueueWatermark) ++instance.lostEvents;
+    instance.eventQueue.push_back(std::move(block));
+}
+
+bool TakeEvent(InstanceRecord& instance, std::vector<uint8_t>* event) {
+    std::lock_guard lock(instance.eventMutex);
+    if (instance.eventQueue.empty()) return false;
+    *event = std::move(instance.eventQueue.front());
+    instance.eventQueue.pop_front();
+    if (instance.lostEvents != 0) {
+        XrEventDataEventsLost lost {XR_TYPE_EVENT_DATA_EVENTS_LOST};
+        lost.lostEventCount = instance.lostEvents;
+        std::vector<uint8_t> block(sizeof lost);
+        std::memcpy(block.data(), &lost, sizeof lost);
+        instance.eventQueue.push_back(std::move(block));
+        instance.lostEvents = 0;
+    }
+    return true;
+}
+
+}  // namespace qor

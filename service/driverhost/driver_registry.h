@@ -1,0 +1,60 @@
+// The service-wide driver registry: the driver context, the providers of the loaded driver
+// libraries, and the systems their display devices registered.
+#pragma once
+
+#include "driver_api/driver_interfaces.h"
+#include "service/driverhost/system_entry.h"
+
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class ImplQorDriverContext;
+
+struct DriverFolderEntry {
+    std::string folderPath;  // RuntimeDir + "\drivers\" + name
+    std::string name;
+    std::string libraryPath;  // folderPath + "\bin\win64\" + name + "Driver.dll" (POSIX: bin/linux64, .so)
+};
+
+class DriverRegistry {
+public:
+    // The process-wide registry, created (with its driver context) on first use.
+    static DriverRegistry& Get();
+    // Runtime stop: every system's display is switched off, the registry is destroyed and
+    // forgotten; the next Get() makes a new one. Driver libraries stay loaded.
+    static void TearDown();
+
+    DriverRegistry();
+    ~DriverRegistry();
+    DriverRegistry(const DriverRegistry&) = delete;
+    DriverRegistry& operator=(const DriverRegistry&) = delete;
+
+    // Loads the drivers of the installation folder named by "RuntimeDir".
+    void LoadDrivers();
+    // Loads the drivers below `driversFolder` (the folder that holds one folder per driver).
+    void LoadDriversFrom(const std::string& driversFolder);
+
+    // Null when no system has this id.
+    SystemEntry* FindSystem(uint64_t systemId);
+    // Keeps the first entry for an id; false when the id was present.
+    bool AddSystem(std::unique_ptr<SystemEntry> system);
+    // All systems in ascending id order.
+    const std::map<uint64_t, std::unique_ptr<SystemEntry>>& Systems() const { return systems_; }
+
+    const std::vector<IServerDeviceProvider*>& Providers() const { return providers_; }
+    const std::list<DriverFolderEntry>& Folders() const { return folders_; }
+    ImplQorDriverContext& Context() { return *context_; }
+
+private:
+    std::map<uint64_t, std::unique_ptr<SystemEntry>> systems_;
+    std::unique_ptr<ImplQorDriverContext> context_;
+    std::vector<IServerDeviceProvider*> providers_;
+    std::list<DriverFolderEntry> folders_;
+};
+
+}  // namespace qor
