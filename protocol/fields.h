@@ -64,7 +64,7 @@ struct Elements {
 };
 
 // A variable string with an 8-byte length that counts the NUL. `present` false travels as
-// length 0 with no bytes (the NULL layer name of code 10001).
+// length 0 with no bytes (the NULL layer name of code 10001), and reads back so.
 struct String64 {
     bool present = true;
     std::string_view text;
@@ -272,7 +272,13 @@ public:
         ReadElements(value, static_cast<uint32_t>(count));
     }
     void operator()(String64& value) {
-        const auto text = r_.String64(maxString_);
+        // Length 0 stands for a NULL string; any other length must hold its bytes and NUL.
+        const uint64_t length = r_.U64();
+        if (length == 0 && r_.ok()) {
+            value = String64 {false, {}, {}};
+            return;
+        }
+        const auto text = r_.StringOfLength(length, maxString_);
         value.present = text.has_value();
         value.storage = text ? std::string(*text) : std::string();
         value.text = value.storage;

@@ -100,6 +100,8 @@ public:
         *type = U32();
         *next = U64();
     }
+    // The bytes of a string whose length (counting the NUL) was read already.
+    std::optional<std::string_view> StringOfLength(uint64_t length, uint64_t maxLength);
     XrPosef Pose();
     XrFovf Fov();
     XrRect2Di Rect();
@@ -117,7 +119,6 @@ private:
         Bytes(&value, sizeof value);
         return value;
     }
-    std::optional<std::string_view> StringOfLength(uint64_t length, uint64_t maxLength);
 
     const uint8_t* data_;
     size_t size_;

@@ -1,7 +1,9 @@
 // One row per operation the dispatcher hands to a handler. Operations whose handlers are not
 // built yet answer XR_ERROR_RUNTIME_FAILURE, so a runtime library sees a clean failure.
 #include "protocol/op_codes.h"
+#include "service/core/core_handlers.h"
 #include "service/core/qor_server.h"
+#include "service/session/session_handlers.h"
 
 #include <array>
 
@@ -15,15 +17,15 @@ XrResult NotAvailable(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*)
 constexpr HandlerEntry Row(Op op, OperationHandler handler) { return HandlerEntry {static_cast<uint32_t>(op), handler}; }
 
 constexpr std::array kHandlers = {
-    Row(Op::EnumerateInstanceExtensionProperties, NotAvailable),
-    Row(Op::CreateInstance, NotAvailable),
-    Row(Op::DestroyInstance, NotAvailable),
-    Row(Op::GetInstanceProperties, NotAvailable),
-    Row(Op::ResultToString, NotAvailable),
-    Row(Op::StructureTypeToString, NotAvailable),
-    Row(Op::PollEvent, NotAvailable),
-    Row(Op::GetSystem, NotAvailable),
-    Row(Op::GetSystemProperties, NotAvailable),
+    Row(Op::EnumerateInstanceExtensionProperties, HandleEnumerateInstanceExtensionProperties),
+    Row(Op::CreateInstance, HandleCreateInstance),
+    Row(Op::DestroyInstance, HandleDestroyInstance),
+    Row(Op::GetInstanceProperties, HandleGetInstanceProperties),
+    Row(Op::ResultToString, HandleResultToString),
+    Row(Op::StructureTypeToString, HandleStructureTypeToString),
+    Row(Op::PollEvent, HandlePollEvent),
+    Row(Op::GetSystem, HandleGetSystem),
+    Row(Op::GetSystemProperties, HandleGetSystemProperties),
     Row(Op::StringToPath, NotAvailable),
     Row(Op::PathToString, NotAvailable),
     Row(Op::GetReferenceSpaceBoundsRect, NotAvailable),
@@ -32,9 +34,9 @@ constexpr std::array kHandlers = {
     Row(Op::CreateActionSpace, NotAvailable),
     Row(Op::DestroySpace, NotAvailable),
     Row(Op::LocateSpace, NotAvailable),
-    Row(Op::EnumerateViewConfigurations, NotAvailable),
-    Row(Op::GetViewConfigurationProperties, NotAvailable),
-    Row(Op::EnumerateViewConfigurationViews, NotAvailable),
+    Row(Op::EnumerateViewConfigurations, HandleEnumerateViewConfigurations),
+    Row(Op::GetViewConfigurationProperties, HandleGetViewConfigurationProperties),
+    Row(Op::EnumerateViewConfigurationViews, HandleEnumerateViewConfigurationViews),
     Row(Op::CreateSession, NotAvailable),
     Row(Op::DestroySession, NotAvailable),
     Row(Op::BeginSession, NotAvailable),
@@ -51,7 +53,7 @@ constexpr std::array kHandlers = {
     Row(Op::WaitFrame, NotAvailable),
     Row(Op::BeginFrame, NotAvailable),
     Row(Op::EndFrame, NotAvailable),
-    Row(Op::EnumerateEnvironmentBlendModes, NotAvailable),
+    Row(Op::EnumerateEnvironmentBlendModes, HandleEnumerateEnvironmentBlendModes),
     Row(Op::CreateActionSet, NotAvailable),
     Row(Op::DestroyActionSet, NotAvailable),
     Row(Op::CreateAction, NotAvailable),
@@ -68,8 +70,8 @@ constexpr std::array kHandlers = {
     Row(Op::SyncActions, NotAvailable),
     Row(Op::EnumerateBoundSourcesForAction, NotAvailable),
     Row(Op::GetInputSourceLocalizedName, NotAvailable),
-    Row(Op::GetD3D11GraphicsRequirementsKHR, NotAvailable),
-    Row(Op::GetD3D12GraphicsRequirementsKHR, NotAvailable),
+    Row(Op::GetD3D11GraphicsRequirementsKHR, HandleGetD3D11GraphicsRequirements),
+    Row(Op::GetD3D12GraphicsRequirementsKHR, HandleGetD3D12GraphicsRequirements),
 };
 
 constexpr bool Ascending() {

@@ -3,9 +3,13 @@
 #include "platform/desktop.h"
 #include "platform/system.h"
 #include "service/core/logger.h"
+#include "service/core/instance_registry.h"
 #include "service/core/pipe_server.h"
 #include "service/core/qor_server.h"
 #include "service/core/service_clock.h"
+#include "service/core/settings.h"
+#include "service/driverhost/adapter_selection.h"
+#include "service/driverhost/driver_registry.h"
 
 #include <atomic>
 #include <memory>
@@ -30,13 +34,21 @@ bool RuntimeStartup(QorServer& server, platform::WindowHandle window) {
     ServiceClock::Start();
     server.SetWindow(window);
     platform::InitializeComMultithreaded();
+    // Read before the drivers register their displays; a first start writes the defaults.
+    Settings();
+    DriverRegistry::Get().LoadDrivers();
+    ChooseGraphicsAdapters();
     return PipeServer::Instance().Start(
         [&server](const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
             server.Dispatch(request, requestSize, reply, replySize);
         });
 }
 
-void RuntimeStop() { Log("Norvik OpenXR runtime stop."); }
+void RuntimeStop() {
+    Log("Norvik OpenXR runtime stop.");
+    InstanceRegistry::Get().RemoveAll();
+    DriverRegistry::TearDown();
+}
 
 int ServiceMain() {
     auto instanceLock = platform::TryAcquireInstanceLock(kServiceInstanceLockName);

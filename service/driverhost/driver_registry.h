@@ -5,6 +5,7 @@
 #include "driver_api/driver_interfaces.h"
 #include "service/driverhost/system_entry.h"
 
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -47,10 +48,22 @@ public:
     const std::map<uint64_t, std::unique_ptr<SystemEntry>>& Systems() const { return systems_; }
 
     const std::vector<IServerDeviceProvider*>& Providers() const { return providers_; }
+    // Where the registry's log lines go (the service log by default); tests collect them.
+    using LogSink = std::function<void(bool isError, const std::string& text)>;
+    void SetLogSink(LogSink sink);
     const std::list<DriverFolderEntry>& Folders() const { return folders_; }
     ImplQorDriverContext& Context() { return *context_; }
 
 private:
+    void Info(const std::string& text);
+    void Error(const std::string& text);
+    // Fills folders_ from the listing; false when the folder or an entry cannot be read.
+    bool ScanDriverFolders(const std::string& driversFolder);
+    // Walks folders_ until a provider initialises; true when one did.
+    bool LoadFirstDriver();
+    void SwitchDisplaysOff();
+
+    LogSink log_;
     std::map<uint64_t, std::unique_ptr<SystemEntry>> systems_;
     std::unique_ptr<ImplQorDriverContext> context_;
     std::vector<IServerDeviceProvider*> providers_;

@@ -1,0 +1,146 @@
+// The staged tree end to end: "Norvik XR Service" on a temporary folder loads the basic
+// driver from drivers/default, and an application reaches it through the Khronos loader
+// and the runtime library.
+#include "platform/pipe.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <openxr/openxr.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The Debian loader keeps a little memory per created instance until the process ends.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libopenxr_loader.so\n"; }
+
+namespace qor::test {
+namespace {
+
+const std::string kStage = NORVIK_STAGE_DIR;
+
+bool ServiceAnswers() {
+    const uint32_t code = 0;
+    uint8_t reply[8192];
+    uint32_t size = 0;
+    return platform::TransactPipe("NorvikOpenXRPipe", &code, 4, reply, sizeof reply, &size, 500) ==
+           platform::PipeStatus::Ok;
+}
+
+std::string TodaysServerLog(const TempEnvironment& environment) {
+    char name[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(name, sizeof name, "server_%Y-%m-%d.log", std::localtime(&now));
+    return ReadFile(environment.Path("local/Norvik/OpenXR/Logs/") + name);
+}
+
+class ServiceCoreEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(platform::RegistryWriteString(platform::RegistryRoot::LocalMachine,
+                                                  "SOFTWARE\\Norvik\\Norvik XR Service", "RuntimeDir", kStage));
+        environment_.Set("XR_RUNTIME_JSON", kStage + "/norvik_openxr_runtime.json");
+        service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
+                                                  environment_.Path("service.err"));
+        ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
+    }
+    void TearDown() override {
+        if (!service_) return;
+        service_->Signal(SIGTERM);
+        EXPECT_EQ(service_->WaitForExit(std::chrono::seconds(30)), 0);
+    }
+
+    TempEnvironment environment_;
+    std::unique_ptr<ChildProcess> service_;
+};
+
+TEST_F(ServiceCoreEndToEnd, ApplicationSeesTheBasicDriversSystem) {
+    uint32_t count = 0;
+    ASSERT_EQ(xrEnumerateInstanceExtensionProperties(nullptr, 0, &count, nullptr), XR_SUCCESS);
+    std::vector<XrExtensionProperties> extensions(count, {XR_TYPE_EXTENSION_PROPERTIES});
+    ASSERT_EQ(xrEnumerateInstanceExtensionProperties(nullptr, count, &count, extensions.data()), XR_SUCCESS);
+    std::vector<std::string> names;
+    for (const auto& extension : extensions) names.push_back(extension.extensionName);
+    for (const char* expected : {"XR_KHR_D3D11_enable", "XR_KHR_D3D12_enable", "XR_EXT_win32_appcontainer_compatible"}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+    }
+
+    XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(createInfo.applicationInfo.applicationName, "e2e");
+    createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    const char* enabled[] = {"XR_KHR_D3D11_enable"};
+    createInfo.enabledExtensionCount = 1;
+    createInfo.enabledExtensionNames = enabled;
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+
+    XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
+    getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+    EXPECT_GE(system, 0x2000000u);
+    getInfo.formFactor = XR_FORM_FACTOR_HANDHELD_DISPLAY;
+    XrSystemId none = XR_NULL_SYSTEM_ID;
+    EXPECT_EQ(xrGetSystem(instance, &getInfo, &none), XR_ERROR_FORM_FACTOR_UNSUPPORTED);
+
+    XrSystemProperties properties {XR_TYPE_SYSTEM_PROPERTIES};
+    ASSERT_EQ(xrGetSystemProperties(instance, system, &properties), XR_SUCCESS);
+    EXPECT_STREQ(properties.systemName, "norvik_default_display");
+    EXPECT_EQ(properties.systemId, system);
+    EXPECT_EQ(properties.graphicsProperties.maxLayerCount, 16u);
+
+    uint32_t viewCount = 0;
+    ASSERT_EQ(xrEnumerateViewConfigurationViews(instance, system, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 0,
+                                                &viewCount, nullptr),
+              XR_SUCCESS);
+    ASSERT_EQ(viewCount, 2u);
+    std::vector<XrViewConfigurationView> views(viewCount, {XR_TYPE_VIEW_CONFIGURATION_VIEW});
+    ASSERT_EQ(xrEnumerateViewConfigurationViews(instance, system, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, viewCount,
+                                                &viewCount, views.data()),
+              XR_SUCCESS);
+    EXPECT_GT(views[0].recommendedImageRectWidth, 0u);
+    EXPECT_EQ(views[0].maxImageRectWidth, 2 * views[0].recommendedImageRectWidth);
+
+    uint32_t modeCount = 0;
+    XrEnvironmentBlendMode mode {};
+    ASSERT_EQ(xrEnumerateEnvironmentBlendModes(instance, system, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 1,
+                                               &modeCount, &mode),
+              XR_SUCCESS);
+    EXPECT_EQ(modeCount, 1u);
+    EXPECT_EQ(mode, XR_ENVIRONMENT_BLEND_MODE_OPAQUE);
+
+    XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
+    EXPECT_EQ(xrPollEvent(instance, &event), XR_EVENT_UNAVAILABLE);
+
+    char name[XR_MAX_RESULT_STRING_SIZE];
+    ASSERT_EQ(xrResultToString(instance, XR_ERROR_SESSION_LOST, name), XR_SUCCESS);
+    EXPECT_STREQ(name, "XR_ERROR_SESSION_LOST");
+    char typeName[XR_MAX_STRUCTURE_NAME_SIZE];
+    ASSERT_EQ(xrStructureTypeToString(instance, XR_TYPE_SYSTEM_PROPERTIES, typeName), XR_SUCCESS);
+    EXPECT_STREQ(typeName, "XR_TYPE_SYSTEM_PROPERTIES");
+
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+
+    // The service wrote its settings file and logged the driver it loaded.
+    EXPECT_TRUE(WaitUntil([&] {
+        return platform::FileExists(environment_.Path("local/Norvik/OpenXR/config/qor_settings.json"));
+    }));
+    std::string log;
+    EXPECT_TRUE(WaitUntil([&] {
+        log = TodaysServerLog(environment_);
+        return log.find("Loaded driver : default") != std::string::npos &&
+               log.find("Destroy Instance : ") != std::string::npos;
+    })) << log;
+    EXPECT_NE(log.find("Found driver folder : " + kStage + "/drivers/default"), std::string::npos) << log;
+    EXPECT_NE(log.find("Create Instance : "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qor::test
