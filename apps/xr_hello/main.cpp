@@ -31,7 +31,35 @@ int main() {
     XrInstance instance = XR_NULL_HANDLE;
     result = xrCreateInstance(&info, &instance);
     Print("xrCreateInstance", result);
-    if (XR_SUCCEEDED(result)) Print("xrDestroyInstance", xrDestroyInstance(instance));
+    if (XR_FAILED(result)) return 0;
+
+    XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
+    getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    result = xrGetSystem(instance, &getInfo, &system);
+    Print("xrGetSystem", result);
+    if (XR_SUCCEEDED(result)) {
+        XrSystemProperties properties {XR_TYPE_SYSTEM_PROPERTIES};
+        if (XR_SUCCEEDED(xrGetSystemProperties(instance, system, &properties))) {
+            std::printf("    system 0x%llx \"%s\", vendor 0x%x, max %ux%u, %u layers\n",
+                        static_cast<unsigned long long>(system), properties.systemName, properties.vendorId,
+                        properties.graphicsProperties.maxSwapchainImageWidth,
+                        properties.graphicsProperties.maxSwapchainImageHeight, properties.graphicsProperties.maxLayerCount);
+        }
+        uint32_t viewCount = 0;
+        xrEnumerateViewConfigurationViews(instance, system, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 0, &viewCount, nullptr);
+        std::vector<XrViewConfigurationView> views(viewCount, {XR_TYPE_VIEW_CONFIGURATION_VIEW});
+        if (XR_SUCCEEDED(xrEnumerateViewConfigurationViews(instance, system, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO,
+                                                           viewCount, &viewCount, views.data()))) {
+            for (const auto& view : views) {
+                std::printf("    view %ux%u (max %ux%u)\n", view.recommendedImageRectWidth, view.recommendedImageRectHeight,
+                            view.maxImageRectWidth, view.maxImageRectHeight);
+            }
+        }
+    }
+    char name[XR_MAX_RESULT_STRING_SIZE];
+    if (XR_SUCCEEDED(xrResultToString(instance, XR_ERROR_SESSION_LOST, name))) std::printf("    result -17 is %s\n", name);
+    Print("xrDestroyInstance", xrDestroyInstance(instance));
     // Reaching the runtime is what counts here: the calls above returned its answers.
     return 0;
 }

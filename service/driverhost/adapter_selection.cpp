@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "service/core/logger.h"
 #include "service/driverhost/graphics_devices.h"
 
 #include <cstdio>
@@ -116,11 +117,19 @@ void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
     } else if (!adapters.empty()) {
         luid = adapters.front().luid.Packed();
     }
+    const gpu::Api deviceApi = api == GraphicsApi::D3D11 ? gpu::Api::D3D11 : gpu::Api::D3D12;
+    std::string error;
+    std::unique_ptr<gpu::Device> device = gpu::CreateDevice(deviceApi, luid, &error);
+    // Without a device the service still answers; the requirements report the chosen adapter.
+    if (!device) LogError("Graphics device creation failed: " + error);
+    if (device) luid = device->AdapterLuid();
     GraphicsDevices& devices = ServiceGraphicsDevices();
     if (api == GraphicsApi::D3D11) {
         devices.d3d11AdapterLuid = luid;
+        devices.d3d11Device = std::move(device);
     } else {
         devices.d3d12AdapterLuid = luid;
+        devices.d3d12Device = std::move(device);
     }
 }
 

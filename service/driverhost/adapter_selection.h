@@ -38,10 +38,9 @@ AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enume
 
 enum class GraphicsApi { D3D11, D3D12 };
 
-// Makes the service's device for `api` on the chosen adapter. For now it only records the
-// adapter's LUID in ServiceGraphicsDevices(); the devices themselves come with the graphics
-// layer. With no adapter chosen the device goes on the default adapter (the first one, as
-// device creation without an adapter does).
+// Makes the service's device for `api` on the chosen adapter and keeps it, with the
+// adapter's LUID, in ServiceGraphicsDevices(). With no adapter chosen the device goes on the
+// default adapter (the first one, as device creation without an adapter does).
 void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters);
 

@@ -3,8 +3,8 @@
 namespace qor {
 
 GraphicsDevices& ServiceGraphicsDevices() {
-    static GraphicsDevices devices;
-    return devices;
+    static auto* devices = new GraphicsDevices;  // kept until exit: request threads may still use them
+    return *devices;
 }
 
 }  // namespace qor

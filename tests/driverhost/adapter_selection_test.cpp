@@ -120,6 +120,13 @@ TEST_F(MachineAdapterTest, RuntimeStartRecordsBothLuidsOrTheFirstAdapterWhenNone
     ChooseGraphicsAdapters();
     EXPECT_EQ(ServiceGraphicsDevices().d3d11AdapterLuid, (1ULL << 32) | 7u);
     EXPECT_EQ(ServiceGraphicsDevices().d3d12AdapterLuid, (1ULL << 32) | 7u);
+    // Both devices exist, each on the chosen adapter.
+    ASSERT_TRUE(ServiceGraphicsDevices().d3d11Device);
+    ASSERT_TRUE(ServiceGraphicsDevices().d3d12Device);
+    EXPECT_EQ(ServiceGraphicsDevices().d3d11Device->Kind(), gpu::Api::D3D11);
+    EXPECT_EQ(ServiceGraphicsDevices().d3d11Device->AdapterLuid(), (1ULL << 32) | 7u);
+    EXPECT_EQ(ServiceGraphicsDevices().d3d12Device->Kind(), gpu::Api::D3D12);
+    EXPECT_EQ(ServiceGraphicsDevices().d3d12Device->AdapterLuid(), (1ULL << 32) | 7u);
 }
 #endif
 
