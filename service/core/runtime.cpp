@@ -10,6 +10,7 @@
 #include "service/core/settings.h"
 #include "service/driverhost/adapter_selection.h"
 #include "service/driverhost/driver_registry.h"
+#include "service/driverhost/watchdog.h"
 
 #include <atomic>
 #include <memory>
@@ -57,6 +58,7 @@ int ServiceMain() {
     const platform::WindowHandle window =
         platform::CreateMessageOnlyWindow(kServiceWindowName, kServiceWindowName, ServiceWindowProc);
     if (window == 0) return 0;
+    WatchdogSetWindow(window);
     platform::CloseWindowOnTerminationSignals(window);
 
     auto server = std::make_unique<QorServer>();

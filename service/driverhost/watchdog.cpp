@@ -8,7 +8,18 @@ namespace qor {
 namespace {
 std::mutex watchMutex;
 std::vector<std::pair<uint64_t, std::u16string>> watched;
+platform::WindowHandle serviceWindow = 0;
 }  // namespace
+
+void WatchdogSetWindow(platform::WindowHandle window) {
+    std::lock_guard lock(watchMutex);
+    serviceWindow = window;
+}
+
+platform::WindowHandle WatchdogWindow() {
+    std::lock_guard lock(watchMutex);
+    return serviceWindow;
+}
 
 void WatchdogRegisterProcess(uint64_t instance, const std::u16string& executablePath) {
     std::lock_guard lock(watchMutex);

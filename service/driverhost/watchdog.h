@@ -2,12 +2,18 @@
 // and the service closes itself when none of them runs any more.
 #pragma once
 
+#include "platform/window.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace qor {
+
+// The service window the watchdog closes (WM_CLOSE) once no watched application runs.
+void WatchdogSetWindow(platform::WindowHandle window);
+platform::WindowHandle WatchdogWindow();
 
 void WatchdogRegisterProcess(uint64_t instance, const std::u16string& executablePath);
 void WatchdogRemoveInstance(uint64_t instance);
