@@ -270,19 +270,6 @@ std::string PipeFolder() {
 // Clients only name the socket; the folder is made by whoever creates objects in it.
 std::string PipePath(std::string_view name) { return PipeFolderPath() + "/" + std::string(name); }
 
-const char* PipeStatusName(PipeStatus status) {
-    switch (status) {
-        case PipeStatus::Ok: return "ok";
-        case PipeStatus::NotFound: return "not found";
-        case PipeStatus::Timeout: return "timed out";
-        case PipeStatus::MoreData: return "more data";
-        case PipeStatus::Broken: return "broken";
-        case PipeStatus::TooLarge: return "too large";
-        case PipeStatus::Failed: return "failed";
-    }
-    return "unknown";
-}
-
 std::unique_ptr<MessagePipeServer> CreateMessagePipeServer() { return std::make_unique<PosixMessagePipeServer>(); }
 
 PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,

@@ -375,19 +375,6 @@ std::string PipeFolder() {
     return Utf16ToUtf8(folder);
 }
 
-const char* PipeStatusName(PipeStatus status) {
-    switch (status) {
-        case PipeStatus::Ok: return "ok";
-        case PipeStatus::NotFound: return "not found";
-        case PipeStatus::Timeout: return "timed out";
-        case PipeStatus::MoreData: return "more data";
-        case PipeStatus::Broken: return "broken";
-        case PipeStatus::TooLarge: return "too large";
-        case PipeStatus::Failed: return "failed";
-    }
-    return "unknown";
-}
-
 std::unique_ptr<MessagePipeServer> CreateMessagePipeServer() { return std::make_unique<Win32MessagePipeServer>(); }
 
 PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,
