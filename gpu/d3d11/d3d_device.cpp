@@ -74,6 +74,12 @@ public:
     uint64_t AdapterLuid() const override { return luid_; }
     void* NativeDevice() const override { return device_; }
     void* NativeContext() const override { return context_; }
+    // Textures come with the Direct3D texture work; until then the device makes none.
+    std::unique_ptr<Texture> CreateTexture(const TextureDesc&) override { return nullptr; }
+    std::unique_ptr<Texture> OpenSharedTexture(uint64_t) override { return nullptr; }
+    std::unique_ptr<Texture> OpenSharedTextureByName(std::u16string_view) override { return nullptr; }
+    void Flush() override {}
+    void WaitIdle() override {}
 
 private:
     Api api_;
@@ -116,5 +122,7 @@ std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string*
     adapter->Release();
     return device;
 }
+
+std::unique_ptr<Device> WrapApplicationDevice(Api, void*) { return nullptr; }
 
 }  // namespace qor::gpu

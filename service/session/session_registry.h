@@ -1,0 +1,51 @@
+// Sessions: the record of every session of every client, and the process-wide registry.
+#pragma once
+
+#include <openxr/openxr.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace qor {
+
+struct Session {
+    // Frame pacing (waited, begun, ended); read and written atomically without a lock.
+    std::atomic<uint16_t> waitCounter {0};
+    std::atomic<uint16_t> beginCounter {0};
+    std::atomic<uint16_t> endCounter {0};
+    std::atomic<bool> running {false};
+    std::mutex stateLock;  // guards state
+    uint64_t instance = 0;
+    uint64_t handle = 0;
+    uint64_t systemId = 0;
+    int32_t graphicsApi = 1;  // 1 D3D11, 2 D3D12
+    XrSessionState state = XR_SESSION_STATE_UNKNOWN;
+    std::atomic<bool> exitRequested {false};
+    std::vector<int32_t> referenceSpaceTypes {XR_REFERENCE_SPACE_TYPE_VIEW, XR_REFERENCE_SPACE_TYPE_LOCAL};
+    std::mutex swapchainsLock;  // guards swapchains (appended by request threads)
+    std::vector<uint64_t> swapchains;
+    std::atomic<bool> firstFrameEnded {false};
+    std::atomic<uint64_t> viewSpace {0};  // the space last passed to xrLocateViews
+};
+
+class SessionRegistry {
+public:
+    static SessionRegistry& Get();
+
+    // Lock, find, unlock: the record is used without the registry lock afterwards.
+    std::shared_ptr<Session> Find(uint64_t handle);
+    // The registry mutex, for the few steps that must hold it while they walk or change the map.
+    std::mutex& Mutex() { return mutex_; }
+    // Under Mutex():
+    std::map<uint64_t, std::shared_ptr<Session>>& SessionsLocked() { return sessions_; }
+
+private:
+    std::mutex mutex_;
+    std::map<uint64_t, std::shared_ptr<Session>> sessions_;
+};
+
+}  // namespace qor
