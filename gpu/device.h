@@ -128,5 +128,9 @@ std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string*
 // A non-owning view of the device an application put in its graphics binding (the native
 // pointer as NativeDevice() gives it). Null when it cannot be used.
 std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice);
+// The same with the ID3D12CommandQueue the application submits on: WaitIdle then signals a
+// fence of the wrapper's on that queue and waits for it. Null when the queue cannot be used;
+// ignored for Direct3D 11 and by the soft device.
+std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice, void* nativeQueue);
 
 }  // namespace qor::gpu

@@ -83,32 +83,23 @@ XrResult XRAPI_CALL xrCreateSession(XrInstance instance, const XrSessionCreateIn
     request.info = HeaderOf(*createInfo);
     request.createFlags = createInfo->createFlags;
     request.systemId = createInfo->systemId;
-    if (graphics && graphics->kind == GraphicsKind::D3D12) {
-        const XrResult prepared = PrepareD3D12Session(*graphics);
-        if (XR_FAILED(prepared)) return prepared;
-    }
+    // The application's device must be one the library can open images on and wait for.
+    if (graphics && XR_FAILED(PrepareSessionGraphics(*graphics))) return XR_ERROR_GRAPHICS_DEVICE_INVALID;
     Call call;
-    if (!call.Ready()) {
-        if (graphics) ReleaseSessionGraphics(*graphics);
-        return XR_ERROR_OUT_OF_MEMORY;
-    }
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     call.Send(request);
     if (call.ReadsBody(BodyRule::Success)) {
         HandleReply reply;
         call.Decode(&reply);
         *session = AsHandle<XrSession>(reply.handle);
         if (graphics) LocalState::Get().AddSession(reply.handle, *graphics);
-    } else if (graphics) {
-        ReleaseSessionGraphics(*graphics);
     }
     return call.Result();
 }
 
 XrResult XRAPI_CALL xrDestroySession(XrSession session) {
     const XrResult result = SendHandle<DestroySessionRequest>(session);
-    if (result == XR_SUCCESS) {
-        if (auto graphics = LocalState::Get().RemoveSession(HandleValue(session))) ReleaseSessionGraphics(*graphics);
-    }
+    if (result == XR_SUCCESS) LocalState::Get().RemoveSession(HandleValue(session));
     return result;
 }
 

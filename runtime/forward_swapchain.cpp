@@ -58,50 +58,44 @@ XrResult XRAPI_CALL xrDestroySwapchain(XrSwapchain swapchain) {
     request.handle = HandleValue(swapchain);
     const XrResult result = call.Send(request);
     // The local textures go whatever the service answered.
-    if (auto images = LocalState::Get().RemoveSwapchain(HandleValue(swapchain))) ReleaseD3D12Images(*images);
+    LocalState::Get().RemoveSwapchain(HandleValue(swapchain));
     return result;
 }
 
 namespace {
-XrResult OpenImages(const SessionGraphics& graphics, uint64_t session, uint64_t swapchain, const Call& call,
+// Opens every image the reply lists (up to the capacity) on the application's device and
+// hands their native pointers to the application. The opened images stay with the library
+// until xrDestroySwapchain.
+XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapchain, const Call& call,
                     uint32_t capacity, XrSwapchainImageBaseHeader* images) {
     EnumerateSwapchainImagesReply reply;
     call.Decode(&reply);
     PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());
     FieldReader fields(reader);
     const uint32_t n = std::min(capacity, reply.count);
-    if (graphics.kind == GraphicsKind::D3D11) {
-        auto* out = reinterpret_cast<SwapchainImageD3D11*>(images);
-        for (uint32_t i = 0; i < n; ++i) {
-            SwapchainImageD3D11Record record;
-            fields(record);
-            if (out[i].type != XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR) return XR_ERROR_VALIDATION_FAILURE;
-            if (!reader.ok()) return XR_ERROR_RUNTIME_FAILURE;
-            const XrResult opened = OpenD3D11Image(graphics.device, record.sharedHandle, &out[i].texture);
-            if (XR_FAILED(opened)) return opened;
-        }
-        return call.Result();
-    }
-    auto* out = reinterpret_cast<SwapchainImageD3D12*>(images);
+    const bool d3d11 = graphics.kind == GraphicsKind::D3D11;
+    const XrStructureType expected = d3d11 ? XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR : XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR;
+    // Both image structures are (type, next, texture pointer).
+    auto* out = reinterpret_cast<SwapchainImageD3D11*>(images);
     SwapchainImages opened;
     opened.session = session;
     for (uint32_t i = 0; i < n; ++i) {
-        SwapchainImageD3D12Record record;
-        const bool read = ReadD3D12ImageRecord(reader, &record);
-        XrResult result = call.Result();
-        if (out[i].type != XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR) {
-            result = XR_ERROR_VALIDATION_FAILURE;
-        } else if (!read) {
-            result = XR_ERROR_RUNTIME_FAILURE;
+        if (out[i].type != expected) return XR_ERROR_VALIDATION_FAILURE;
+        std::shared_ptr<gpu::Texture> texture;
+        if (d3d11) {
+            SwapchainImageD3D11Record record;
+            fields(record);
+            if (reader.ok()) texture = OpenImageByHandle(graphics, record.sharedHandle);
         } else {
-            result = OpenD3D12Image(graphics.device, record.shareName, &out[i].texture);
+            SwapchainImageD3D12Record record;
+            if (ReadD3D12ImageRecord(reader, &record)) {
+                texture = OpenImageByName(graphics, record.shareName);
+                opened.names.push_back(std::move(record.shareName));
+            }
         }
-        if (XR_FAILED(result)) {
-            ReleaseD3D12Images(opened);
-            return result;
-        }
-        opened.resources.push_back(out[i].texture);
-        opened.names.push_back(std::move(record.shareName));
+        if (!texture) return XR_ERROR_RUNTIME_FAILURE;
+        out[i].texture = texture->Native();
+        opened.textures.push_back(std::move(texture));
     }
     LocalState::Get().SetSwapchainImages(swapchain, std::move(opened));
     return call.Result();
@@ -114,7 +108,7 @@ XrResult XRAPI_CALL xrEnumerateSwapchainImages(XrSwapchain swapchain, uint32_t c
     auto& state = LocalState::Get();
     const auto session = state.SwapchainOwner(HandleValue(swapchain));
     if (!session) return XR_ERROR_HANDLE_INVALID;
-    const auto graphics = state.FindSession(*session);
+    auto graphics = state.FindSession(*session);
     if (!graphics) return XR_ERROR_SESSION_LOST;
     Call call;
     if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;

@@ -1,25 +1,24 @@
-// Work on the application's own graphics objects: the D3D12 fence of a session, opening
-// swapchain images in the application's process, and waiting for its GPU work before a
-// frame is submitted.
+// Work on the application's own graphics objects: opening swapchain images in the
+// application's process and waiting for its GPU work before a frame is submitted.
 #pragma once
 
 #include "runtime/local_state.h"
 
 #include <openxr/openxr.h>
 
+#include <memory>
 #include <string_view>
 
 namespace qor::runtime {
 
-// Creates the session's fence (initial value 0) and its wait event on the application's device.
-XrResult PrepareD3D12Session(SessionGraphics& graphics);
-void ReleaseSessionGraphics(SessionGraphics& graphics);
+// Takes the application's device into the session record; false when it cannot be used.
+XrResult PrepareSessionGraphics(SessionGraphics& graphics);
 
-// Opens an image texture by its legacy shared handle on an ID3D11Device.
-XrResult OpenD3D11Image(void* device, uint64_t sharedHandle, void** texture);
-// Opens an image by its share name on an ID3D12Device.
-XrResult OpenD3D12Image(void* device, std::u16string_view shareName, void** resource);
-void ReleaseD3D12Images(SwapchainImages& images);
+// Opens an image by its legacy shared handle (D3D11) or share name (D3D12) on the session's
+// device. The texture stays owned by the library until the swapchain is destroyed; the
+// application gets its native pointer.
+std::shared_ptr<gpu::Texture> OpenImageByHandle(SessionGraphics& graphics, uint64_t sharedHandle);
+std::shared_ptr<gpu::Texture> OpenImageByName(SessionGraphics& graphics, std::u16string_view shareName);
 
 // Returns once the application's GPU work submitted so far has finished.
 XrResult WaitForApplicationGpu(SessionGraphics& graphics);

@@ -2,6 +2,8 @@
 // graphics objects. Three maps under one mutex; handles are the service's values.
 #pragma once
 
+#include "gpu/device.h"
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -17,16 +19,16 @@ struct SessionGraphics {
     GraphicsKind kind = GraphicsKind::D3D11;
     void* device = nullptr;  // ID3D11Device* or ID3D12Device*
     void* queue = nullptr;   // ID3D12CommandQueue*
-    void* fence = nullptr;   // ID3D12Fence* the library creates
-    uint64_t nextFenceValue = 1;
-    void* fenceEvent = nullptr;
+    // The application's device as the graphics seam sees it (opening images, GPU waits).
+    std::shared_ptr<gpu::Device> wrapped;
 };
 
-// The D3D12 resources opened for one swapchain (at most 3 images).
+// The images opened for one swapchain in the application's process (at most 3). They stay
+// open until xrDestroySwapchain, for both graphics APIs.
 struct SwapchainImages {
     uint64_t session = 0;
-    std::vector<void*> resources;     // ID3D12Resource*
-    std::vector<std::u16string> names;
+    std::vector<std::shared_ptr<gpu::Texture>> textures;
+    std::vector<std::u16string> names;  // D3D12 share names
 };
 
 class LocalState {

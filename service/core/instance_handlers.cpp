@@ -8,6 +8,7 @@
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/driverhost/watchdog.h"
+#include "service/session/session_registry.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -118,6 +119,7 @@ XrResult HandleDestroyInstance(QorServer&, const uint8_t* request, uint32_t size
     const bool removed = InstanceRegistry::Get().Remove(message.handle);
     Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
     if (!removed) return XR_ERROR_HANDLE_INVALID;
+    RemoveSessionsOfInstance(message.handle);
     WatchdogRemoveInstance(message.handle);
     return XR_SUCCESS;
 }

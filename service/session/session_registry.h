@@ -4,6 +4,7 @@
 #include <openxr/openxr.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,6 +31,12 @@ struct Session {
     std::vector<uint64_t> swapchains;
     std::atomic<bool> firstFrameEnded {false};
     std::atomic<uint64_t> viewSpace {0};  // the space last passed to xrLocateViews
+    // Set when the record leaves the registry, so a blocked xrWaitFrame gives up.
+    std::atomic<bool> removed {false};
+    // xrWaitFrame sleeps on this instead of polling; woken whenever the frame counters, the
+    // running flag or `removed` change.
+    std::mutex frameMutex;
+    std::condition_variable frameChanged;
 };
 
 class SessionRegistry {
@@ -42,10 +49,22 @@ public:
     std::mutex& Mutex() { return mutex_; }
     // Under Mutex():
     std::map<uint64_t, std::shared_ptr<Session>>& SessionsLocked() { return sessions_; }
+    // Under Mutex(): takes the session out of the map and drops its undelivered state,
+    // reference-space and interaction-profile events from its instance's queue. Null when
+    // the handle is unknown.
+    std::shared_ptr<Session> RemoveLocked(uint64_t handle);
+    bool Empty();
 
 private:
     std::mutex mutex_;
     std::map<uint64_t, std::shared_ptr<Session>> sessions_;
 };
+
+// Wakes every xrWaitFrame blocked on the session so it re-reads the counters.
+void WakeFrameWaiters(Session& session);
+
+// Destroys every session of an instance, newest first, switching each one's display off
+// (used when the instance is destroyed).
+void RemoveSessionsOfInstance(uint64_t instance);
 
 }  // namespace qor

@@ -6,6 +6,7 @@
 
 #include <openxr/openxr.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -44,15 +45,51 @@ public:
     int32_t imageCount = 3;    // 1 for a static swapchain
     int32_t waitIndex = -1;
     int32_t nextIndex = 0;
-    int32_t lastReleased = -1;
-    int32_t acquiredThisFrame = 0;
+    // Read by frame submission and reset by xrBeginFrame on other request threads.
+    std::atomic<int32_t> lastReleased {-1};
+    std::atomic<int32_t> acquiredThisFrame {0};
     std::vector<SwapchainImageRecord> images;
     std::vector<ImageState> imageStates;
     // The image textures (with their views) on the service's device, one per image made.
     std::vector<std::unique_ptr<gpu::Texture>> textures;
+    // HRESULT of the step at which image creation stopped (0 when every image was made).
+    int32_t imageFailure = 0;
 
     bool IsStatic() const { return (createFlags & XR_SWAPCHAIN_CREATE_STATIC_IMAGE_BIT) != 0; }
+    // The images the application sees and the acquire ring turns over: the image count, or
+    // fewer when image creation stopped part-way.
+    int32_t UsableImageCount() const {
+        const auto made = static_cast<int32_t>(images.size());
+        return made < imageCount ? made : imageCount;
+    }
 };
+
+// Images shared by legacy handle (sessions bound with Direct3D 11).
+class QorSwapchainD3D11 final : public QorSwapchain {
+public:
+    QorSwapchainD3D11() { graphicsApi = 1; }
+    bool CreateImages(gpu::Device& device) override;
+};
+
+// Images shared by name as NT handles (sessions bound with Direct3D 12), named
+// "DX11_Shared_Texture_Swapchain" + shareNameIndex + "_Image" + i.
+class QorSwapchainD3D12 final : public QorSwapchain {
+public:
+    QorSwapchainD3D12() { graphicsApi = 2; }
+    bool CreateImages(gpu::Device& device) override;
+
+    int32_t shareNameIndex = 0;  // the registry's name counter, taken for this swapchain
+};
+
+// The formats xrEnumerateSwapchainFormats offers, in order (DXGI_FORMAT values).
+inline constexpr int64_t kSwapchainFormats[16] = {91, 87, 29, 28, 30, 31, 32, 93, 88, 24, 25, 11, 12, 13, 14, 10};
+
+// The typeless family a texture of `format` is created in; other values unchanged.
+uint32_t TypelessFormat(uint32_t format);
+// D3D11 bind flags for XrSwapchainUsageFlags.
+uint32_t BindFlagsForUsage(uint64_t usageFlags);
+// The share name of image `image` of the swapchain that took name counter `index`.
+std::u16string SwapchainShareName(int32_t index, int32_t image);
 
 class SwapchainRegistry {
 public:

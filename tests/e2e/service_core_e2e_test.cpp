@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,26 @@ TEST_F(ServiceCoreEndToEnd, ApplicationSeesTheBasicDriversSystem) {
     })) << log;
     EXPECT_NE(log.find("Found driver folder : " + kStage + "/drivers/default"), std::string::npos) << log;
     EXPECT_NE(log.find("Create Instance : "), std::string::npos);
+}
+
+TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {
+    const std::string output = environment_.Path("xr_demo.out");
+    // The sanitizer build of the application reports the loader's own leak, which is not ours.
+    const std::string suppressions = environment_.Path("lsan.supp");
+    std::ofstream(suppressions) << "leak:libopenxr_loader.so\n";
+    environment_.Set("LSAN_OPTIONS", "suppressions=" + suppressions);
+    ChildProcess demo(kStage + "/xr_demo", {"--frames", "30"}, output);
+    ASSERT_TRUE(demo.Started());
+    EXPECT_EQ(demo.WaitForExit(std::chrono::seconds(120)), 0) << ReadFile(output);
+    // Its stdout is not captured here; the service log tells what happened.
+    std::string log;
+    EXPECT_TRUE(WaitUntil([&] {
+        log = TodaysServerLog(environment_);
+        return log.find("Destroy Instance : ") != std::string::npos;
+    })) << log;
+    EXPECT_NE(log.find("Create Session : "), std::string::npos) << log;
+    EXPECT_NE(log.find("CreateSwapchain : SUCCESS"), std::string::npos) << log;
+    EXPECT_NE(log.find("Destroy Session : "), std::string::npos) << log;
 }
 
 }  // namespace

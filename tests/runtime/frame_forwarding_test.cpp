@@ -55,6 +55,11 @@ Bytes D3D12ImageRecord(const std::u16string& name) {
 
 class FrameForwardingTest : public RuntimeTest {
 protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        if (!HaveAppDevices()) GTEST_SKIP() << "no application graphics device on this machine";
+    }
+
     // A session created with this binding, then a swapchain of it; the requests are cleared.
     void CreateSessionAndSwapchain(XrSession session, const void* binding, XrSwapchain swapchain) {
         XrSessionCreateInfo info {XR_TYPE_SESSION_CREATE_INFO, binding, 0, 0x2000003};
@@ -84,8 +89,8 @@ protected:
     const PFN_xrWaitFrame waitFrame_ = Get<PFN_xrWaitFrame>("xrWaitFrame");
     const PFN_xrBeginFrame beginFrame_ = Get<PFN_xrBeginFrame>("xrBeginFrame");
     const PFN_xrEndFrame endFrame_ = Get<PFN_xrEndFrame>("xrEndFrame");
-    D3D11Binding d3d11_ {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, As(0xD311)};
-    D3D12Binding d3d12_ {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, As(0xD312), As(0x0E0E)};
+    D3D11Binding d3d11_ {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, AppDevice(gpu::Api::D3D11)};
+    D3D12Binding d3d12_ {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), As(0x0E0E)};
 };
 
 TEST_F(FrameForwardingTest, EachOperationSendsItsDocumentedBytes) {

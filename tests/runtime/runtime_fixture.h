@@ -1,6 +1,7 @@
 // Runs the runtime library's functions, as the loader hands them out, against FakeService.
 #pragma once
 
+#include "gpu/device.h"
 #include "runtime/local_state.h"
 #include "runtime/runtime.h"
 #include "tests/runtime/fake_service.h"
@@ -34,11 +35,27 @@ protected:
         return Bytes(request.begin() + 4, request.end());
     }
 
+    // A device as an application hands it over in its binding (the soft GPU's application
+    // device, or Direct3D on Windows); null where the platform cannot make one.
+    void* AppDevice(gpu::Api api) {
+        auto& device = api == gpu::Api::D3D11 ? d3d11Device_ : d3d12Device_;
+        if (!device) {
+            std::string error;
+            device = gpu::CreateDevice(api, 0, &error);
+        }
+        return device ? device->NativeDevice() : nullptr;
+    }
+
+    // Both kinds of application device exist (Direct3D needs a display under Wine).
+    bool HaveAppDevices() { return AppDevice(gpu::Api::D3D11) != nullptr && AppDevice(gpu::Api::D3D12) != nullptr; }
+
     static inline const XrInstance kInstance = reinterpret_cast<XrInstance>(uint64_t {0x1000001});
     static inline const XrSession kSession = reinterpret_cast<XrSession>(uint64_t {0x3000005});
 
     TempEnvironment environment_;
     FakeService service_;
+    std::unique_ptr<gpu::Device> d3d11Device_;
+    std::unique_ptr<gpu::Device> d3d12Device_;
 };
 
 }  // namespace qor::test

@@ -1,0 +1,218 @@
+// The frame loop: xrWaitFrame pacing, xrBeginFrame and xrEndFrame with layer validation and
+// the hand-over of layers to the compositor.
+#include "protocol/layouts.h"
+#include "service/compositor/compositor.h"
+#include "service/core/service_clock.h"
+#include "service/session/frame_counters.h"
+#include "service/session/handler_guard.h"
+#include "service/session/session_handlers.h"
+#include "service/session/session_state.h"
+#include "service/session/swapchain.h"
+
+#include <chrono>
+#include <cmath>
+#include <new>
+
+namespace qor {
+
+using namespace protocol;
+
+namespace {
+constexpr int64_t kPredictedDisplayOffset = 7407407;
+constexpr int64_t kPredictedDisplayPeriod = 11111111;
+constexpr uint32_t kEyeVisibilityMaxEnum = 0x7FFFFFFF;
+// A blocked wait re-checks its condition at least this often, whatever wakes it.
+constexpr auto kWaitRecheck = std::chrono::milliseconds(50);
+
+// The length is taken in double from the single-precision components and rounded back, so an
+// orientation normalised in single precision passes; the bounds are 1's float neighbours.
+bool PoseValid(const XrPosef& pose) {
+    const XrQuaternionf& q = pose.orientation;
+    if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z) || !std::isfinite(q.w)) return false;
+    const double squares = double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w;
+    const float length = static_cast<float>(std::sqrt(squares));
+    return length >= 0.9999999f && length <= 1.0000001f;
+}
+
+XrResult CheckSubImage(uint64_t handle, const XrRect2Di& rect, uint32_t arrayIndex) {
+    const auto swapchain = SwapchainRegistry::Get().Find(handle);
+    if (!swapchain) return XR_ERROR_HANDLE_INVALID;
+    if (swapchain->lastReleased == -1) return XR_ERROR_LAYER_INVALID;
+    // In 64 bits, so offsets near the i32 limit cannot wrap past the check.
+    if (rect.offset.x < 0 || rect.offset.y < 0 ||
+        int64_t(rect.offset.x) + rect.extent.width > int64_t(swapchain->width) ||
+        int64_t(rect.offset.y) + rect.extent.height > int64_t(swapchain->height)) {
+        return XR_ERROR_SWAPCHAIN_RECT_INVALID;
+    }
+    if (uint64_t(arrayIndex) + 1 > swapchain->arraySize) return XR_ERROR_VALIDATION_FAILURE;
+    return XR_SUCCESS;
+}
+
+XrResult CheckProjectionView(const ProjectionViewRecord& view) {
+    if (!PoseValid(view.pose)) return XR_ERROR_POSE_INVALID;
+    return CheckSubImage(view.swapchain, view.imageRect, view.imageArrayIndex);
+}
+
+std::unique_ptr<CompositorLayer> LayerOf(const LayerHeaderRecord& header) {
+    auto layer = std::make_unique<CompositorLayer>();
+    layer->type = header.type;
+    layer->next = header.next;
+    layer->layerFlags = header.layerFlags;
+    layer->space = header.space;
+    return layer;
+}
+
+// Reads, checks and hands over one layer; the reader stands at its header.
+XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
+    LayerHeaderRecord header;
+    fields(header);
+    if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
+    if (header.type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
+        if (header.fourth != 2) return XR_ERROR_VALIDATION_FAILURE;
+        ProjectionViewRecord views[2];
+        for (auto& view : views) fields(view);
+        if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
+        for (const auto& view : views) {
+            if (const XrResult result = CheckProjectionView(view); XR_FAILED(result)) return result;
+        }
+        auto layer = LayerOf(header);
+        layer->viewCount = 2;
+        for (int i = 0; i < 2; ++i) {
+            CompositorView& out = layer->views[i];
+            out.type = views[i].header.type;
+            out.next = views[i].header.next;
+            out.pose = views[i].pose;
+            out.fov = views[i].fov;
+            out.swapchain = views[i].swapchain;
+            out.imageRect = views[i].imageRect;
+            out.imageArrayIndex = views[i].imageArrayIndex;
+        }
+        Compositor::Get().AddLayer(std::move(layer));
+        return XR_SUCCESS;
+    }
+    if (header.type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
+        if (header.fourth == kEyeVisibilityMaxEnum) return XR_ERROR_LAYER_INVALID;
+        QuadLayerBodyRecord body;
+        fields(body);
+        if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
+        if (const XrResult result = CheckSubImage(body.swapchain, body.imageRect, body.imageArrayIndex);
+            XR_FAILED(result)) {
+            return result;
+        }
+        if (!PoseValid(body.pose)) return XR_ERROR_POSE_INVALID;
+        auto layer = LayerOf(header);
+        layer->eyeVisibility = static_cast<int32_t>(header.fourth);
+        layer->swapchain = body.swapchain;
+        layer->imageRect = body.imageRect;
+        layer->imageArrayIndex = body.imageArrayIndex;
+        layer->pose = body.pose;
+        layer->size = body.size;
+        Compositor::Get().AddLayer(std::move(layer));
+        return XR_SUCCESS;
+    }
+    return XR_ERROR_LAYER_INVALID;
+}
+
+XrResult WaitFrame(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    WaitFrameRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto session = SessionRegistry::Get().Find(message.session);
+    if (!session) return XR_ERROR_HANDLE_INVALID;
+    if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
+
+    FrameStateRecord state;
+    state.header.type = XR_TYPE_FRAME_STATE;
+    state.predictedDisplayTime = ServiceClock::NowMicroseconds() + kPredictedDisplayOffset;
+    state.predictedDisplayPeriod = kPredictedDisplayPeriod;
+    state.shouldRender = XR_TRUE;
+
+    if (session->waitCounter != 0) {
+        // Until the previous wait's frame has been begun. An ended or destroyed session ends
+        // the wait, so no request thread stays blocked on a session that will never begin.
+        std::unique_lock lock(session->frameMutex);
+        while (session->waitCounter != session->beginCounter) {
+            if (session->removed) return XR_ERROR_HANDLE_INVALID;
+            if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
+            session->frameChanged.wait_for(lock, kWaitRecheck);
+        }
+    }
+    session->waitCounter = NextFrameCount(session->waitCounter);
+    EncodeReply(state, reply, replySize);
+    return XR_SUCCESS;
+}
+
+XrResult BeginFrame(const uint8_t* request, uint32_t size) {
+    BeginFrameRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto session = SessionRegistry::Get().Find(message.session);
+    if (!session) return XR_ERROR_HANDLE_INVALID;
+    if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
+
+    const uint16_t waited = session->waitCounter;
+    const uint16_t begun = session->beginCounter;
+    const uint16_t ended = session->endCounter;
+    if (waited == 0 || ended == waited || begun == waited) return XR_ERROR_CALL_ORDER_INVALID;
+    if (FrameBehind(ended, begun)) {
+        // The previous frame was never ended: this begin is dropped and its wait given back.
+        session->waitCounter = PreviousFrameCount(waited);
+        WakeFrameWaiters(*session);
+        return XR_FRAME_DISCARDED;
+    }
+    session->beginCounter = NextFrameCount(begun);
+    WakeFrameWaiters(*session);
+
+    std::vector<uint64_t> swapchains;
+    {
+        std::lock_guard lock(session->swapchainsLock);
+        swapchains = session->swapchains;
+    }
+    bool anyMissing = false;
+    for (const uint64_t handle : swapchains) {
+        if (const auto swapchain = SwapchainRegistry::Get().Find(handle)) {
+            swapchain->acquiredThisFrame = 0;
+        } else {
+            anyMissing = true;
+        }
+    }
+    return anyMissing ? XR_FRAME_DISCARDED : XR_SUCCESS;
+}
+
+XrResult EndFrame(const uint8_t* request, uint32_t size) {
+    EndFrameRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto session = SessionRegistry::Get().Find(message.session);
+    if (!session) return XR_ERROR_HANDLE_INVALID;
+    if (message.environmentBlendMode != XR_ENVIRONMENT_BLEND_MODE_OPAQUE) {
+        return XR_ERROR_ENVIRONMENT_BLEND_MODE_UNSUPPORTED;
+    }
+    if (message.displayTime == 0) return XR_ERROR_TIME_INVALID;
+
+    PacketReader reader(message.layers.bytes.data(), message.layers.bytes.size());
+    FieldReader fields(reader);
+    for (uint32_t i = 0; i < message.layerCount; ++i) {
+        // Layers that passed stay with the compositor even when a later one fails.
+        if (const XrResult result = TakeLayer(fields, reader); XR_FAILED(result)) return result;
+    }
+
+    const uint16_t ended = session->endCounter;
+    if (session->beginCounter != NextFrameCount(ended)) return XR_ERROR_CALL_ORDER_INVALID;
+    session->endCounter = NextFrameCount(ended);
+    if (!session->firstFrameEnded.exchange(true)) RunFirstFrameTransitions(*session);
+    Compositor::Get().DrawLayers(session->handle);
+    return XR_SUCCESS;
+}
+}  // namespace
+
+XrResult HandleWaitFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    return Guarded([&] { return WaitFrame(request, size, reply, replySize); });
+}
+
+XrResult HandleBeginFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return BeginFrame(request, size); });
+}
+
+XrResult HandleEndFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return EndFrame(request, size); });
+}
+
+}  // namespace qor

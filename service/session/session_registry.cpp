@@ -1,0 +1,110 @@
+#include "service/session/session_registry.h"
+
+#include "service/compositor/compositor.h"
+#include "service/core/instance_registry.h"
+#include "service/core/logger.h"
+#include "service/driverhost/driver_registry.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace qor {
+
+namespace {
+// Where each event type that names a session keeps its session field.
+bool SessionFieldOffset(uint32_t type, size_t* offset) {
+    switch (type) {
+        case XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED:
+            *offset = offsetof(XrEventDataSessionStateChanged, session);
+            return true;
+        case XR_TYPE_EVENT_DATA_REFERENCE_SPACE_CHANGE_PENDING:
+            *offset = offsetof(XrEventDataReferenceSpaceChangePending, session);
+            return true;
+        case XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED:
+            *offset = offsetof(XrEventDataInteractionProfileChanged, session);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool NamesSession(const std::vector<uint8_t>& block, uint64_t handle) {
+    uint32_t type = 0;
+    if (block.size() < sizeof type) return false;
+    std::memcpy(&type, block.data(), sizeof type);
+    size_t offset = 0;
+    if (!SessionFieldOffset(type, &offset) || block.size() < offset + sizeof handle) return false;
+    uint64_t session = 0;
+    std::memcpy(&session, block.data() + offset, sizeof session);
+    return session == handle;
+}
+}  // namespace
+
+SessionRegistry& SessionRegistry::Get() {
+    static auto* registry = new SessionRegistry;  // never destroyed: pipe threads may still look up
+    return *registry;
+}
+
+std::shared_ptr<Session> SessionRegistry::Find(uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = sessions_.find(handle);
+    return found == sessions_.end() ? nullptr : found->second;
+}
+
+bool SessionRegistry::Empty() {
+    std::lock_guard lock(mutex_);
+    return sessions_.empty();
+}
+
+std::shared_ptr<Session> SessionRegistry::RemoveLocked(uint64_t handle) {
+    const auto found = sessions_.find(handle);
+    if (found == sessions_.end()) return nullptr;
+    std::shared_ptr<Session> session = found->second;
+    if (const auto instance = InstanceRegistry::Get().Find(session->instance)) {
+        std::lock_guard lock(instance->eventMutex);
+        auto& queue = instance->eventQueue;
+        queue.erase(std::remove_if(queue.begin(), queue.end(),
+                                   [handle](const std::vector<uint8_t>& block) { return NamesSession(block, handle); }),
+                    queue.end());
+    }
+    sessions_.erase(found);
+    session->removed = true;
+    return session;
+}
+
+void WakeFrameWaiters(Session& session) {
+    // Taking the mutex orders the change before a waiter's next check of its condition.
+    { std::lock_guard lock(session.frameMutex); }
+    session.frameChanged.notify_all();
+}
+
+void RemoveSessionsOfInstance(uint64_t instance) {
+    auto& registry = SessionRegistry::Get();
+    std::vector<std::shared_ptr<Session>> owned;
+    {
+        std::lock_guard lock(registry.Mutex());
+        for (const auto& [handle, session] : registry.SessionsLocked()) {
+            if (session->instance == instance) owned.push_back(session);
+        }
+    }
+    for (auto it = owned.rbegin(); it != owned.rend(); ++it) {
+        Session& session = **it;
+        if (const SystemEntry* system = DriverRegistry::Get().FindSystem(session.systemId);
+            system != nullptr && system->display != nullptr) {
+            Log("Disable display device");
+            system->display->SetDisplayState(0);
+        }
+        std::shared_ptr<Session> removed;
+        {
+            std::lock_guard lock(registry.Mutex());
+            removed = registry.RemoveLocked(session.handle);
+        }
+        WakeFrameWaiters(session);
+        // As xrDestroySession does: an application that only destroys its instance must not
+        // leave the stage buffer with the display side, or the next session could never draw.
+        if (removed) Compositor::Get().ReleaseStageBuffer();
+    }
+}
+
+}  // namespace qor

@@ -1,0 +1,59 @@
+// Spaces: the process-wide table of reference and action spaces, and the hook through which
+// the action system answers for the actions that action spaces are made from.
+#pragma once
+
+#include <openxr/openxr.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+namespace qor {
+
+struct SpaceInfo {
+    bool isReferenceSpace = true;
+    int32_t referenceSpaceType = 0;  // reference spaces only
+    XrPosef pose {};                 // in reference space, or in action space; stored as given
+    // Spaces outlive their session's record, so they name it by handle; a space whose
+    // session has left the registry is refused.
+    uint64_t session = 0;
+    uint64_t action = 0;             // action spaces only
+    uint64_t subactionPath = 0;      // action spaces only; 0 for none
+};
+
+class SpaceTable {
+public:
+    static SpaceTable& Get();
+    // Takes a handle (base kSpaceHandleBase) and stores the record under it.
+    uint64_t Insert(const SpaceInfo& space);
+    // A copy, so a space destroyed meanwhile on another thread cannot pull it away.
+    bool Find(uint64_t handle, SpaceInfo* space);
+    bool Erase(uint64_t handle);
+    void Clear();
+
+private:
+    std::mutex mutex_;
+    std::map<uint64_t, SpaceInfo> spaces_;
+};
+
+// What xrCreateActionSpace and xrLocateSpace need from the action system. The action work
+// installs its implementation with SetActionSpaceChecks; with none installed every action
+// handle is unknown.
+class ActionSpaceChecks {
+public:
+    virtual ~ActionSpaceChecks() = default;
+    // XR_SUCCESS; XR_ERROR_HANDLE_INVALID for an unknown action; XR_ERROR_ACTION_TYPE_MISMATCH
+    // when it is not a pose input; XR_ERROR_PATH_UNSUPPORTED for a non-zero subaction path that
+    // is not one of the action's.
+    virtual XrResult CheckPoseAction(uint64_t action, uint64_t subactionPath) = 0;
+    // The action remembers its space (one per action: the last created wins).
+    virtual void RememberSpace(uint64_t action, uint64_t space) = 0;
+    // The current pose of the input device bound to the action for the subaction path (for
+    // path 0 the action's first binding); false when there is none.
+    virtual bool CurrentPose(uint64_t action, uint64_t subactionPath, XrPosef* pose) = 0;
+};
+
+// Not owned; null removes the hook.
+void SetActionSpaceChecks(ActionSpaceChecks* checks);
+
+}  // namespace qor

@@ -1,0 +1,154 @@
+// Swapchain image creation on the service's device, and the process-wide swapchain registry.
+#include "service/session/swapchain.h"
+
+#include "service/core/handle_counter.h"
+
+#include <chrono>
+#include <thread>
+
+namespace qor {
+
+namespace {
+// The graphics seam reports a refused step without its HRESULT; E_FAIL stands for any of them.
+constexpr int32_t kImageStepFailed = static_cast<int32_t>(0x80004005u);
+
+constexpr int kTexturesPerSwapchain = 3;  // also for a static swapchain, which shows one
+
+gpu::TextureDesc ImageDesc(const QorSwapchain& swapchain, uint32_t miscFlags) {
+    gpu::TextureDesc desc;
+    desc.width = swapchain.width;
+    desc.height = swapchain.height;
+    desc.mipLevels = swapchain.mipCount;
+    desc.arraySize = swapchain.arraySize;
+    desc.format = TypelessFormat(static_cast<uint32_t>(swapchain.format));
+    desc.sampleCount = swapchain.sampleCount;
+    desc.bindFlags = BindFlagsForUsage(swapchain.usageFlags);
+    desc.miscFlags = miscFlags;
+    return desc;
+}
+
+// Steps a to c for one image: the texture and the views its usage asks for; null when refused.
+std::unique_ptr<gpu::Texture> CreateImageTexture(gpu::Device& device, const QorSwapchain& swapchain, uint32_t miscFlags) {
+    auto texture = device.CreateTexture(ImageDesc(swapchain, miscFlags));
+    if (!texture) return nullptr;
+    const auto viewFormat = static_cast<uint32_t>(swapchain.format);
+    if ((swapchain.usageFlags & XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT) != 0 &&
+        !texture->CreateShaderResourceView(viewFormat)) {
+        return nullptr;
+    }
+    if ((swapchain.usageFlags & XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT) != 0) {
+        texture->CreateDepthStencilView(gpu::format::kD32FloatS8X24Uint);  // its result is not needed
+    }
+    return texture;
+}
+
+template <typename Mutex>
+std::unique_lock<Mutex> TryLockLoop(Mutex& mutex) {
+    std::unique_lock lock(mutex, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.try_lock();
+    }
+    return lock;
+}
+}  // namespace
+
+uint32_t TypelessFormat(uint32_t format) {
+    if (format >= 2 && format <= 4) return 1;
+    if (format >= 6 && format <= 8) return 5;
+    if (format >= 10 && format <= 14) return 9;
+    if (format == 24 || format == 25) return 23;
+    if (format >= 28 && format <= 32) return 27;
+    if (format == 87 || format == 91) return 90;
+    if (format == 88 || format == 93) return 92;
+    return format;
+}
+
+uint32_t BindFlagsForUsage(uint64_t usageFlags) {
+    uint32_t flags = 0;
+    if ((usageFlags & XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT) != 0) {
+        flags |= gpu::kBindRenderTarget | gpu::kBindShaderResource;
+    }
+    if ((usageFlags & XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT) != 0) flags |= gpu::kBindDepthStencil;
+    if ((usageFlags & XR_SWAPCHAIN_USAGE_UNORDERED_ACCESS_BIT) != 0) flags |= gpu::kBindUnorderedAccess;
+    if ((usageFlags & XR_SWAPCHAIN_USAGE_SAMPLED_BIT) != 0) flags |= gpu::kBindShaderResource;
+    return flags;
+}
+
+std::u16string SwapchainShareName(int32_t index, int32_t image) {
+    const std::string text = "DX11_Shared_Texture_Swapchain" + std::to_string(index) + "_Image" + std::to_string(image);
+    return std::u16string(text.begin(), text.end());
+}
+
+bool QorSwapchainD3D11::CreateImages(gpu::Device& device) {
+    for (int i = 0; i < kTexturesPerSwapchain; ++i) {
+        auto texture = CreateImageTexture(device, *this, gpu::kMiscShared);
+        // A texture without a legacy handle cannot be opened by the application, so it counts
+        // as a failed image rather than one reported with handle 0.
+        const uint64_t handle = texture ? texture->SharedHandle() : 0;
+        if (handle == 0) {
+            imageFailure = kImageStepFailed;
+            return false;
+        }
+        images.push_back({XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR, handle, {}});
+        imageStates.push_back(ImageState::Available);
+        textures.push_back(std::move(texture));
+    }
+    return true;
+}
+
+bool QorSwapchainD3D12::CreateImages(gpu::Device& device) {
+    for (int i = 0; i < kTexturesPerSwapchain; ++i) {
+        auto texture = CreateImageTexture(device, *this, gpu::kMiscShared | gpu::kMiscSharedNtHandle);
+        std::u16string name = SwapchainShareName(shareNameIndex, i);
+        if (!texture || !texture->ShareByName(name)) {
+            imageFailure = kImageStepFailed;
+            return false;
+        }
+        images.push_back({XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR, 0, std::move(name)});
+        imageStates.push_back(ImageState::Available);
+        textures.push_back(std::move(texture));
+    }
+    return true;
+}
+
+SwapchainRegistry& SwapchainRegistry::Get() {
+    static SwapchainRegistry* registry = new SwapchainRegistry();  // kept until exit
+    return *registry;
+}
+
+std::shared_ptr<QorSwapchain> SwapchainRegistry::Find(uint64_t handle) {
+    const auto lock = TryLockLoop(mutex_);
+    const auto found = swapchains_.find(handle);
+    return found != swapchains_.end() ? found->second : nullptr;
+}
+
+uint64_t SwapchainRegistry::Insert(std::shared_ptr<QorSwapchain> swapchain) {
+    const uint64_t handle = NewHandle(kSwapchainHandleBase);
+    const auto lock = TryLockLoop(mutex_);
+    swapchains_[handle] = std::move(swapchain);
+    return handle;
+}
+
+bool SwapchainRegistry::Erase(uint64_t handle) {
+    std::shared_ptr<QorSwapchain> erased;  // freed after the mutex is released
+    const auto lock = TryLockLoop(mutex_);
+    const auto found = swapchains_.find(handle);
+    if (found == swapchains_.end()) return false;
+    erased = std::move(found->second);
+    swapchains_.erase(found);
+    return true;
+}
+
+void SwapchainRegistry::Clear() {
+    std::map<uint64_t, std::shared_ptr<QorSwapchain>> cleared;
+    const auto lock = TryLockLoop(mutex_);
+    cleared.swap(swapchains_);
+}
+
+int32_t SwapchainRegistry::NextNameCounter() {
+    const auto lock = TryLockLoop(mutex_);
+    return nameCounter_++;
+}
+
+}  // namespace qor

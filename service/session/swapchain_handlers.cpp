@@ -1,0 +1,219 @@
+// Swapchain handlers: formats, creation and destruction, image enumeration and the
+// acquire / wait / release ring.
+#include "protocol/layouts.h"
+#include "service/core/logger.h"
+#include "service/driverhost/graphics_devices.h"
+#include "service/session/session_handlers.h"
+#include "service/session/session_registry.h"
+#include "service/session/swapchain.h"
+
+namespace qor {
+
+using namespace protocol;
+
+namespace {
+std::string CreatedLog(const QorSwapchain& swapchain) {
+    return "CreateSwapchain : SUCCESS\n\tWidth : " + std::to_string(swapchain.width) +
+           "\n\tHeight : " + std::to_string(swapchain.height) + "\n\tFormat : " + std::to_string(swapchain.format) +
+           "\n\tUsage Flags : " + std::to_string(swapchain.usageFlags);
+}
+
+std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const CreateSwapchainRequest& request) {
+    std::shared_ptr<QorSwapchain> swapchain;
+    if (session.graphicsApi == 2) {
+        auto d3d12 = std::make_shared<QorSwapchainD3D12>();
+        // Taken before the images are made (not advanced after), so two swapchains created at
+        // once on different request threads cannot be given the same names.
+        d3d12->shareNameIndex = SwapchainRegistry::Get().NextNameCounter();
+        swapchain = std::move(d3d12);
+    } else {
+        swapchain = std::make_shared<QorSwapchainD3D11>();
+    }
+    swapchain->session = session.handle;
+    swapchain->createFlags = request.createFlags;
+    swapchain->usageFlags = request.usageFlags;
+    swapchain->format = request.format;
+    swapchain->sampleCount = request.sampleCount;
+    swapchain->width = request.width;
+    swapchain->height = request.height;
+    swapchain->faceCount = request.faceCount;
+    swapchain->arraySize = request.arraySize;
+    swapchain->mipCount = request.mipCount;
+    swapchain->imageCount = swapchain->IsStatic() ? 1 : 3;
+    return swapchain;
+}
+
+void AppendImageRecords(const QorSwapchain& swapchain, int32_t count, uint8_t* reply, uint32_t* replySize) {
+    PacketWriter writer(reply, kMaxReplySize, *replySize);
+    FieldWriter fields(writer);
+    for (int32_t i = 0; i < count; ++i) {
+        const SwapchainImageRecord& image = swapchain.images[static_cast<size_t>(i)];
+        if (image.type == XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR) {
+            WriteD3D12ImageRecord(writer, StructHeader {static_cast<uint32_t>(image.type), 0}, image.shareName);
+        } else {
+            fields(SwapchainImageD3D11Record {{static_cast<uint32_t>(image.type), 0}, image.sharedHandle});
+        }
+    }
+    if (writer.ok()) *replySize = static_cast<uint32_t>(writer.size());
+}
+
+XrResult AcquireStatic(QorSwapchain& swapchain, uint32_t* index) {
+    if (swapchain.waitIndex != -1 || swapchain.imageStates[0] != ImageState::Available ||
+        swapchain.acquiredThisFrame != 0) {
+        return XR_ERROR_CALL_ORDER_INVALID;
+    }
+    swapchain.imageStates[0] = ImageState::Acquired;
+    swapchain.waitIndex = 0;
+    swapchain.nextIndex = 0;
+    swapchain.lastReleased = -1;
+    ++swapchain.acquiredThisFrame;
+    *index = 0;
+    return XR_SUCCESS;
+}
+
+XrResult AcquireRing(QorSwapchain& swapchain, uint32_t* index) {
+    const int32_t ring = swapchain.UsableImageCount();
+    auto& state = swapchain.imageStates[static_cast<size_t>(swapchain.nextIndex)];
+    if (state != ImageState::Available) return XR_ERROR_CALL_ORDER_INVALID;
+    state = ImageState::Acquired;
+    if (swapchain.waitIndex == -1) swapchain.waitIndex = swapchain.nextIndex;
+    swapchain.nextIndex = (swapchain.nextIndex + 1) % ring;
+    ++swapchain.acquiredThisFrame;
+    // The advanced index, not the one just marked: the application renders one image ahead
+    // of the ring, and the compositor shows the image released last.
+    *index = static_cast<uint32_t>(swapchain.nextIndex);
+    return XR_SUCCESS;
+}
+}  // namespace
+
+XrResult HandleEnumerateSwapchainFormats(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                         uint32_t* replySize) {
+    EnumerateSwapchainFormatsRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    if (!SessionRegistry::Get().Find(message.session)) return XR_ERROR_HANDLE_INVALID;
+    EnumerateSwapchainFormatsReply answer;
+    answer.count = static_cast<uint32_t>(std::size(kSwapchainFormats));
+    if (message.capacity != 0 && message.capacity < answer.count) {
+        EncodeReply(answer, reply, replySize);
+        return XR_ERROR_SIZE_INSUFFICIENT;
+    }
+    if (message.capacity != 0) answer.items.items = kSwapchainFormats;
+    EncodeReply(answer, reply, replySize);
+    return XR_SUCCESS;
+}
+
+XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    CreateSwapchainRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto session = SessionRegistry::Get().Find(message.session);
+    if (!session) {
+        Log("CreateSwapchain : ERROR_HANDLE_INVALID");
+        return XR_ERROR_HANDLE_INVALID;
+    }
+    std::shared_ptr<QorSwapchain> swapchain;
+    try {
+        swapchain = MakeSwapchain(*session, message);
+        gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
+        if (device == nullptr) {
+            swapchain->imageFailure = static_cast<int32_t>(0x80004005u);  // E_FAIL: no device to make them on
+        } else {
+            swapchain->CreateImages(*device);
+        }
+    } catch (const std::bad_alloc&) {
+        return XR_ERROR_OUT_OF_MEMORY;
+    }
+    if (swapchain->imageFailure != 0) {
+        Log("CREATE SWAPCHAIN IMAGE FAILD! REASON: " + std::to_string(swapchain->imageFailure));
+    }
+    // A swapchain left without a single image would be answered as a success the application
+    // can never render into; it is refused instead. One that stopped part-way is kept with the
+    // images it has (see UsableImageCount).
+    if (swapchain->UsableImageCount() == 0) {
+        Log("CreateSwapchain : ERROR_RUNTIME_FAILURE");
+        return XR_ERROR_RUNTIME_FAILURE;
+    }
+
+    const uint64_t handle = SwapchainRegistry::Get().Insert(swapchain);
+    {
+        std::lock_guard lock(session->swapchainsLock);
+        session->swapchains.push_back(handle);
+    }
+    EncodeReply(HandleReply {handle}, reply, replySize);
+    Log(CreatedLog(*swapchain));
+    return XR_SUCCESS;
+}
+
+XrResult HandleDestroySwapchain(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    DestroySwapchainRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+    // The textures go with the last holder of the object; the handle stays in its session's
+    // list, which is how the frame loop learns that a swapchain is gone.
+    return SwapchainRegistry::Get().Erase(message.handle) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
+}
+
+XrResult HandleEnumerateSwapchainImages(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                        uint32_t* replySize) {
+    EnumerateSwapchainImagesRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    if (!swapchain) return XR_ERROR_HANDLE_INVALID;
+    // Only images that exist are reported (fewer than the image count when creation stopped).
+    const int32_t count = swapchain->UsableImageCount();
+    EncodeReply(IndexReply {static_cast<uint32_t>(count)}, reply, replySize);
+    if (message.capacity != 0 && message.capacity < static_cast<uint32_t>(count)) return XR_ERROR_SIZE_INSUFFICIENT;
+    if (message.capacity != 0) AppendImageRecords(*swapchain, count, reply, replySize);
+    return XR_SUCCESS;
+}
+
+XrResult HandleAcquireSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+                                     uint32_t* replySize) {
+    AcquireSwapchainImageRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    if (!swapchain) return XR_ERROR_HANDLE_INVALID;
+    if (message.info.type != 0 && message.info.type != XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    uint32_t index = 0;
+    const XrResult result = swapchain->IsStatic() ? AcquireStatic(*swapchain, &index) : AcquireRing(*swapchain, &index);
+    if (XR_SUCCEEDED(result)) EncodeReply(IndexReply {index}, reply, replySize);
+    return result;
+}
+
+XrResult HandleWaitSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    WaitSwapchainImageRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    if (!swapchain) return XR_ERROR_HANDLE_INVALID;
+    // The timeout is not used: an acquired image is always ready, so waiting never blocks.
+    if (swapchain->waitIndex == -1) return XR_ERROR_CALL_ORDER_INVALID;
+    auto& state = swapchain->imageStates[static_cast<size_t>(swapchain->waitIndex)];
+    if (state != ImageState::Acquired) return XR_ERROR_CALL_ORDER_INVALID;
+    state = ImageState::Waited;
+    return XR_SUCCESS;
+}
+
+XrResult HandleReleaseSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    ReleaseSwapchainImageRequest message;
+    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    if (!swapchain) return XR_ERROR_HANDLE_INVALID;
+    QorSwapchain& chain = *swapchain;
+    if (chain.waitIndex == -1) return XR_ERROR_CALL_ORDER_INVALID;
+    auto& state = chain.imageStates[static_cast<size_t>(chain.waitIndex)];
+    if (state != ImageState::Waited) return XR_ERROR_CALL_ORDER_INVALID;
+    if (chain.IsStatic()) {
+        if (chain.lastReleased != -1) return XR_ERROR_CALL_ORDER_INVALID;
+        state = ImageState::Available;
+        chain.lastReleased = 0;
+        chain.waitIndex = -1;
+        return XR_SUCCESS;
+    }
+    state = ImageState::Available;
+    chain.lastReleased = chain.waitIndex;
+    chain.waitIndex = (chain.waitIndex + 1) % chain.UsableImageCount();
+    if (chain.waitIndex == chain.nextIndex) chain.waitIndex = -1;
+    return XR_SUCCESS;
+}
+
+}  // namespace qor

@@ -1,0 +1,205 @@
+// Sessions through the dispatcher: creation and its refusals, the state machine and the
+// events it queues, the display switching, and destruction.
+#include "service/core/logger.h"
+#include "tests/session/session_fixture.h"
+
+#include <cinttypes>
+#include <ctime>
+#include <filesystem>
+
+namespace qor::test {
+namespace {
+
+constexpr auto kIdle = XR_SESSION_STATE_IDLE;
+constexpr auto kReady = XR_SESSION_STATE_READY;
+constexpr auto kSynchronized = XR_SESSION_STATE_SYNCHRONIZED;
+constexpr auto kVisible = XR_SESSION_STATE_VISIBLE;
+constexpr auto kFocused = XR_SESSION_STATE_FOCUSED;
+constexpr auto kStopping = XR_SESSION_STATE_STOPPING;
+constexpr auto kExiting = XR_SESSION_STATE_EXITING;
+
+using SessionsTest = SessionFixture;
+using States = std::vector<int32_t>;
+
+TEST_F(SessionsTest, CreateReportsIdleThenReadyAndSwitchesTheDisplayOn) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t session = CreateSession(instance);
+    EXPECT_GE(session, kSessionHandleBase);
+    EXPECT_LT(session, kActionSetHandleBase);
+    EXPECT_EQ(PollEvents(instance), (Events {State(session, kIdle), State(session, kReady)}));
+    EXPECT_EQ(Compositor::Get().GraphicsApi(), 1);
+    CreateSession(CreateInstance("KVDSOpenXRApp"));
+    EXPECT_EQ(display_.displayStates, (States {1, 999}));
+}
+
+TEST_F(SessionsTest, CreateRefusals) {
+    const uint64_t instance = CreateInstance();
+    EXPECT_EQ(Send(SessionRequest(instance + 1000)), XR_ERROR_INSTANCE_LOST);
+    auto flagged = SessionRequest(instance);
+    flagged.createFlags = 1;
+    EXPECT_EQ(Send(flagged), XR_ERROR_VALIDATION_FAILURE);
+    for (const uint32_t binding : {XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR, XR_TYPE_GRAPHICS_BINDING_VULKAN_KHR,
+                                   XR_TYPE_UNKNOWN, XR_TYPE_SESSION_CREATE_INFO}) {
+        EXPECT_EQ(Send(SessionRequest(instance, binding)), XR_ERROR_GRAPHICS_DEVICE_INVALID) << binding;
+    }
+    auto elsewhere = SessionRequest(instance);
+    elsewhere.systemId += 1000;
+    EXPECT_EQ(Send(elsewhere), XR_ERROR_SYSTEM_INVALID);
+    // Every truncation of a valid request is refused too.
+    std::array<uint8_t, kMaxRequestSize> bytes {};
+    const uint32_t full = EncodeRequest(SessionRequest(instance), bytes.data(), bytes.size());
+    for (uint32_t size = 0; size < full; ++size) {
+        XrResult result;
+        SendBytes(bytes.data(), size, &result);
+        EXPECT_TRUE(XR_FAILED(result)) << size;
+    }
+    EXPECT_TRUE(SessionRegistry::Get().Empty());
+    EXPECT_TRUE(PollEvents(instance).empty());
+    EXPECT_TRUE(display_.displayStates.empty());
+
+    EXPECT_EQ(Send(SessionRequest(instance, XR_TYPE_GRAPHICS_BINDING_D3D12_KHR)), XR_SUCCESS);
+    EXPECT_EQ(Compositor::Get().GraphicsApi(), 2);
+}
+
+TEST_F(SessionsTest, CreateAndDestroyWriteOneLogEntryEach) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t session = CreateSession(instance);
+    Send(SessionRequest(instance, XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR));
+    DestroySession(session);
+    DestroySession(session);
+    ServiceLogger().Flush();
+    // The service log is process-wide: it lies in this test's folder only when this test made it.
+    if (ServiceLogger().Folder().rfind(environment_.Root(), 0) != 0) GTEST_SKIP() << "log made by an earlier test";
+    char today[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(today, sizeof today, "server_%Y-%m-%d.log", std::localtime(&now));
+    std::string log = ReadFile((std::filesystem::path(ServiceLogger().Folder()) / today).string());
+    std::erase(log, '\r');  // the file is written in text mode
+    char handle[32];
+    std::snprintf(handle, sizeof handle, "%016" PRIX64, session);
+    const std::string system = "Create Session : \n\tSystem ID : " + std::to_string(systemId_) + "\n";
+    for (const std::string& entry :
+         {system + "\tGraphic binding : D3D11\n\tConnect Display device\nEnable display device\n\tSession ID : " +
+              handle + "\n\tSUCCESS\n",
+          system + "\tGraphic binding : OpenGL\n\tERROR_GRAPHICS_DEVICE_INVALID\n",
+          "Destroy Session : " + std::string(handle) + "\nDisable display device\n\tERROR_SUCCESS\n",
+          "Destroy Session : " + std::string(handle) + "\n\tERROR_HANDLE_INVALID\n"}) {
+        EXPECT_NE(log.find(entry), std::string::npos) << entry << "\nin\n" << log;
+    }
+}
+
+TEST_F(SessionsTest, FirstEndedFrameReportsSynchronizedVisibleFocusedOnce) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t session = CreateSession(instance);
+    PollEvents(instance);
+    ASSERT_EQ(BeginSession(session), XR_SUCCESS);
+    ASSERT_EQ(WaitFrame(session), XR_SUCCESS);
+    ASSERT_EQ(BeginFrame(session), XR_SUCCESS);
+    EXPECT_TRUE(PollEvents(instance).empty()) << "beginning changes no state";
+    ASSERT_EQ(EndFrame(session), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance), (Events {State(session, kSynchronized), State(session, kVisible), State(session, kFocused)}));
+    ASSERT_EQ(Frame(session), XR_SUCCESS);
+    EXPECT_TRUE(PollEvents(instance).empty());
+}
+
+TEST_F(SessionsTest, BeginSessionResults) {
+    const uint64_t session = CreateSession(CreateInstance());
+    EXPECT_EQ(BeginSession(session + 1000), XR_ERROR_HANDLE_INVALID);
+    EXPECT_EQ(BeginSession(session, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_MONO), XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED);
+    // Still READY before the first frame: a second begin succeeds and zeroes the counters, so
+    // the frame waited before it can no longer be begun.
+    ASSERT_EQ(BeginSession(session), XR_SUCCESS);
+    ASSERT_EQ(WaitFrame(session), XR_SUCCESS);
+    ASSERT_EQ(BeginSession(session), XR_SUCCESS);
+    EXPECT_EQ(BeginFrame(session), XR_ERROR_CALL_ORDER_INVALID);
+    ASSERT_EQ(Frame(session), XR_SUCCESS);
+    EXPECT_EQ(BeginSession(session), XR_ERROR_SESSION_RUNNING);
+    ASSERT_EQ(RequestExit(session), XR_SUCCESS);
+    EXPECT_EQ(BeginSession(session), XR_ERROR_SESSION_NOT_READY);
+    ASSERT_EQ(EndSession(session), XR_SUCCESS);
+    EXPECT_EQ(BeginSession(session), XR_ERROR_SESSION_NOT_READY);
+    const uint64_t orphan = CreateSession(instances_[0]);
+    DriverRegistry::TearDown();
+    EXPECT_EQ(BeginSession(orphan), XR_ERROR_SESSION_LOST) << "its system went away";
+}
+
+TEST_F(SessionsTest, EndAndRequestExitResults) {
+    const uint64_t instance = CreateInstance();
+    EXPECT_EQ(EndSession(12345), XR_ERROR_HANDLE_INVALID);
+    EXPECT_EQ(RequestExit(12345), XR_ERROR_HANDLE_INVALID);
+    const uint64_t ready = CreateSession(instance);
+    EXPECT_EQ(EndSession(ready), XR_ERROR_SESSION_NOT_STOPPING);
+    PollEvents(instance);
+    ASSERT_EQ(RequestExit(ready), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance), (Events {State(ready, kSynchronized), State(ready, kStopping)}));
+
+    const uint64_t session = FocusedSession(instance);
+    EXPECT_EQ(EndSession(session), XR_ERROR_SESSION_NOT_STOPPING);
+    ASSERT_EQ(RequestExit(session), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance), (Events {State(session, kVisible), State(session, kSynchronized), State(session, kStopping)}));
+    EXPECT_EQ(RequestExit(session), XR_ERROR_SESSION_NOT_RUNNING) << "already stopping";
+    ASSERT_EQ(EndSession(session), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance), (Events {State(session, kIdle), State(session, kExiting)}));
+    EXPECT_EQ(EndSession(session), XR_ERROR_SESSION_NOT_RUNNING);
+    EXPECT_EQ(RequestExit(session), XR_ERROR_SESSION_NOT_RUNNING);
+    EXPECT_EQ(WaitFrame(session), XR_ERROR_SESSION_NOT_RUNNING);
+}
+
+TEST_F(SessionsTest, ANewSessionWalksEveryOtherDownWithOneMoreStopping) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t focused = FocusedSession(instance);
+    const uint64_t otherInstance = CreateInstance();
+    const uint64_t second = CreateSession(otherInstance);
+    EXPECT_EQ(PollEvents(instance), (Events {State(focused, kVisible), State(focused, kSynchronized),
+                                             State(focused, kStopping), State(focused, kStopping)}));
+    EXPECT_EQ(PollEvents(otherInstance), (Events {State(second, kIdle), State(second, kReady)}));
+    // A READY session of the same instance is stopped before the new one's own events.
+    const uint64_t third = CreateSession(otherInstance);
+    EXPECT_EQ(PollEvents(otherInstance), (Events {State(second, kSynchronized), State(second, kStopping),
+                                                  State(second, kStopping), State(third, kIdle), State(third, kReady)}));
+    EXPECT_EQ(PollEvents(instance), (Events {State(focused, kStopping)}));
+    EXPECT_EQ(BeginSession(second), XR_ERROR_SESSION_NOT_READY);
+    EXPECT_EQ(EndSession(focused), XR_SUCCESS);
+    EXPECT_EQ(BeginSession(third), XR_SUCCESS);
+}
+
+TEST_F(SessionsTest, DestroyDropsOnlyThatSessionsPendingEvents) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t otherInstance = CreateInstance();
+    const uint64_t session = CreateSession(instance);
+    const uint64_t stranger = session + 1000;
+    const auto record = InstanceRegistry::Get().Find(instance);
+    const auto queue = [&](auto event, uint64_t named) {
+        std::memcpy(&event.session, &named, sizeof named);
+        QueueEvent(*record, &event, sizeof event);
+    };
+    queue(XrEventDataReferenceSpaceChangePending {XR_TYPE_EVENT_DATA_REFERENCE_SPACE_CHANGE_PENDING}, session);
+    queue(XrEventDataInteractionProfileChanged {XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED}, stranger);
+    queue(XrEventDataInteractionProfileChanged {XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED}, session);
+    queue(XrEventDataSessionStateChanged {XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED, nullptr, {}, kFocused}, stranger);
+    XrEventDataInstanceLossPending loss {XR_TYPE_EVENT_DATA_INSTANCE_LOSS_PENDING};
+    QueueEvent(*record, &loss, sizeof loss);
+    const uint64_t other = CreateSession(otherInstance);  // walks `session` down: more of its events
+
+    ASSERT_EQ(DestroySession(session), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance), (Events {{XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED, stranger},
+                                             State(stranger, kFocused), {XR_TYPE_EVENT_DATA_INSTANCE_LOSS_PENDING}}));
+    EXPECT_EQ(PollEvents(otherInstance), (Events {State(other, kIdle), State(other, kReady)}));
+    EXPECT_EQ(display_.displayStates, (States {1, 1, 0}));
+    EXPECT_EQ(DestroySession(session), XR_ERROR_HANDLE_INVALID);
+}
+
+TEST_F(SessionsTest, DestroyingAnInstanceDestroysItsSessionsOnly) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t first = CreateSession(instance);
+    const uint64_t second = CreateSession(instance);
+    const uint64_t survivor = CreateSession(CreateInstance());
+    ASSERT_EQ(Send(DestroyInstanceRequest {{instance}}), XR_SUCCESS);
+    EXPECT_EQ(display_.displayStates, (States {1, 1, 1, 0, 0}));
+    EXPECT_EQ(DestroySession(first), XR_ERROR_HANDLE_INVALID);
+    EXPECT_EQ(DestroySession(second), XR_ERROR_HANDLE_INVALID);
+    EXPECT_EQ(BeginSession(survivor), XR_SUCCESS);
+}
+
+}  // namespace
+}  // namespace qor::test
