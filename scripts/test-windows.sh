@@ -29,10 +29,9 @@ if [[ -d $NORVIK_WINEPREFIX ]]; then
     rm -rf "$NORVIK_WINEPREFIX" "$NORVIK_WINEPREFIX.lock"
 fi
 trap stop_wineserver EXIT
-"$repo/scripts/wine-run.sh" --init
 
-# Display tests (Direct3D 11, top-level windows) will need an X server: run ctest under
-# `xvfb-run -a` here once they exist.
+# Wine's Direct3D 11 needs an X server: the prefix is made and the tests run on a virtual one.
 status=0
-(cd "$build" && ctest --output-on-failure -j2 ${CTEST_ARGS:-}) || status=$?
+xvfb-run -a bash -c '"$0/scripts/wine-run.sh" --init && cd "$1" && ctest --output-on-failure -j2 ${CTEST_ARGS:-}' \
+    "$repo" "$build" || status=$?
 exit "$status"

@@ -451,7 +451,8 @@ public:
     Api Kind() const override { return Api::D3D12; }
     uint64_t AdapterLuid() const override { return luid_; }
     void* NativeDevice() const override { return device_.Get(); }
-    void* NativeContext() const override { return nullptr; }
+    // A Direct3D 12 device's context is its direct command queue.
+    void* NativeContext() const override { return queue_.Get(); }
     std::unique_ptr<Texture> CreateTexture(const TextureDesc&) override { return nullptr; }
     // Direct3D 12 opens NT handles only.
     std::unique_ptr<Texture> OpenSharedTexture(uint64_t) override { return nullptr; }
@@ -515,7 +516,20 @@ std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string*
         if (error) *error = "D3D12CreateDevice failed with " + HexResult(result);
         return nullptr;
     }
-    return std::make_unique<D3D12Device>(std::move(device), luid);
+    // The device's own direct queue, which an application built on it submits to.
+    D3D12_COMMAND_QUEUE_DESC queueDesc {};
+    queueDesc.Type = D3D12_COMMAND_LIST_TYPE_DIRECT;
+    Ref<ID3D12CommandQueue> queue;
+    if (FAILED(device->CreateCommandQueue(&queueDesc, __uuidof(ID3D12CommandQueue), queue.PutVoid()))) {
+        if (error) *error = "CreateCommandQueue failed";
+        return nullptr;
+    }
+    auto created = std::make_unique<D3D12Device>(std::move(device), luid);
+    if (!created->AttachQueue(std::move(queue))) {
+        if (error) *error = "the device's fence could not be made";
+        return nullptr;
+    }
+    return created;
 }
 
 std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice) {

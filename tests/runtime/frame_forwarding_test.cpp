@@ -90,7 +90,7 @@ protected:
     const PFN_xrBeginFrame beginFrame_ = Get<PFN_xrBeginFrame>("xrBeginFrame");
     const PFN_xrEndFrame endFrame_ = Get<PFN_xrEndFrame>("xrEndFrame");
     D3D11Binding d3d11_ {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, AppDevice(gpu::Api::D3D11)};
-    D3D12Binding d3d12_ {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), As(0x0E0E)};
+    D3D12Binding d3d12_ {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), AppQueue()};
 };
 
 TEST_F(FrameForwardingTest, EachOperationSendsItsDocumentedBytes) {

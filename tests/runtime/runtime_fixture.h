@@ -46,6 +46,14 @@ protected:
         return device ? device->NativeDevice() : nullptr;
     }
 
+    // The queue an application puts beside its Direct3D 12 device: the device's own on
+    // Windows; the soft GPU has no queues, so any value stands for one there.
+    void* AppQueue() {
+        AppDevice(gpu::Api::D3D12);
+        if (d3d12Device_ && d3d12Device_->NativeContext() != nullptr) return d3d12Device_->NativeContext();
+        return reinterpret_cast<void*>(uintptr_t {0x0E0E});
+    }
+
     // Both kinds of application device exist (Direct3D needs a display under Wine).
     bool HaveAppDevices() { return AppDevice(gpu::Api::D3D11) != nullptr && AppDevice(gpu::Api::D3D12) != nullptr; }
 

@@ -116,7 +116,7 @@ protected:
 TEST_F(SessionForwardingTest, CreateSessionSendsTheBindingRecordAfterTheCreateInfo) {
     if (!HaveAppDevices()) GTEST_SKIP() << "no application graphics device on this machine";
     D3D11Binding d3d11 {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, AppDevice(gpu::Api::D3D11)};
-    TwoPointerBinding d3d12 {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), As(0x0E0E)};
+    TwoPointerBinding d3d12 {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), AppQueue()};
     TwoPointerBinding openGl {XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR, nullptr, As(0xDC), As(0x61C)};
     struct Case {
         const char* name;
@@ -127,7 +127,7 @@ TEST_F(SessionForwardingTest, CreateSessionSendsTheBindingRecordAfterTheCreateIn
     const Case cases[] = {
         {"no binding", nullptr, {}, 40},
         {"D3D11", &d3d11, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D11_KHR).U64(ValueOf(d3d11.device)), 60},
-        {"D3D12", &d3d12, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D12_KHR).U64(ValueOf(d3d12.first)).U64(0x0E0E), 68},
+        {"D3D12", &d3d12, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D12_KHR).U64(ValueOf(d3d12.first)).U64(ValueOf(d3d12.second)), 68},
         {"OpenGL", &openGl, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR).U64(0xDC).U64(0x61C), 68},
     };
     for (const Case& c : cases) {
