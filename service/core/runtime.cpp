@@ -8,12 +8,17 @@
 #include "service/core/qor_server.h"
 #include "service/core/service_clock.h"
 #include "service/core/settings.h"
+#include "service/compositor/compositor.h"
 #include "service/driverhost/adapter_selection.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/watchdog.h"
+#include "service/session/session_registry.h"
+#include "service/session/space_table.h"
+#include "service/session/swapchain.h"
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 namespace qor {
 
@@ -49,6 +54,19 @@ void RuntimeStop() {
     Log("Norvik OpenXR runtime stop.");
     InstanceRegistry::Get().RemoveAll();
     DriverRegistry::TearDown();
+    // The systems are gone with the drivers, so sessions go without display calls.
+    {
+        auto& sessions = SessionRegistry::Get();
+        std::lock_guard lock(sessions.Mutex());
+        std::vector<uint64_t> handles;
+        for (const auto& [handle, session] : sessions.SessionsLocked()) handles.push_back(handle);
+        for (const uint64_t handle : handles) {
+            if (auto session = sessions.RemoveLocked(handle)) WakeFrameWaiters(*session);
+        }
+    }
+    SwapchainRegistry::Get().Clear();
+    SpaceTable::Get().Clear();
+    Compositor::Get().Close();
 }
 
 int ServiceMain() {
