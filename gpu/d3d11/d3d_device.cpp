@@ -1,7 +1,9 @@
 // Direct3D devices on the adapter the service chose, their 2-D textures with views, CPU
 // access and keyed mutexes, and the sharing of textures between processes through DXGI
 // (legacy handles and named NT handles).
+#include "gpu/d3d11/d3d_core.h"
 #include "gpu/device.h"
+#include "gpu/draw.h"
 #include "gpu/texture_rules.h"
 
 #include <d3d11_1.h>
@@ -18,45 +20,8 @@
 namespace qor::gpu {
 
 namespace {
-// An owned COM reference.
-template <typename T>
-class Ref {
-public:
-    Ref() = default;
-    ~Ref() { Reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    Ref& operator=(Ref&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            object_ = std::exchange(other.object_, nullptr);
-        }
-        return *this;
-    }
-
-    T* Get() const { return object_; }
-    T* operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    T** Put() {
-        Reset();
-        return &object_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() {
-        if (object_ != nullptr) object_->Release();
-        object_ = nullptr;
-    }
-    template <typename U>
-    Ref<U> As() const {
-        Ref<U> other;
-        if (object_ != nullptr) object_->QueryInterface(__uuidof(U), other.PutVoid());
-        return other;
-    }
-
-private:
-    T* object_ = nullptr;
-};
+using d3d11::D3D11Core;
+using d3d11::Ref;
 
 template <typename T>
 Ref<T> Query(IUnknown* object) {
@@ -118,14 +83,6 @@ uint64_t AdapterLuidOf(ID3D11Device* device) {
     adapter->GetDesc(&description);
     return Packed(description.AdapterLuid);
 }
-
-// What a Direct3D 11 device and its textures share: textures keep the device alive, and the
-// immediate context is used by one of them at a time.
-struct D3D11Core {
-    Ref<ID3D11Device> device;
-    Ref<ID3D11DeviceContext> context;
-    std::mutex contextLock;
-};
 
 TextureDesc DescOf(ID3D11Texture2D* texture) {
     D3D11_TEXTURE2D_DESC native {};
@@ -289,6 +246,11 @@ public:
 
     void* Native() override { return texture_.Get(); }
 
+    // For the draws of the device's immediate context.
+    ID3D11Device* OwningDevice() const { return core_->device.Get(); }
+    ID3D11RenderTargetView* RenderTargetView() const { return renderTargetView_.Get(); }
+    ID3D11ShaderResourceView* ShaderResourceView() const { return shaderResourceView_.Get(); }
+
 private:
     UINT Subresource(uint32_t slice) const { return D3D11CalcSubresource(0, slice, desc_.mipLevels); }
 
@@ -321,7 +283,10 @@ private:
 
 class D3D11Device final : public Device {
 public:
-    D3D11Device(std::shared_ptr<D3D11Core> core, uint64_t luid) : core_(std::move(core)), luid_(luid) {}
+    // `drawable`: the device is the system's own, so its immediate context is free for the
+    // fixed pipelines (an application's device is not).
+    D3D11Device(std::shared_ptr<D3D11Core> core, uint64_t luid, bool drawable)
+        : core_(std::move(core)), luid_(luid), drawable_(drawable) {}
 
     Api Kind() const override { return Api::D3D11; }
     uint64_t AdapterLuid() const override { return luid_; }
@@ -385,9 +350,20 @@ public:
         while (core_->context->GetData(query.Get(), nullptr, 0, 0) == S_FALSE) std::this_thread::yield();
     }
 
+    // The pipelines are made on first use, once; null when the device cannot draw.
+    DrawContext* Immediate() {
+        if (!drawable_) return nullptr;
+        std::call_once(drawOnce_, [this] { draw_ = d3d11::CreateDrawContext(core_); });
+        return draw_.get();
+    }
+
 private:
     std::shared_ptr<D3D11Core> core_;
     uint64_t luid_;
+    bool drawable_;
+    std::once_flag drawOnce_;
+    // Last, so it goes before the core it draws with.
+    std::unique_ptr<DrawContext> draw_;
 };
 
 TextureDesc DescOf(ID3D12Resource* resource) {
@@ -491,6 +467,24 @@ private:
 };
 }  // namespace
 
+DrawContext* ImmediateContext(Device& device) {
+    auto* d3d11Device = dynamic_cast<D3D11Device*>(&device);
+    return d3d11Device == nullptr ? nullptr : d3d11Device->Immediate();
+}
+
+// A view is usable only on the device that made the texture.
+ID3D11RenderTargetView* d3d11::RenderTargetViewOf(Texture& texture, const D3D11Core& core) {
+    auto* d3d11Texture = dynamic_cast<D3D11Texture*>(&texture);
+    if (d3d11Texture == nullptr || d3d11Texture->OwningDevice() != core.device.Get()) return nullptr;
+    return d3d11Texture->RenderTargetView();
+}
+
+ID3D11ShaderResourceView* d3d11::ShaderResourceViewOf(Texture& texture, const D3D11Core& core) {
+    auto* d3d11Texture = dynamic_cast<D3D11Texture*>(&texture);
+    if (d3d11Texture == nullptr || d3d11Texture->OwningDevice() != core.device.Get()) return nullptr;
+    return d3d11Texture->ShaderResourceView();
+}
+
 std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string* error) {
     Ref<IDXGIAdapter1> adapter = FindAdapter(adapterLuid, error);
     if (!adapter) return nullptr;
@@ -508,7 +502,7 @@ std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string*
             if (error) *error = "D3D11CreateDevice failed with " + HexResult(result);
             return nullptr;
         }
-        return std::make_unique<D3D11Device>(std::move(core), luid);
+        return std::make_unique<D3D11Device>(std::move(core), luid, true);
     }
     Ref<ID3D12Device> device;
     const HRESULT result = D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, __uuidof(ID3D12Device), device.PutVoid());
@@ -546,7 +540,7 @@ std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice, void*
         if (!core->device) return nullptr;
         core->device->GetImmediateContext(core->context.Put());
         const uint64_t luid = AdapterLuidOf(core->device.Get());
-        return std::make_unique<D3D11Device>(std::move(core), luid);
+        return std::make_unique<D3D11Device>(std::move(core), luid, false);
     }
     Ref<ID3D12Device> device = Query<ID3D12Device>(unknown);
     if (!device) return nullptr;
