@@ -1,9 +1,73 @@
+// The compositor: submitted layers drawn side by side into the shared stage buffer under its
+// keyed mutex (key 0 while drawing, key 1 for the display side), then PollFrame on every
+// provider and PresentFrame on the session's display.
 #include "service/compositor/compositor.h"
+
+#include "driver_api/driver_interfaces.h"
+#include "service/compositor/compositor_math.h"
+#include "service/driverhost/driver_registry.h"
+#include "service/driverhost/graphics_devices.h"
+#include "service/session/session_registry.h"
+#include "service/session/swapchain.h"
 
 namespace qor {
 
+namespace {
+using compositor::Registers;
+
+constexpr uint32_t kOutputWidth = 3840;
+constexpr uint32_t kOutputHeight = 2160;
+constexpr uint64_t kCompositorKey = 0;
+constexpr uint64_t kDisplayKey = 1;
+constexpr uint32_t kFrameAcquireMs = 1;
+constexpr uint32_t kReleaseAcquireMs = 500;
+constexpr float kNear = 0.05f;
+constexpr float kFar = 100.0f;
+
+constexpr gpu::Viewport kFullViewport {0, 0, float(kOutputWidth), float(kOutputHeight)};
+constexpr gpu::Viewport kLeftViewport {0, 0, float(kOutputWidth / 2), float(kOutputHeight)};
+constexpr gpu::Viewport kRightViewport {float(kOutputWidth / 2), 0, float(kOutputWidth / 2), float(kOutputHeight)};
+
+bool IsSrgbFormat(int64_t format) {
+    return format == gpu::format::kR8G8B8A8UnormSrgb || format == gpu::format::kB8G8R8A8UnormSrgb ||
+           format == gpu::format::kB8G8R8X8UnormSrgb;
+}
+
+bool VisibleIn(int32_t eyeVisibility, uint32_t view) {
+    switch (eyeVisibility) {
+        case XR_EYE_VISIBILITY_BOTH: return true;
+        case XR_EYE_VISIBILITY_LEFT: return view == 0;
+        case XR_EYE_VISIBILITY_RIGHT: return view == 1;
+        default: return false;
+    }
+}
+
+// The image the application released last; null when there is none to show (nothing released
+// yet, or image creation stopped before that image).
+gpu::Texture* ReleasedImage(const QorSwapchain& swapchain) {
+    const int32_t index = swapchain.lastReleased;
+    if (index < 0 || index >= static_cast<int32_t>(swapchain.textures.size())) return nullptr;
+    return swapchain.textures[static_cast<size_t>(index)].get();
+}
+
+// Two triangles over [x0, x1] × [y0, y1] in the order the pipelines draw them, bottom-left
+// first, with the texture rect [u0, u1] × [v0, v1] (v0 at the top).
+gpu::QuadVertices Rectangle(float x0, float y0, float x1, float y1, float u0, float v0, float u1, float v1) {
+    return {{{{x0, y0, 0}, {u0, v1}},
+             {{x0, y1, 0}, {u0, v0}},
+             {{x1, y1, 0}, {u1, v0}},
+             {{x0, y0, 0}, {u0, v1}},
+             {{x1, y1, 0}, {u1, v0}},
+             {{x1, y0, 0}, {u1, v1}}}};
+}
+}  // namespace
+
 Compositor& Compositor::Get() {
     static auto* compositor = new Compositor;  // never destroyed: request threads may still draw
+    {
+        std::lock_guard lock(compositor->mutex_);
+        compositor->ReadyLocked();
+    }
     return *compositor;
 }
 
@@ -22,37 +86,165 @@ bool Compositor::AddLayer(std::unique_ptr<CompositorLayer> layer) {
     std::lock_guard lock(mutex_);
     if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
         // Quad layers drawn later are seen through these views.
-        storedViewCount_ = layer->viewCount;
-        for (uint32_t i = 0; i < 2 && i < layer->viewCount; ++i) {
+        storedViewCount_ = layer->viewCount < 2 ? layer->viewCount : 2;
+        for (uint32_t i = 0; i < storedViewCount_; ++i) {
             storedPoses_[i] = layer->views[i].pose;
             storedFovs_[i] = layer->views[i].fov;
         }
     }
-    queue_.push_back(std::move(layer));
+    queue_.push_back({std::move(layer), frame_});
     return true;
 }
 
-bool Compositor::DrawLayers(uint64_t) {
+bool Compositor::DrawLayers(uint64_t session) {
     std::lock_guard lock(mutex_);
-    // Drawing into the stage buffer comes with the graphics work; until then a frame only
-    // consumes its layers.
-    queue_.clear();
+    ++frame_;
+    if (!ReadyLocked()) {
+        DropOldFramesLocked();
+        return false;
+    }
+    const uint32_t acquired = stage_->AcquireSync(kCompositorKey, kFrameAcquireMs);
+    if (acquired != gpu::kSyncOk) {
+        // An abandoned mutex is ours now; handing it back under our own key lets the next
+        // frame take it instead of failing for ever.
+        if (acquired == gpu::kSyncAbandoned) stage_->ReleaseSync(kCompositorKey);
+        DropOldFramesLocked();
+        return false;
+    }
+    if (!context_->SetRenderTarget(*stage_)) {
+        stage_->ReleaseSync(kCompositorKey);
+        DropOldFramesLocked();
+        return false;
+    }
+    context_->Clear(0, 0, 0, 1);
+    while (!queue_.empty()) {
+        const std::unique_ptr<CompositorLayer> layer = std::move(queue_.front().layer);
+        queue_.pop_front();
+        if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
+            DrawProjectionLocked(*layer);
+        } else if (layer->type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
+            DrawQuadLocked(*layer);
+        }
+    }
+    context_->Flush();
+    stage_->ReleaseSync(kDisplayKey);
+    PresentLocked(session);
     return true;
 }
 
 uint32_t Compositor::ReleaseStageBuffer() {
     std::lock_guard lock(mutex_);
-    return 0;
+    ReadyLocked();
+    if (!stage_ || stageHandle_ == 0) return gpu::kSyncFailed;
+    const uint32_t result = stage_->AcquireSync(kDisplayKey, kReleaseAcquireMs);
+    // Abandoned also hands the mutex over: keeping it would block every later frame.
+    if (result == gpu::kSyncOk || result == gpu::kSyncAbandoned) stage_->ReleaseSync(kCompositorKey);
+    return result;
 }
 
 void Compositor::Close() {
     std::lock_guard lock(mutex_);
+    ReleaseObjectsLocked();
+    device_ = nullptr;  // the next use makes everything anew
     queue_.clear();
+    frame_ = 0;
+    storedViewCount_ = 0;
+    graphicsApi_ = 1;
 }
 
 size_t Compositor::QueuedLayers() {
     std::lock_guard lock(mutex_);
     return queue_.size();
+}
+
+bool Compositor::ReadyLocked() {
+    gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
+    if (device != device_) {
+        ReleaseObjectsLocked();
+        device_ = device;
+        if (device == nullptr) return false;
+        // In the order of initialisation; the first that cannot be made ends it. The blend
+        // states come first and live in the draw context with the pipelines.
+        context_ = gpu::ImmediateContext(*device);
+        if (context_ == nullptr) return false;
+        gpu::TextureDesc desc;
+        desc.width = kOutputWidth;
+        desc.height = kOutputHeight;
+        desc.format = gpu::format::kR8G8B8A8UnormSrgb;
+        desc.bindFlags = gpu::kBindRenderTarget | gpu::kBindShaderResource;
+        desc.miscFlags = gpu::kMiscSharedKeyedMutex;
+        stage_ = device->CreateTexture(desc);
+        if (!stage_ || !stage_->CreateRenderTargetView(gpu::format::kR8G8B8A8UnormSrgb)) return false;
+        stageHandle_ = stage_->SharedHandle();
+        ready_ = stageHandle_ != 0;
+    }
+    return ready_;
+}
+
+void Compositor::ReleaseObjectsLocked() {
+    ready_ = false;
+    stageHandle_ = 0;
+    stage_.reset();
+    context_ = nullptr;
+}
+
+void Compositor::DropOldFramesLocked() {
+    while (!queue_.empty() && queue_.front().frame + kHeldFrames < frame_) queue_.pop_front();
+}
+
+void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {
+    bool gammaCorrect = false;  // once set, it stays for the layer's later views
+    for (uint32_t i = 0; i < layer.viewCount && i < 2; ++i) {
+        const CompositorView& view = layer.views[i];
+        const auto swapchain = SwapchainRegistry::Get().Find(view.swapchain);
+        if (!swapchain) return;  // the rest of this layer is not drawn
+        if ((swapchain->usageFlags & XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT) != 0) continue;
+        if (IsSrgbFormat(swapchain->format)) gammaCorrect = true;
+        gpu::Texture* image = ReleasedImage(*swapchain);
+        if (image == nullptr || swapchain->width == 0 || swapchain->height == 0) continue;
+
+        const double width = swapchain->width;
+        const double height = swapchain->height;
+        const XrRect2Di& rect = view.imageRect;
+        const auto uL = static_cast<float>(rect.offset.x / width);
+        const auto uR = static_cast<float>((double(rect.offset.x) + rect.extent.width) / width);
+        const auto vT = static_cast<float>(rect.offset.y / height);
+        const auto vB = static_cast<float>((double(rect.offset.y) + rect.extent.height) / height);
+        const float x0 = i == 0 ? -1.0f : 0.0f;
+        const float x1 = i == 0 ? 0.0f : 1.0f;
+        context_->DrawProjection(Rectangle(x0, -1, x1, 1, uL, vT, uR, vB), Registers(compositor::kIdentity),
+                                 kFullViewport, *image, view.imageArrayIndex, gammaCorrect);
+    }
+}
+
+void Compositor::DrawQuadLocked(const CompositorLayer& layer) {
+    const auto swapchain = SwapchainRegistry::Get().Find(layer.swapchain);
+    if (!swapchain) return;
+    gpu::Texture* image = ReleasedImage(*swapchain);
+    if (image == nullptr) return;
+    // The whole image over the layer's size, centred on its origin in its own plane.
+    const float w = layer.size.width / 2;
+    const float h = layer.size.height / 2;
+    const gpu::QuadVertices vertices = Rectangle(-w, -h, w, h, 0, 0, 1, 1);
+    const gpu::Matrix model = Registers(compositor::PoseMatrix(layer.pose));
+    for (uint32_t i = 0; i < storedViewCount_; ++i) {
+        if (!VisibleIn(layer.eyeVisibility, i)) continue;
+        const compositor::Matrix4 viewProjection = compositor::Multiply(
+            compositor::ProjectionMatrix(storedFovs_[i], kNear, kFar), compositor::InversePoseMatrix(storedPoses_[i]));
+        context_->DrawQuad(vertices, model, Registers(viewProjection), i == 0 ? kLeftViewport : kRightViewport, *image);
+    }
+}
+
+void Compositor::PresentLocked(uint64_t session) {
+    DriverRegistry& drivers = DriverRegistry::Get();
+    for (IServerDeviceProvider* provider : drivers.Providers()) {
+        if (provider != nullptr) provider->PollFrame();
+    }
+    const auto found = SessionRegistry::Get().Find(session);
+    if (!found) return;
+    if (const SystemEntry* system = drivers.FindSystem(found->systemId); system != nullptr && system->display != nullptr) {
+        system->display->PresentFrame(stageHandle_);
+    }
 }
 
 }  // namespace qor

@@ -2,6 +2,9 @@
 // it to the display. It has no thread of its own; it runs inside xrEndFrame.
 #pragma once
 
+#include "gpu/device.h"
+#include "gpu/draw.h"
+
 #include <openxr/openxr.h>
 
 #include <cstdint>
@@ -41,7 +44,8 @@ struct CompositorLayer {
 
 class Compositor {
 public:
-    // Created on first use.
+    // Created on first use, and its stage buffer made on the service's Direct3D 11 device
+    // (again after Close, or when that device has changed).
     static Compositor& Get();
 
     void SetGraphicsApi(int32_t api);
@@ -49,22 +53,52 @@ public:
     // Takes one layer; a projection layer's view poses and fields of view are kept for the
     // quad layers drawn after it.
     bool AddLayer(std::unique_ptr<CompositorLayer> layer);
-    // Draws the queued layers for the session; true when a frame was composed and presented.
+    // Draws the queued layers for the session into the stage buffer and presents it on the
+    // session's display; true when a frame was composed and presented. When the stage buffer
+    // cannot be taken the layers stay queued for the next frame (those of the last
+    // kHeldFrames frames: older ones are dropped, so a display side that never takes frames
+    // costs neither memory nor a flood of stale draws later).
     bool DrawLayers(uint64_t session);
     // Hands the stage buffer back to the display side; the AcquireSync result.
     uint32_t ReleaseStageBuffer();
+    // Releases the stage buffer and forgets the queue and the stored views.
     void Close();
 
     // For tests: the layers waiting to be drawn.
     size_t QueuedLayers();
 
+    static constexpr uint64_t kHeldFrames = 3;
+
 private:
-    mutable std::mutex mutex_;
+    struct QueuedLayer {
+        std::unique_ptr<CompositorLayer> layer;
+        uint64_t frame;  // the DrawLayers call it was submitted for
+    };
+
+    Compositor() = default;
+    // Makes the drawing objects when the service's device is not the one they were made on;
+    // true when a frame can be drawn.
+    bool ReadyLocked();
+    void ReleaseObjectsLocked();
+    void DrawProjectionLocked(const CompositorLayer& layer);
+    void DrawQuadLocked(const CompositorLayer& layer);
+    void PresentLocked(uint64_t session);
+    void DropOldFramesLocked();
+
+    mutable std::mutex mutex_;  // serialises the queue, the stored views and the drawing
     int32_t graphicsApi_ = 1;
-    std::deque<std::unique_ptr<CompositorLayer>> queue_;
+    std::deque<QueuedLayer> queue_;
+    uint64_t frame_ = 0;
     XrPosef storedPoses_[2] {};
     XrFovf storedFovs_[2] {};
     uint32_t storedViewCount_ = 0;
+
+    // Made on device_ in the order of initialisation; ready_ once all of them exist.
+    gpu::Device* device_ = nullptr;
+    gpu::DrawContext* context_ = nullptr;
+    std::unique_ptr<gpu::Texture> stage_;
+    uint64_t stageHandle_ = 0;
+    bool ready_ = false;
 };
 
 }  // namespace qor

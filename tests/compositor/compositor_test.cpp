@@ -1,0 +1,514 @@
+// The compositor on the service's device: layers drawn side by side into the stage buffer, read
+// back as the display side reads it (key 1, then back to key 0), the keyed-mutex protocol, and
+// PollFrame / PresentFrame through a loaded test driver.
+#include "gpu/device.h"
+#include "platform/library.h"
+#include "platform/system.h"
+#include "service/compositor/compositor.h"
+#include "service/core/handle_counter.h"
+#include "service/driverhost/driver_registry.h"
+#include "service/driverhost/graphics_devices.h"
+#include "service/session/session_registry.h"
+#include "service/session/swapchain.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace qor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t kColor = XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT | XR_SWAPCHAIN_USAGE_SAMPLED_BIT;
+constexpr uint32_t kStageWidth = 3840;
+constexpr uint32_t kStageHeight = 2160;
+constexpr uint32_t kHalf = kStageWidth / 2;
+constexpr XrPosef kIdentityPose {{0, 0, 0, 1}, {0, 0, 0}};
+constexpr XrFovf kSquareFov {-0.7853982f, 0.7853982f, 0.7853982f, -0.7853982f};  // ±45°
+const float kSin45 = std::sqrt(0.5f);
+
+class ImageSwapchain final : public QorSwapchain {
+public:
+    bool CreateImages(gpu::Device&) override { return true; }
+};
+
+struct Rgba {
+    int r, g, b, a;
+};
+
+// What the stage (an sRGB render target) stores for a linear shader output.
+int StageByte(double linear) {
+    linear = std::clamp(linear, 0.0, 1.0);
+    const double srgb = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return static_cast<int>(std::lround(srgb * 255));
+}
+double Decoded(int srgbByte) {
+    const double c = srgbByte / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+double Raised(double c) { return std::pow(c, 0.454545); }
+
+class Stage {
+public:
+    Stage(std::vector<uint8_t> pixels) : pixels_(std::move(pixels)) {}
+    Rgba At(uint32_t x, uint32_t y) const {
+        const uint8_t* p = pixels_.data() + (size_t(y) * kStageWidth + x) * 4;
+        return {p[0], p[1], p[2], p[3]};
+    }
+    const std::vector<uint8_t>& Bytes() const { return pixels_; }
+
+private:
+    std::vector<uint8_t> pixels_;
+};
+
+::testing::AssertionResult Near(const Rgba& actual, const Rgba& expected, int tolerance = 1) {
+    const int worst = std::max({std::abs(actual.r - expected.r), std::abs(actual.g - expected.g),
+                                std::abs(actual.b - expected.b), std::abs(actual.a - expected.a)});
+    if (worst <= tolerance) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << actual.r << ", " << actual.g << ", " << actual.b << ", " << actual.a
+                                         << ") instead of (" << expected.r << ", " << expected.g << ", " << expected.b
+                                         << ", " << expected.a << ")";
+}
+
+class CompositorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_.Set("NORVIK_COMPOSITOR_TRACE", trace_);
+        std::string error;
+        ServiceGraphicsDevices().d3d11Device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
+        ASSERT_TRUE(ServiceGraphicsDevices().d3d11Device) << error;
+        device_ = ServiceGraphicsDevices().d3d11Device.get();
+        if (!CanShareStage()) GTEST_SKIP() << "this device cannot share a texture guarded by a keyed mutex";
+        Compositor::Get().Close();
+
+        // "a" does not initialise but is still polled; "default" is tried last and registers the display.
+        AddDriver("a");
+        AddDriver("default");
+        env_.Set("NORVIK_COMPOSITOR_DRIVER_FAIL_a", "1");
+        DriverRegistry::Get().LoadDriversFrom(drivers_);
+        ASSERT_EQ(DriverRegistry::Get().Providers().size(), 2u);
+        ASSERT_EQ(DriverRegistry::Get().Systems().size(), 1u);
+
+        session_ = std::make_shared<Session>();
+        session_->handle = NewHandle(kSessionHandleBase);
+        session_->systemId = DriverRegistry::Get().Systems().begin()->first;
+        std::lock_guard lock(SessionRegistry::Get().Mutex());
+        SessionRegistry::Get().SessionsLocked()[session_->handle] = session_;
+    }
+
+    void TearDown() override {
+        Compositor::Get().Close();
+        SwapchainRegistry::Get().Clear();
+        {
+            std::lock_guard lock(SessionRegistry::Get().Mutex());
+            SessionRegistry::Get().SessionsLocked().clear();
+        }
+        DriverRegistry::TearDown();
+        ServiceGraphicsDevices().d3d11Device.reset();
+    }
+
+    bool CanShareStage() {
+        gpu::TextureDesc desc;
+        desc.width = desc.height = 4;
+        desc.format = gpu::format::kR8G8B8A8UnormSrgb;
+        desc.bindFlags = gpu::kBindRenderTarget | gpu::kBindShaderResource;
+        desc.miscFlags = gpu::kMiscSharedKeyedMutex;
+        const auto texture = device_->CreateTexture(desc);
+        if (!texture || texture->SharedHandle() == 0 || texture->AcquireSync(0, 0) != gpu::kSyncOk) return false;
+        return texture->ReleaseSync(0) && gpu::ImmediateContext(*device_) != nullptr;
+    }
+
+    void AddDriver(const std::string& name) {
+        const fs::path bin = platform::PathFromUtf8(drivers_) / name / "bin" / std::string(platform::kBinaryFolderName);
+        fs::create_directories(bin);
+        fs::copy_file(NORVIK_COMPOSITOR_TEST_DRIVER, bin / (name + "Driver" + std::string(platform::kLibrarySuffix)));
+    }
+
+    std::vector<std::string> Trace() const {
+        std::vector<std::string> lines;
+        std::istringstream text(ReadFile(trace_));
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        return lines;
+    }
+    uint64_t PresentedHandle() const {
+        const auto lines = Trace();
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+            if (it->rfind("default present ", 0) == 0) return std::stoull(it->substr(16));
+        }
+        return 0;
+    }
+
+    // One image of `format` (a typed texture, so its view's format is the texture's own),
+    // shared by legacy handle as a Direct3D 11 swapchain's images are, released and filled
+    // with `pixels` (one slice).
+    uint64_t AddSwapchain(uint32_t width, uint32_t height, uint32_t format, const std::vector<uint8_t>& pixels,
+                          uint64_t usage = kColor) {
+        auto swapchain = std::make_shared<ImageSwapchain>();
+        swapchain->session = session_->handle;
+        swapchain->usageFlags = usage;
+        swapchain->format = format;
+        swapchain->width = width;
+        swapchain->height = height;
+        gpu::TextureDesc desc;
+        desc.width = width;
+        desc.height = height;
+        desc.format = format;
+        desc.bindFlags = gpu::kBindShaderResource;
+        desc.miscFlags = gpu::kMiscShared;
+        auto texture = device_->CreateTexture(desc);
+        EXPECT_TRUE(texture && texture->CreateShaderResourceView(format));
+        EXPECT_TRUE(texture && texture->WritePixels(0, pixels.data(), pixels.size()));
+        swapchain->textures.push_back(std::move(texture));
+        swapchain->lastReleased = 0;
+        return SwapchainRegistry::Get().Insert(swapchain);
+    }
+    uint64_t AddUniform(uint32_t format, Rgba colour, uint64_t usage = kColor) {
+        std::vector<uint8_t> pixels;
+        for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), {uint8_t(colour.r), uint8_t(colour.g), uint8_t(colour.b), uint8_t(colour.a)});
+        return AddSwapchain(4, 4, format, pixels, usage);
+    }
+
+    static XrRect2Di Rect(int32_t x, int32_t y, int32_t width = int32_t(kHalf), int32_t height = int32_t(kStageHeight)) {
+        return {{x, y}, {width, height}};
+    }
+    static std::unique_ptr<CompositorLayer> Projection(uint64_t left, uint64_t right, XrRect2Di leftRect = Rect(0, 0),
+                                                       XrRect2Di rightRect = Rect(0, 0),
+                                                       const XrPosef (&poses)[2] = {kIdentityPose, kIdentityPose}) {
+        auto layer = std::make_unique<CompositorLayer>();
+        layer->type = XR_TYPE_COMPOSITION_LAYER_PROJECTION;
+        layer->viewCount = 2;
+        const uint64_t swapchains[2] = {left, right};
+        const XrRect2Di rects[2] = {leftRect, rightRect};
+        for (int i = 0; i < 2; ++i) {
+            layer->views[i].pose = poses[i];
+            layer->views[i].fov = kSquareFov;
+            layer->views[i].swapchain = swapchains[i];
+            layer->views[i].imageRect = rects[i];
+        }
+        return layer;
+    }
+    static std::unique_ptr<CompositorLayer> Quad(uint64_t swapchain, int32_t visibility, XrPosef pose, XrExtent2Df size) {
+        auto layer = std::make_unique<CompositorLayer>();
+        layer->type = XR_TYPE_COMPOSITION_LAYER_QUAD;
+        layer->eyeVisibility = visibility;
+        layer->swapchain = swapchain;
+        layer->pose = pose;
+        layer->size = size;
+        return layer;
+    }
+
+    bool Frame(std::unique_ptr<CompositorLayer> layer = nullptr) {
+        if (layer) Compositor::Get().AddLayer(std::move(layer));
+        return Compositor::Get().DrawLayers(session_->handle);
+    }
+
+    // What the display side sees: it takes key 1, reads, and gives the stage back with key 0.
+    Stage TakeFrame() {
+        std::vector<uint8_t> pixels;
+        const auto stage = device_->OpenSharedTexture(PresentedHandle());
+        EXPECT_TRUE(stage);
+        if (!stage) return Stage(std::vector<uint8_t>(size_t(kStageWidth) * kStageHeight * 4));
+        EXPECT_EQ(stage->AcquireSync(1, 10000), gpu::kSyncOk);
+        EXPECT_TRUE(stage->ReadPixels(0, &pixels));
+        EXPECT_TRUE(stage->ReleaseSync(0));
+        return Stage(std::move(pixels));
+    }
+
+    TempEnvironment env_;
+    std::string trace_ = env_.Path("trace.txt");
+    std::string drivers_ = env_.Path("drivers");
+    gpu::Device* device_ = nullptr;
+    std::shared_ptr<Session> session_;
+};
+
+// Every byte from the position, so that a pixel read from the wrong place shows.
+std::vector<uint8_t> Pattern(uint32_t width, uint32_t height, uint32_t seed) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* p = pixels.data() + (size_t(y) * width + x) * 4;
+            p[0] = uint8_t(x * 7 + y * 3 + seed);
+            p[1] = uint8_t(x + y * 11 + seed * 5);
+            p[2] = uint8_t((x ^ y) + seed * 3);
+            p[3] = uint8_t(x * 13 + y);
+        }
+    }
+    return pixels;
+}
+
+// The stage half [x0, x0 + 1920) against `source` read from (offsetX, offsetY) one to one,
+// through a UNORM view onto the sRGB stage; alpha keeps the clear's 255.
+::testing::AssertionResult HalfMatches(const Stage& stage, uint32_t x0, const std::vector<uint8_t>& source,
+                                       uint32_t sourceWidth, uint32_t offsetX, uint32_t offsetY) {
+    int table[256];
+    for (int b = 0; b < 256; ++b) table[b] = StageByte(b / 255.0);
+    size_t wrong = 0;
+    for (uint32_t y = 0; y < kStageHeight; ++y) {
+        for (uint32_t x = 0; x < kHalf; ++x) {
+            const uint8_t* s = source.data() + (size_t(y + offsetY) * sourceWidth + x + offsetX) * 4;
+            const Rgba actual = stage.At(x0 + x, y);
+            if (actual.r != table[s[0]] || actual.g != table[s[1]] || actual.b != table[s[2]] || actual.a != 255) {
+                if (wrong++ == 0) {
+                    return ::testing::AssertionFailure() << "pixel (" << x0 + x << ", " << y << ") is " << Near(actual, {table[s[0]], table[s[1]], table[s[2]], 255}, 0).message();
+                }
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(CompositorTest, AProjectionLayerFillsEachHalfOneToOneAndIsPresentedAfterPolling) {
+    const auto left = Pattern(kHalf, kStageHeight, 1);
+    const auto right = Pattern(kHalf, kStageHeight, 2);
+    const uint64_t leftSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, left);
+    const uint64_t rightSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, right);
+
+    ASSERT_TRUE(Frame(Projection(leftSwapchain, rightSwapchain)));
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    const uint64_t handle = PresentedHandle();
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(Trace(), (std::vector<std::string> {"a poll", "default poll", "default present " + std::to_string(handle)}));
+
+    const Stage stage = TakeFrame();
+    EXPECT_TRUE(HalfMatches(stage, 0, left, kHalf, 0, 0));
+    EXPECT_TRUE(HalfMatches(stage, kHalf, right, kHalf, 0, 0));
+}
+
+TEST_F(CompositorTest, AnImageRectWithAnOffsetSamplesExactlyThatRect) {
+    const uint32_t width = 2000, height = 2200;
+    const auto pixels = Pattern(width, height, 3);
+    const uint64_t swapchain = AddSwapchain(width, height, gpu::format::kR8G8B8A8Unorm, pixels);
+
+    ASSERT_TRUE(Frame(Projection(swapchain, swapchain, Rect(40, 30), Rect(80, 40))));
+    const Stage stage = TakeFrame();
+    EXPECT_TRUE(HalfMatches(stage, 0, pixels, width, 40, 30));
+    EXPECT_TRUE(HalfMatches(stage, kHalf, pixels, width, 80, 40));
+}
+
+TEST_F(CompositorTest, SrgbFormatsRaiseTheLayerToOneOverTwoPointTwoFromTheirViewOn) {
+    const Rgba colour {64, 128, 200, 255};
+    const auto expectUnorm = [&](bool raised) {
+        const auto f = [&](int b) { return StageByte(raised ? Raised(b / 255.0) : b / 255.0); };
+        return Rgba {f(colour.r), f(colour.g), f(colour.b), 255};
+    };
+    const auto expectSrgb = [&](bool raised) {
+        const auto f = [&](int b) { return StageByte(raised ? Raised(Decoded(b)) : Decoded(b)); };
+        return Rgba {f(colour.r), f(colour.g), f(colour.b), 255};
+    };
+    const uint64_t unorm = AddUniform(gpu::format::kR8G8B8A8Unorm, colour);
+    const uint64_t srgb = AddUniform(gpu::format::kR8G8B8A8UnormSrgb, colour);
+    const uint64_t bgraSrgb = AddUniform(gpu::format::kB8G8R8A8UnormSrgb, {colour.b, colour.g, colour.r, 255});
+    const uint64_t bgrxSrgb = AddUniform(gpu::format::kB8G8R8X8UnormSrgb, {colour.b, colour.g, colour.r, 0});
+
+    // Each sRGB format sets the flag; plain UNORM does not.
+    ASSERT_TRUE(Frame(Projection(srgb, unorm)));
+    Stage stage = TakeFrame();
+    EXPECT_TRUE(Near(stage.At(500, 700), expectSrgb(true)));
+    // The flag stays set for the later view of the same layer.
+    EXPECT_TRUE(Near(stage.At(kHalf + 500, 700), expectUnorm(true)));
+
+    ASSERT_TRUE(Frame(Projection(bgraSrgb, bgrxSrgb)));
+    stage = TakeFrame();
+    EXPECT_TRUE(Near(stage.At(10, 10), expectSrgb(true)));
+    EXPECT_TRUE(Near(stage.At(kStageWidth - 1, kStageHeight - 1), expectSrgb(true)));
+
+    // A later layer starts again without it.
+    Compositor::Get().AddLayer(Projection(srgb, srgb));
+    ASSERT_TRUE(Frame(Projection(unorm, unorm)));
+    stage = TakeFrame();
+    EXPECT_TRUE(Near(stage.At(100, 100), expectUnorm(false)));
+    EXPECT_TRUE(Near(stage.At(kHalf + 100, 100), expectUnorm(false)));
+}
+
+TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfTheirEyes) {
+    const uint64_t red = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 0, 0, 128});
+    // 1 × 1 at 2 m in front, each eye 3 cm to its side, 90° fields of view: 480 × 540 pixels.
+    const XrPosef ahead {{0, 0, 0, 1}, {0, 0, -2}};
+    const XrExtent2Df size {1, 1};
+
+    ASSERT_TRUE(Frame(Quad(red, XR_EYE_VISIBILITY_BOTH, ahead, size)));
+    Stage stage = TakeFrame();
+    EXPECT_TRUE(std::all_of(stage.Bytes().begin(), stage.Bytes().end(), [i = 0](uint8_t b) mutable {
+        return b == ((i++ % 4) == 3 ? 255 : 0);
+    })) << "a quad before any projection layer draws nothing";
+
+    const int grey = 100;
+    const uint64_t background = AddUniform(gpu::format::kR8G8B8A8Unorm, {grey, grey, grey, 255});
+    const XrPosef eyes[2] = {{{0, 0, 0, 1}, {-0.03f, 0, 0}}, {{0, 0, 0, 1}, {0.03f, 0, 0}}};
+    const int under = StageByte(grey / 255.0);
+    const double alpha = 128 / 255.0;
+    const Rgba blended {StageByte(alpha + Decoded(under) * (1 - alpha)), StageByte(Decoded(under) * (1 - alpha)),
+                        StageByte(Decoded(under) * (1 - alpha)), 128};
+    const Rgba plain {under, under, under, 255};
+    // The quad's centre: 3 cm off each eye's axis, 0.015 of the half-width.
+    const uint32_t leftCentre = 974, rightCentre = kHalf + 945;
+    const struct {
+        int32_t visibility;
+        bool left, right;
+    } cases[] = {{XR_EYE_VISIBILITY_BOTH, true, true}, {XR_EYE_VISIBILITY_LEFT, true, false}, {XR_EYE_VISIBILITY_RIGHT, false, true}};
+    for (const auto& c : cases) {
+        Compositor::Get().AddLayer(Projection(background, background, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+        ASSERT_TRUE(Frame(Quad(red, c.visibility, ahead, size)));
+        stage = TakeFrame();
+        EXPECT_TRUE(Near(stage.At(leftCentre, 1080), c.left ? blended : plain)) << c.visibility;
+        EXPECT_TRUE(Near(stage.At(rightCentre, 1080), c.right ? blended : plain)) << c.visibility;
+        // The edges: 240 pixels either side of the centre, 270 above and below.
+        EXPECT_TRUE(Near(stage.At(leftCentre - 235, 1080 + 265), c.left ? blended : plain)) << c.visibility;
+        EXPECT_TRUE(Near(stage.At(leftCentre - 245, 1080), plain)) << c.visibility;
+        EXPECT_TRUE(Near(stage.At(rightCentre, 1080 - 275), plain)) << c.visibility;
+    }
+}
+
+TEST_F(CompositorTest, QuadPlacementFollowsTheLayerPoseAndTheEyePose) {
+    const uint64_t white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const uint64_t black = AddUniform(gpu::format::kR8G8B8A8Unorm, {0, 0, 0, 255});
+    // Both eyes at the origin turned 90° to the left (looking down -x); the quad 2 m away on
+    // -x, turned the same way so that it faces them, and a further 90° about its own normal:
+    // 1 m wide and 0.25 m high becomes 0.25 m wide and 1 m high.
+    const XrQuaternionf left90 {0, kSin45, 0, kSin45};
+    const XrPosef eyes[2] = {{left90, {0, 0, 0}}, {left90, {0, 0, 0}}};
+    const XrQuaternionf upright {0.5f, 0.5f, 0.5f, 0.5f};  // left90 after 90° about z
+    Compositor::Get().AddLayer(Projection(black, black, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+    ASSERT_TRUE(Frame(Quad(white, XR_EYE_VISIBILITY_BOTH, {upright, {-2, 0, 0}}, {1, 0.25f})));
+
+    const Stage stage = TakeFrame();
+    const Rgba lit {255, 255, 255, 255};
+    const Rgba dark {0, 0, 0, 255};
+    for (const uint32_t x0 : {0u, kHalf}) {
+        EXPECT_TRUE(Near(stage.At(x0 + 960, 1080), lit));
+        EXPECT_TRUE(Near(stage.At(x0 + 960, 1080 - 260), lit)) << "1 m high: 270 pixels up";
+        EXPECT_TRUE(Near(stage.At(x0 + 960, 1080 - 280), dark));
+        EXPECT_TRUE(Near(stage.At(x0 + 960 + 55, 1080), lit)) << "0.25 m wide: 60 pixels across";
+        EXPECT_TRUE(Near(stage.At(x0 + 960 + 65, 1080), dark));
+    }
+}
+
+TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirLayersDrawnLater) {
+    const Rgba grey {50, 50, 50, 255};
+    const Rgba red {200, 10, 10, 255};
+    const uint64_t first = AddUniform(gpu::format::kR8G8B8A8Unorm, grey);
+    const uint64_t second = AddUniform(gpu::format::kR8G8B8A8Unorm, red);
+    const auto onStage = [](const Rgba& c) { return Rgba {StageByte(c.r / 255.0), StageByte(c.g / 255.0), StageByte(c.b / 255.0), 255}; };
+    ASSERT_TRUE(Frame(Projection(first, first)));
+    const auto stage = device_->OpenSharedTexture(PresentedHandle());
+    ASSERT_TRUE(stage);
+    ASSERT_EQ(stage->AcquireSync(1, 10000), gpu::kSyncOk);
+    const size_t traceLines = Trace().size();
+
+    EXPECT_FALSE(Frame(Projection(second, first)));
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), 1u);
+    EXPECT_EQ(Trace().size(), traceLines) << "a skipped frame neither polls nor presents";
+    ASSERT_TRUE(stage->ReleaseSync(0));
+    ASSERT_TRUE(Frame());
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    Stage shown = TakeFrame();
+    EXPECT_TRUE(Near(shown.At(0, 0), onStage(red), 0));
+    EXPECT_TRUE(Near(shown.At(kHalf, 0), onStage(grey), 0));
+
+    // Only the layers of the last few skipped frames are kept: the oldest here would cover
+    // the stage, the later ones draw nothing.
+    ASSERT_TRUE(Frame());
+    ASSERT_EQ(stage->AcquireSync(1, 10000), gpu::kSyncOk);
+    EXPECT_FALSE(Frame(Projection(second, second)));
+    for (uint64_t i = 0; i < Compositor::kHeldFrames; ++i) {
+        EXPECT_FALSE(Frame(Quad(0x6FFFFFF, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
+    }
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), Compositor::kHeldFrames);
+    ASSERT_TRUE(stage->ReleaseSync(0));
+    ASSERT_TRUE(Frame());
+    shown = TakeFrame();
+    EXPECT_TRUE(Near(shown.At(0, 0), {0, 0, 0, 255}, 0));
+    EXPECT_TRUE(Near(shown.At(kStageWidth - 1, kStageHeight - 1), {0, 0, 0, 255}, 0));
+}
+
+TEST_F(CompositorTest, DepthViewsAreSkippedAndAMissingSwapchainEndsItsLayer) {
+    const uint64_t colour = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const uint64_t depth =
+        AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255}, XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT);
+    const uint64_t missing = 0x6FFFFFF;
+    const Rgba lit {255, 255, 255, 255};
+    const Rgba dark {0, 0, 0, 255};
+    const struct {
+        uint64_t left, right;
+        Rgba leftShows, rightShows;
+    } cases[] = {{depth, colour, dark, lit}, {missing, colour, dark, dark}, {colour, missing, lit, dark}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Frame(Projection(c.left, c.right, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4))));
+        const Stage stage = TakeFrame();
+        EXPECT_TRUE(Near(stage.At(960, 1080), c.leftShows, 0)) << std::hex << c.left << " " << c.right;
+        EXPECT_TRUE(Near(stage.At(kHalf + 960, 1080), c.rightShows, 0)) << std::hex << c.left << " " << c.right;
+    }
+}
+
+TEST_F(CompositorTest, ReleasingTheStageBufferLetsTheNextSessionDrawWhetherOrNotTheFrameWasTaken) {
+    ASSERT_TRUE(Frame());
+    EXPECT_FALSE(Frame()) << "the display side has not taken the first frame";
+    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncOk);
+    ASSERT_TRUE(Frame());
+
+    TakeFrame();
+    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncTimeout) << "nothing to take back";
+    EXPECT_TRUE(Frame());
+
+    // The stage goes with Close; the next use makes a new one.
+    const uint64_t closed = PresentedHandle();
+    Compositor::Get().Close();
+    EXPECT_FALSE(device_->OpenSharedTexture(closed));
+    EXPECT_TRUE(Frame());
+    EXPECT_NE(PresentedHandle(), closed);
+}
+
+TEST_F(CompositorTest, WithoutADeviceNothingIsDrawnAndOnlyTheLastFramesLayersAreKept) {
+    Compositor::Get().Close();
+    ServiceGraphicsDevices().d3d11Device.reset();
+    for (uint64_t i = 0; i < Compositor::kHeldFrames + 2; ++i) {
+        EXPECT_FALSE(Frame(Quad(1, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
+        EXPECT_EQ(Compositor::Get().QueuedLayers(), std::min(i + 1, Compositor::kHeldFrames));
+    }
+    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncFailed);
+    EXPECT_TRUE(Trace().empty());
+}
+
+// Request threads of two applications submit and end frames, destroy sessions and the display
+// side takes frames, all at once; run under ThreadSanitizer for the compositor's lock.
+TEST_F(CompositorTest, SubmissionDrawingAndReleaseMayComeFromManyThreads) {
+    ASSERT_TRUE(Frame());
+    const auto stage = device_->OpenSharedTexture(PresentedHandle());
+    ASSERT_TRUE(stage);
+    std::atomic<bool> done {false};
+    std::thread display([&] {
+        while (!done) {
+            if (stage->AcquireSync(1, 5) == gpu::kSyncOk) stage->ReleaseSync(0);
+        }
+    });
+    std::atomic<int> drawn {1};
+    std::vector<std::thread> applications;
+    for (int t = 0; t < 2; ++t) {
+        applications.emplace_back([&, t] {
+            for (int frame = 0; frame < 6; ++frame) {
+                // Layers whose swapchains are gone: the queue and the lock are what is exercised.
+                Compositor::Get().AddLayer(Projection(0x6FFFFF0 + t, 0x6FFFFF0 + t));
+                Compositor::Get().AddLayer(Quad(0x6FFFFF0 + t, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1}));
+                if (Compositor::Get().DrawLayers(session_->handle)) ++drawn;
+                if (frame == 3) Compositor::Get().ReleaseStageBuffer();
+            }
+        });
+    }
+    for (auto& thread : applications) thread.join();
+    done = true;
+    display.join();
+    int presents = 0;
+    for (const auto& line : Trace()) presents += line.rfind("default present ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(presents, drawn.load());
+    EXPECT_LE(Compositor::Get().QueuedLayers(), 2 * 2 * Compositor::kHeldFrames);
+}
+
+}  // namespace
+}  // namespace qor::test
