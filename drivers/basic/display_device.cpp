@@ -28,6 +28,16 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 CSampleDeviceDriver::CSampleDeviceDriver(const basic::BasicDriverSettings& settings)
     : settings_(settings), deviceIndex_(basic::kNoDeviceIndex), head_(basic::InitialHeadState()) {}
 
+std::unique_ptr<CSampleDeviceDriver> CSampleDeviceDriver::CreateWithWindow(const basic::BasicDriverSettings& settings) {
+    auto device = std::make_unique<CSampleDeviceDriver>(settings);
+    CSampleDeviceDriver* self = device.get();
+    basic::DisplayWindowKeys keys;
+    keys.arrow = [self](basic::ArrowKey key) { self->SteerByArrow(key); };
+    keys.character = [self](char character) { self->SteerByCharacter(character); };
+    device->window_ = basic::CreateDisplayWindow(settings, std::move(keys));
+    return device;
+}
+
 DriverResult CSampleDeviceDriver::Activate(uint32_t deviceIndex, uint32_t) {
     deviceIndex_ = deviceIndex;
     return kDriverOk;
@@ -36,6 +46,7 @@ DriverResult CSampleDeviceDriver::Activate(uint32_t deviceIndex, uint32_t) {
 void CSampleDeviceDriver::Deactivate() {
     deviceIndex_ = basic::kNoDeviceIndex;
     windowShown_ = false;
+    if (window_) window_->SetDisplayState(0);
 }
 
 void* CSampleDeviceDriver::GetComponent(const char* version) {
@@ -97,11 +108,15 @@ DriverResult CSampleDeviceDriver::LocateViews(uint32_t capacity, uint32_t* count
     return kDriverOk;
 }
 
-void CSampleDeviceDriver::PresentFrame(uint64_t sharedTextureHandle) { lastFrameHandle_ = sharedTextureHandle; }
+void CSampleDeviceDriver::PresentFrame(uint64_t sharedTextureHandle) {
+    lastFrameHandle_ = sharedTextureHandle;
+    if (window_) window_->PresentFrame(sharedTextureHandle);
+}
 
 void CSampleDeviceDriver::SetDisplayState(int32_t state) {
     displayState_ = state;
     windowShown_ = state != 0;
+    if (window_) window_->SetDisplayState(state);
 }
 
 void CSampleDeviceDriver::SteerByArrow(basic::ArrowKey key) {

@@ -1,20 +1,25 @@
 // CSampleDeviceDriver: the basic driver's stereo display device, a simulated head steered
-// with the keyboard whose frames will be shown in a desktop window.
+// with the keyboard whose frames are shown in a desktop window.
 #pragma once
 
 #include "driver_api/driver_interfaces.h"
 #include "drivers/basic/basic_settings.h"
+#include "drivers/basic/display_window.h"
 #include "drivers/basic/head_steering.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace qor {
 
 class CSampleDeviceDriver final : public IQorDeviceServerDriver, public IQorDisplayComponent {
 public:
+    // A device without a window: frames and display states are only recorded.
     explicit CSampleDeviceDriver(const basic::BasicDriverSettings& settings);
+    // The driver's device: its display window exists (hidden) when this returns.
+    static std::unique_ptr<CSampleDeviceDriver> CreateWithWindow(const basic::BasicDriverSettings& settings);
     ~CSampleDeviceDriver() = default;
     CSampleDeviceDriver(const CSampleDeviceDriver&) = delete;
     CSampleDeviceDriver& operator=(const CSampleDeviceDriver&) = delete;
@@ -48,6 +53,8 @@ public:
     bool WindowShown() const { return windowShown_.load(); }
     // The last handle given to PresentFrame (0 before the first frame).
     uint64_t LastFrameHandle() const { return lastFrameHandle_.load(); }
+    // Null for a device made without a window.
+    basic::DisplayWindow* Window() const { return window_.get(); }
 
 private:
     const basic::BasicDriverSettings settings_;
@@ -58,6 +65,9 @@ private:
 
     mutable std::mutex headMutex_;
     basic::HeadState head_;
+
+    // Last: its thread steers the head, so it goes before the head and its mutex.
+    std::unique_ptr<basic::DisplayWindow> window_;
 };
 
 }  // namespace qor

@@ -23,7 +23,7 @@ DriverResult CServerDriver_Sample::Initialize(IQorDriverContext* context) {
         host_ = fetched;
 
         const basic::BasicDriverSettings settings = basic::LoadBasicDriverSettings(basic::BasicDriverSettingsPath());
-        display_ = std::make_unique<CSampleDeviceDriver>(settings);
+        display_ = CSampleDeviceDriver::CreateWithWindow(settings);
         controllers_ = std::make_unique<CSampleControllerDriver>(host_);
         gamepad_ = std::make_unique<CSampleGamePadDriver>(host_);
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <openxr/openxr.h>
+#include <png.h>
 
 #include <signal.h>
 
@@ -48,6 +49,11 @@ protected:
         ASSERT_TRUE(platform::RegistryWriteString(platform::RegistryRoot::LocalMachine,
                                                   "SOFTWARE\\Norvik\\Norvik XR Service", "RuntimeDir", kStage));
         environment_.Set("XR_RUNTIME_JSON", kStage + "/norvik_openxr_runtime.json");
+        // The basic driver's window also writes what it presents here (and is offscreen
+        // without a display).
+        captureDir_ = environment_.Path("capture");
+        std::filesystem::create_directories(captureDir_);
+        environment_.Set("NORVIK_CAPTURE_DIR", captureDir_);
         service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
                                                   environment_.Path("service.err"));
         ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
@@ -59,8 +65,53 @@ protected:
     }
 
     TempEnvironment environment_;
+    std::string captureDir_;
     std::unique_ptr<ChildProcess> service_;
 };
+
+struct Capture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> rgb;
+
+    const uint8_t* At(uint32_t x, uint32_t y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+// The newest PNG the display window wrote into `folder` (names carry the frame number).
+bool ReadLastCapture(const std::string& folder, Capture* capture, std::string* name) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() == ".png") names.push_back(entry.path().string());
+    }
+    if (names.empty()) return false;
+    *name = *std::max_element(names.begin(), names.end());
+    png_image png {};
+    png.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&png, name->c_str()) == 0) return false;
+    png.format = PNG_FORMAT_RGB;
+    capture->width = png.width;
+    capture->height = png.height;
+    capture->rgb.resize(PNG_IMAGE_SIZE(png));
+    return png_image_finish_read(&png, nullptr, capture->rgb.data(), 0, nullptr) != 0;
+}
+
+// Mean column, counted from the half's left edge, of the strongly red pixels (xr_demo's far
+// box) in one half of the capture; negative when there are none.
+double RedBoxColumn(const Capture& capture, uint32_t half) {
+    const uint32_t width = capture.width / 2;
+    double sum = 0;
+    size_t count = 0;
+    for (uint32_t y = 0; y < capture.height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* p = capture.At(half * width + x, y);
+            if (p[0] > p[1] + 60 && p[0] > p[2] + 60) {
+                sum += x;
+                ++count;
+            }
+        }
+    }
+    return count < 20 ? -1 : sum / static_cast<double>(count);
+}
 
 TEST_F(ServiceCoreEndToEnd, ApplicationSeesTheBasicDriversSystem) {
     uint32_t count = 0;
@@ -161,6 +212,24 @@ TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {
     EXPECT_NE(log.find("Create Session : "), std::string::npos) << log;
     EXPECT_NE(log.find("CreateSwapchain : SUCCESS"), std::string::npos) << log;
     EXPECT_NE(log.find("Destroy Session : "), std::string::npos) << log;
+
+    // The frames reached the basic driver's window: each half shows its own eye's view.
+    Capture capture;
+    std::string name;
+    ASSERT_TRUE(ReadLastCapture(captureDir_, &capture, &name)) << "no capture in " << captureDir_;
+    ASSERT_GE(capture.width, 64u);
+    ASSERT_GE(capture.height, 64u);
+    for (uint32_t half = 0; half < 2; ++half) {
+        // The sky darkens towards the top in both halves (the boxes are near the middle).
+        const uint32_t x = half * (capture.width / 2) + capture.width / 40;
+        EXPECT_GT(capture.At(x, capture.height - 2)[2], capture.At(x, 1)[2] + 20) << name << " half " << half;
+    }
+    // The far box sits a little further right in the left eye's image than in the right's.
+    const double left = RedBoxColumn(capture, 0);
+    const double right = RedBoxColumn(capture, 1);
+    EXPECT_GE(left, 0) << name;
+    EXPECT_GE(right, 0) << name;
+    EXPECT_GT(left, right + 1) << name;
 }
 
 }  // namespace

@@ -1,0 +1,567 @@
+// The POSIX display window: an SDL2 window (SDL's offscreen driver when there is no display)
+// with a software renderer and a streaming texture of the window's size. The request thread
+// reads the stage texture through the driver's own soft device and hands the pixels over;
+// the window thread scales them (nearest sampling, see frame_presentation.h), draws the
+// frame-rate text with SDL2_ttf, presents, and writes the presented image to
+// $NORVIK_CAPTURE_DIR as "OpenXR Display Window_000001.png", "..._000002.png", ... (numbered
+// per window from its creation) when that variable is set.
+#include "drivers/basic/display_window.h"
+
+#include "drivers/basic/frame_presentation.h"
+#include "drivers/basic/png_capture.h"
+#include "gpu/device.h"
+#include "platform/system.h"
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qor::basic {
+
+namespace {
+
+constexpr const char* kWindowTitle = "OpenXR Display Window";
+constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr int kFontPixels = 24;
+constexpr uint32_t kAcquireTimeoutMs = 100;
+constexpr uint64_t kStageKey = 1;    // the compositor releases with it after drawing
+constexpr uint64_t kReturnKey = 0;   // and acquires this one next
+// Events are looked at this often while no task arrives.
+constexpr std::chrono::milliseconds kEventPollInterval {10};
+
+class SdlDisplayWindow;
+
+void Log(const std::string& text) { platform::DebugOutput("<Sample Driver> " + text + "\n"); }
+
+// The one thread of the process that makes SDL calls. SDL's video and event functions belong
+// to a single thread, so every display window of the process lives on it; it runs while at
+// least one window exists.
+class SdlThread {
+public:
+    static SdlThread* Attach();
+    static void Detach();
+
+    // Runs `task` on the thread, after the tasks posted before it.
+    void Post(std::function<void()> task);
+    // The same, waiting for the task to finish.
+    void Call(const std::function<void()>& task);
+
+    // On the thread.
+    bool VideoReady() const { return videoReady_; }
+    bool FontsReady() const { return fontsReady_; }
+    void AddWindow(uint32_t id, SdlDisplayWindow* window) { windows_[id] = window; }
+    void RemoveWindow(uint32_t id) { windows_.erase(id); }
+
+private:
+    SdlThread();
+    ~SdlThread();
+    void Run(std::promise<void>* started);
+    void Initialize();
+    void Shutdown();
+    void PumpEvents();
+    void HandleEvent(const SDL_Event& event);
+    SdlDisplayWindow* WindowOf(uint32_t id) const;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool stopping_ = false;
+
+    // Thread-only.
+    bool eventsReady_ = false;
+    bool videoReady_ = false;
+    bool fontsReady_ = false;
+    std::map<uint32_t, SdlDisplayWindow*> windows_;
+
+    std::thread thread_;
+};
+
+// Constant-initialised, so they outlive every static object that may own a window.
+std::mutex g_lifecycleMutex;
+SdlThread* g_sdlThread = nullptr;
+int g_sdlThreadUsers = 0;
+
+class SdlDisplayWindow final : public DisplayWindow {
+public:
+    SdlDisplayWindow(const BasicDriverSettings& settings, DisplayWindowKeys keys);
+    ~SdlDisplayWindow() override;
+    SdlDisplayWindow(const SdlDisplayWindow&) = delete;
+    SdlDisplayWindow& operator=(const SdlDisplayWindow&) = delete;
+
+    void SetDisplayState(int32_t state) override;
+    void PresentFrame(uint64_t sharedTextureHandle) override;
+    bool IsVisible() override;
+    uint64_t PresentedFrames() const override { return presented_.load(); }
+    uint64_t NativeWindow() const override { return windowId_.load(); }
+
+    // Window thread: what the keyboard and the window manager ask.
+    void OnKeyDown(SDL_Keycode key);
+    void OnText(const char* text);
+    void OnCloseRequest();
+
+private:
+    void CreateOnThread();
+    void DestroyOnThread();
+    void ShowOnThread(bool show);
+    void DrawPendingFrame();
+    void DrawFrameRateText();
+    void BlendCoverage(const SDL_Surface* coverage, int left, int top, uint32_t rgb);
+    void PresentComposed();
+
+    const BasicDriverSettings settings_;
+    const uint32_t width_;
+    const uint32_t height_;
+    const DisplayWindowKeys keys_;
+    const std::optional<std::string> captureFolder_;
+    SdlThread* thread_;
+
+    // Window thread only.
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* texture_ = nullptr;
+    TTF_Font* font_ = nullptr;
+    SDL_Surface* textSurface_ = nullptr;
+    std::string textSurfaceText_;
+    std::vector<uint32_t> composed_;
+    bool hasComposed_ = false;
+    std::vector<uint8_t> working_;
+    FrameRateCounter frameRate_;
+    uint64_t captureNumber_ = 0;
+
+    std::atomic<uint64_t> windowId_ {0};
+    std::atomic<uint64_t> presented_ {0};
+    std::atomic<bool> windowReady_ {false};
+
+    // Request side, under presentMutex_.
+    std::mutex presentMutex_;
+    std::unique_ptr<gpu::Device> device_;
+    std::unique_ptr<gpu::Texture> stage_;
+    uint64_t lastHandle_ = 0;
+    std::vector<uint8_t> incoming_;
+
+    // The hand-off: the newest frame not yet drawn.
+    std::mutex frameMutex_;
+    std::vector<uint8_t> pending_;
+    gpu::TextureDesc pendingDesc_;
+    bool framePending_ = false;
+};
+
+// ---- SdlThread ----
+
+SdlThread* SdlThread::Attach() {
+    std::lock_guard lock(g_lifecycleMutex);
+    if (g_sdlThread == nullptr) g_sdlThread = new SdlThread();
+    ++g_sdlThreadUsers;
+    return g_sdlThread;
+}
+
+void SdlThread::Detach() {
+    std::lock_guard lock(g_lifecycleMutex);
+    if (--g_sdlThreadUsers > 0) return;
+    // Under the lock: a window made meanwhile waits for SDL to be shut down first.
+    delete g_sdlThread;
+    g_sdlThread = nullptr;
+}
+
+SdlThread::SdlThread() {
+    std::promise<void> started;
+    auto ready = started.get_future();
+    thread_ = std::thread([this, &started] { Run(&started); });
+    ready.wait();
+}
+
+SdlThread::~SdlThread() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    // SDL is shut down here rather than on its thread: it unloads libraries, and when the
+    // driver itself is being unloaded this thread holds the loader's lock, which the SDL
+    // thread would wait for. SDL only needs one thread at a time, and its own has ended.
+    Shutdown();
+}
+
+void SdlThread::Post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+}
+
+void SdlThread::Call(const std::function<void()>& task) {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        task();
+        return;
+    }
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool done = false;
+    Post([&] {
+        try {
+            task();
+        } catch (...) {
+        }
+        // Notified under the lock: the waiter may destroy the signal as soon as it sees `done`.
+        std::lock_guard lock(doneMutex);
+        done = true;
+        doneSignal.notify_one();
+    });
+    std::unique_lock lock(doneMutex);
+    doneSignal.wait(lock, [&] { return done; });
+}
+
+void SdlThread::Run(std::promise<void>* started) {
+    try {
+        Initialize();
+    } catch (...) {
+    }
+    started->set_value();
+    for (;;) {
+        std::deque<std::function<void()>> batch;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait_for(lock, kEventPollInterval, [this] { return stopping_ || !tasks_.empty(); });
+            batch.swap(tasks_);
+            if (stopping_ && batch.empty()) break;
+        }
+        for (auto& task : batch) {
+            try {
+                task();
+            } catch (...) {
+            }
+        }
+        PumpEvents();
+    }
+    // SDL keeps per-thread data (its error text) that only its own threads free on exit.
+    SDL_TLSCleanup();
+}
+
+void SdlThread::Initialize() {
+    // The service owns SIGINT and SIGTERM, and a hidden window must not keep the screen awake.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // Frames are composed on the CPU; a GL-backed window surface would only load EGL into the
+    // service (and its drivers keep allocations that are never given back).
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Without a display SDL would try the console's KMS device before its offscreen driver; a
+    // hint (not the environment) keeps the choice inside this process, and SDL_VIDEODRIVER set
+    // by the user still wins.
+    if (!platform::GetEnv("DISPLAY") && !platform::GetEnv("WAYLAND_DISPLAY")) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    }
+    eventsReady_ = SDL_InitSubSystem(SDL_INIT_EVENTS) == 0;
+    videoReady_ = eventsReady_ && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!videoReady_) {
+        Log(std::string("display window: SDL video failed: ") + SDL_GetError());
+        return;
+    }
+    SDL_StartTextInput();
+    fontsReady_ = TTF_Init() == 0;
+    if (!fontsReady_) Log(std::string("display window: SDL_ttf failed: ") + TTF_GetError());
+}
+
+void SdlThread::Shutdown() {
+    if (fontsReady_) TTF_Quit();
+    if (videoReady_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (eventsReady_) SDL_QuitSubSystem(SDL_INIT_EVENTS);
+    fontsReady_ = videoReady_ = eventsReady_ = false;
+}
+
+void SdlThread::PumpEvents() {
+    if (!eventsReady_) return;
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) HandleEvent(event);
+}
+
+SdlDisplayWindow* SdlThread::WindowOf(uint32_t id) const {
+    const auto found = windows_.find(id);
+    return found == windows_.end() ? nullptr : found->second;
+}
+
+void SdlThread::HandleEvent(const SDL_Event& event) {
+    // SDL_QUIT (the last window closed, or a signal) ends nothing: the driver's windows live
+    // as long as their devices.
+    switch (event.type) {
+        case SDL_KEYDOWN:
+            if (auto* window = WindowOf(event.key.windowID)) window->OnKeyDown(event.key.keysym.sym);
+            break;
+        case SDL_TEXTINPUT:
+            if (auto* window = WindowOf(event.text.windowID)) window->OnText(event.text.text);
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+                if (auto* window = WindowOf(event.window.windowID)) window->OnCloseRequest();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- SdlDisplayWindow ----
+
+std::optional<std::string> CaptureFolder() {
+    auto folder = platform::GetEnv("NORVIK_CAPTURE_DIR");
+    if (!folder || folder->empty()) return std::nullopt;
+    return folder;
+}
+
+SdlDisplayWindow::SdlDisplayWindow(const BasicDriverSettings& settings, DisplayWindowKeys keys)
+    : settings_(settings),
+      width_(std::max<uint32_t>(settings.windowWidth, 1)),
+      height_(std::max<uint32_t>(settings.windowHeight, 1)),
+      keys_(std::move(keys)),
+      captureFolder_(CaptureFolder()),
+      thread_(SdlThread::Attach()) {
+    thread_->Call([this] { CreateOnThread(); });
+    if (!windowReady_) return;
+    std::string error;
+    auto device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
+    if (!device) Log("display window: no graphics device: " + error);
+    std::lock_guard lock(presentMutex_);
+    device_ = std::move(device);
+}
+
+SdlDisplayWindow::~SdlDisplayWindow() {
+    thread_->Call([this] { DestroyOnThread(); });
+    SdlThread::Detach();
+}
+
+void SdlDisplayWindow::CreateOnThread() {
+    if (!thread_->VideoReady()) return;
+    // Top-most like the product's window; borderless in place of its popup when fullscreen;
+    // resizable like an overlapped window, the frame stretched to whatever size it has.
+    Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_ALWAYS_ON_TOP;
+    flags |= settings_.fullscreen ? (SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR) : SDL_WINDOW_RESIZABLE;
+    window_ = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, static_cast<int>(width_),
+                               static_cast<int>(height_), flags);
+    if (window_ == nullptr) {
+        Log(std::string("display window: no window: ") + SDL_GetError());
+        return;
+    }
+    const uint32_t id = SDL_GetWindowID(window_);
+    thread_->AddWindow(id, this);
+    windowId_ = id;
+
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ != nullptr) {
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                     static_cast<int>(width_), static_cast<int>(height_));
+    }
+    if (renderer_ == nullptr || texture_ == nullptr) {
+        Log(std::string("display window: no renderer: ") + SDL_GetError());
+        return;
+    }
+    composed_.assign(static_cast<size_t>(width_) * height_, 0xFF000000u);
+    if (settings_.showFps && thread_->FontsReady()) {
+        font_ = TTF_OpenFont(kFontPath, kFontPixels);
+        if (font_ == nullptr) Log(std::string("display window: no font: ") + TTF_GetError());
+    }
+    windowReady_ = true;
+}
+
+void SdlDisplayWindow::DestroyOnThread() {
+    if (window_ != nullptr) thread_->RemoveWindow(SDL_GetWindowID(window_));
+    if (textSurface_ != nullptr) SDL_FreeSurface(textSurface_);
+    if (font_ != nullptr) TTF_CloseFont(font_);
+    if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+    if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
+    textSurface_ = nullptr;
+    font_ = nullptr;
+    texture_ = nullptr;
+    renderer_ = nullptr;
+    window_ = nullptr;
+}
+
+void SdlDisplayWindow::SetDisplayState(int32_t state) {
+    try {
+        thread_->Call([this, state] { ShowOnThread(state != 0); });
+    } catch (...) {
+    }
+}
+
+bool SdlDisplayWindow::IsVisible() {
+    bool visible = false;
+    try {
+        thread_->Call([this, &visible] {
+            visible = window_ != nullptr && (SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN) != 0;
+        });
+    } catch (...) {
+    }
+    return visible;
+}
+
+void SdlDisplayWindow::ShowOnThread(bool show) {
+    if (window_ == nullptr) return;
+    if (!show) {
+        SDL_HideWindow(window_);
+        return;
+    }
+    SDL_ShowWindow(window_);
+    if (settings_.fullscreen) SDL_MaximizeWindow(window_);
+    // A window shown again shows the last frame until the next one arrives.
+    if (hasComposed_) PresentComposed();
+}
+
+void SdlDisplayWindow::OnKeyDown(SDL_Keycode key) {
+    if (!keys_.arrow) return;
+    switch (key) {
+        case SDLK_LEFT:
+            keys_.arrow(ArrowKey::Left);
+            break;
+        case SDLK_RIGHT:
+            keys_.arrow(ArrowKey::Right);
+            break;
+        case SDLK_UP:
+            keys_.arrow(ArrowKey::Up);
+            break;
+        case SDLK_DOWN:
+            keys_.arrow(ArrowKey::Down);
+            break;
+        default:
+            break;
+    }
+}
+
+void SdlDisplayWindow::OnText(const char* text) {
+    if (!keys_.character || text == nullptr) return;
+    for (; *text != '\0'; ++text) keys_.character(*text);
+}
+
+// The product greys out Close; here the window manager can still ask, and the window only hides.
+void SdlDisplayWindow::OnCloseRequest() {
+    if (window_ != nullptr) SDL_HideWindow(window_);
+}
+
+void SdlDisplayWindow::PresentFrame(uint64_t sharedTextureHandle) {
+    try {
+        std::lock_guard lock(presentMutex_);
+        if (!windowReady_ || !device_) return;
+        if (sharedTextureHandle != lastHandle_) {
+            lastHandle_ = sharedTextureHandle;
+            stage_.reset();
+            stage_ = device_->OpenSharedTexture(sharedTextureHandle);
+        }
+        if (!stage_) return;
+        const uint32_t acquired = stage_->AcquireSync(kStageKey, kAcquireTimeoutMs);
+        // An abandoned mutex is held all the same; only a time-out or a failure skips.
+        if (acquired != gpu::kSyncOk && acquired != gpu::kSyncAbandoned) return;
+        bool read = false;
+        try {
+            read = stage_->ReadPixels(0, &incoming_);
+        } catch (...) {
+        }
+        stage_->ReleaseSync(kReturnKey);
+        if (!read) return;
+
+        bool wake = false;
+        {
+            std::lock_guard handOff(frameMutex_);
+            std::swap(incoming_, pending_);
+            pendingDesc_ = stage_->Desc();
+            wake = !framePending_;
+            framePending_ = true;
+        }
+        // A frame not yet drawn is replaced: the window shows the newest one.
+        if (wake) thread_->Post([this] { DrawPendingFrame(); });
+    } catch (...) {
+    }
+}
+
+void SdlDisplayWindow::DrawPendingFrame() {
+    gpu::TextureDesc desc;
+    {
+        std::lock_guard handOff(frameMutex_);
+        if (!framePending_) return;
+        std::swap(pending_, working_);
+        desc = pendingDesc_;
+        framePending_ = false;
+    }
+    if (texture_ == nullptr) return;
+    const auto layout = LayoutOfFormat(desc.format);
+    if (!layout || working_.size() < static_cast<size_t>(desc.width) * desc.height * 4) return;
+
+    ScaleFrame(working_.data(), desc.width, desc.height, *layout, ShowsLeftHalfOnly(settings_.displayMode),
+               composed_.data(), width_, height_);
+    frameRate_.OnFrame(SDL_GetTicks64());
+    if (settings_.showFps) DrawFrameRateText();
+    hasComposed_ = true;
+    PresentComposed();
+    if (captureFolder_) {
+        const std::string path = CaptureFilePath(*captureFolder_, kWindowTitle, ++captureNumber_);
+        if (!WriteCapturePng(path, composed_.data(), width_, height_)) Log("display window: cannot write " + path);
+    }
+    ++presented_;
+}
+
+void SdlDisplayWindow::PresentComposed() {
+    SDL_UpdateTexture(texture_, nullptr, composed_.data(), static_cast<int>(width_ * 4));
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+// White text with a black shadow, readable on any frame; rendered again only when it changes.
+void SdlDisplayWindow::DrawFrameRateText() {
+    if (font_ == nullptr) return;
+    const std::string& text = frameRate_.Text();
+    if (textSurface_ == nullptr || text != textSurfaceText_) {
+        if (textSurface_ != nullptr) SDL_FreeSurface(textSurface_);
+        textSurface_ = nullptr;
+        SDL_Surface* rendered = TTF_RenderUTF8_Blended(font_, text.c_str(), SDL_Color {255, 255, 255, 255});
+        if (rendered == nullptr) return;
+        textSurface_ = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
+        SDL_FreeSurface(rendered);
+        if (textSurface_ == nullptr) return;
+        textSurfaceText_ = text;
+    }
+    BlendCoverage(textSurface_, 1, 1, 0x000000u);
+    BlendCoverage(textSurface_, 0, 0, 0xFFFFFFu);
+}
+
+// Blends `rgb` into the composed image where the surface's alpha says, at (left, top).
+void SdlDisplayWindow::BlendCoverage(const SDL_Surface* coverage, int left, int top, uint32_t rgb) {
+    const int rows = std::min(coverage->h, static_cast<int>(height_) - top);
+    const int columns = std::min(coverage->w, static_cast<int>(width_) - left);
+    for (int y = 0; y < rows; ++y) {
+        const auto* source =
+            reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(coverage->pixels) + y * coverage->pitch);
+        uint32_t* target = composed_.data() + static_cast<size_t>(y + top) * width_ + left;
+        for (int x = 0; x < columns; ++x) {
+            const uint32_t alpha = source[x] >> 24;
+            if (alpha == 0) continue;
+            const uint32_t below = target[x];
+            uint32_t blended = 0xFF000000u;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const uint32_t over = (rgb >> shift) & 0xFF;
+                const uint32_t under = (below >> shift) & 0xFF;
+                blended |= ((over * alpha + under * (255 - alpha) + 127) / 255) << shift;
+            }
+            target[x] = blended;
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<DisplayWindow> CreateDisplayWindow(const BasicDriverSettings& settings, DisplayWindowKeys keys) {
+    return std::make_unique<SdlDisplayWindow>(settings, std::move(keys));
+}
+
+}  // namespace qor::basic
