@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job: builds the runtime, starts the XR service with the basic driver on a temporary
 # folder, and runs the sample application xr_demo through the Khronos loader against it for a
-# few hundred frames; then stops the service and leaves nothing running.
+# few hundred frames, shown in the basic driver's window (written as PNG files when there is
+# no display); then stops the service and leaves nothing running.
 #   FRAMES=N bash scripts/run.sh     (default 300)
 set -euo pipefail
 
@@ -25,6 +26,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Without a display the basic driver's window is offscreen; it then writes each frame it
+# presents as a PNG file, kept after the run.
+captures=
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+    captures=$repo/build/captures
+    rm -rf "$captures"
+    mkdir -p "$captures"
+    export NORVIK_CAPTURE_DIR=$captures
+fi
+
 # The service finds its drivers below "RuntimeDir": the staged tree.
 mkdir -p "$NORVIK_REGISTRY_DIR/HKEY_LOCAL_MACHINE/SOFTWARE/Norvik/Norvik XR Service"
 printf 'sz:%s' "$repo/build/stage" > "$NORVIK_REGISTRY_DIR/HKEY_LOCAL_MACHINE/SOFTWARE/Norvik/Norvik XR Service/RuntimeDir"
@@ -46,3 +57,8 @@ wait "$service_pid" && echo "service exited with code 0"
 service_pid=
 echo "== Its log =="
 cat "$LOCALAPPDATA"/Norvik/OpenXR/Logs/server_*.log
+if [[ -n $captures ]]; then
+    count=$(find "$captures" -name '*.png' | wc -l)
+    last=$(find "$captures" -name '*.png' | sort | tail -n 1)
+    echo "== No display: the window's $count frames are PNG files in $captures (last: $last) =="
+fi
