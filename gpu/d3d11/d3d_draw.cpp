@@ -10,11 +10,14 @@
 #include "gpu/draw.h"
 
 #include "shader_bytecode/copy_ps.h"
+#include "shader_bytecode/projection_array_ps.h"
 #include "shader_bytecode/projection_ps.h"
 #include "shader_bytecode/projection_vs.h"
+#include "shader_bytecode/quad_array_ps.h"
 #include "shader_bytecode/quad_ps.h"
 #include "shader_bytecode/quad_vs.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <memory>
@@ -114,7 +117,11 @@ public:
                                              projectionPs_.Put())) ||
             FAILED(device->CreateVertexShader(bytecode::kQuadVs, sizeof bytecode::kQuadVs, nullptr, quadVs_.Put())) ||
             FAILED(device->CreatePixelShader(bytecode::kQuadPs, sizeof bytecode::kQuadPs, nullptr, quadPs_.Put())) ||
-            FAILED(device->CreatePixelShader(bytecode::kCopyPs, sizeof bytecode::kCopyPs, nullptr, copyPs_.Put()))) {
+            FAILED(device->CreatePixelShader(bytecode::kCopyPs, sizeof bytecode::kCopyPs, nullptr, copyPs_.Put())) ||
+            FAILED(device->CreatePixelShader(bytecode::kProjectionArrayPs, sizeof bytecode::kProjectionArrayPs, nullptr,
+                                             projectionArrayPs_.Put())) ||
+            FAILED(device->CreatePixelShader(bytecode::kQuadArrayPs, sizeof bytecode::kQuadArrayPs, nullptr,
+                                             quadArrayPs_.Put()))) {
             return false;
         }
 
@@ -171,8 +178,10 @@ public:
 
         ID3D11Buffer* vertexConstants[] = {projectionModel_.Get()};
         ID3D11Buffer* pixelConstants[] = {imageInfo_.Get()};
-        Draw(projectionVertices_.Get(), projectionVs_.Get(), vertexConstants, 1, projectionPs_.Get(), pixelConstants, 1,
-             wrapSampler_.Get(), opaqueBlend_.Get(), viewport, source);
+        const SourceView view = ViewOf(source, arrayIndex);
+        Draw(projectionVertices_.Get(), projectionVs_.Get(), vertexConstants, 1,
+             view.array ? projectionArrayPs_.Get() : projectionPs_.Get(), pixelConstants, 1, wrapSampler_.Get(),
+             opaqueBlend_.Get(), viewport, view.view.Get());
     }
 
     void DrawQuad(const QuadVertices& vertices, const Matrix& model, const Matrix& viewProjection,
@@ -184,8 +193,9 @@ public:
         context->UpdateSubresource(quadVertices_.Get(), 0, nullptr, vertices.data(), 0, 0);
 
         ID3D11Buffer* vertexConstants[] = {quadModel_.Get(), quadViewProjection_.Get()};
-        Draw(quadVertices_.Get(), quadVs_.Get(), vertexConstants, 2, quadPs_.Get(), nullptr, 0, wrapSampler_.Get(),
-             alphaBlend_.Get(), viewport, source);
+        const SourceView view = ViewOf(source, 0);
+        Draw(quadVertices_.Get(), quadVs_.Get(), vertexConstants, 2, view.array ? quadArrayPs_.Get() : quadPs_.Get(),
+             nullptr, 0, wrapSampler_.Get(), alphaBlend_.Get(), viewport, view.view.Get());
     }
 
     // No blend state: the copy is opaque and writes every channel.
@@ -196,7 +206,7 @@ public:
 
         ID3D11Buffer* vertexConstants[] = {copyModel_.Get()};
         Draw(copyVertices_.Get(), projectionVs_.Get(), vertexConstants, 1, copyPs_.Get(), nullptr, 0,
-             clampSampler_.Get(), nullptr, viewport, source);
+             clampSampler_.Get(), nullptr, viewport, ShaderResourceViewOf(source, *core_));
     }
 
     void Flush() override {
@@ -205,6 +215,39 @@ public:
     }
 
 private:
+    struct SourceView {
+        Ref<ID3D11ShaderResourceView> view;
+        bool array = false;  // a Texture2DArray view, for the array variants of the shaders
+    };
+
+    // What a compositor pipeline samples: the texture's own view, or for an array texture a
+    // view of the one slice (the last one when the index is past the end), so the image's
+    // array index chooses the slice as the application meant.
+    SourceView ViewOf(Texture& source, uint32_t arrayIndex) {
+        SourceView result;
+        ID3D11ShaderResourceView* own = ShaderResourceViewOf(source, *core_);
+        result.view = Ref<ID3D11ShaderResourceView>::Retain(own);
+        const TextureDesc& desc = source.Desc();
+        if (own == nullptr || desc.arraySize < 2) return result;
+        D3D11_SHADER_RESOURCE_VIEW_DESC slice {};
+        own->GetDesc(&slice);
+        slice.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2DARRAY;
+        slice.Texture2DArray.MostDetailedMip = 0;
+        slice.Texture2DArray.MipLevels = desc.mipLevels;
+        slice.Texture2DArray.FirstArraySlice = std::min(arrayIndex, desc.arraySize - 1);
+        slice.Texture2DArray.ArraySize = 1;
+        Ref<ID3D11ShaderResourceView> made;
+        ID3D11Resource* resource = nullptr;
+        own->GetResource(&resource);
+        const bool created = resource != nullptr &&
+                             SUCCEEDED(core_->device->CreateShaderResourceView(resource, &slice, made.Put()));
+        if (resource != nullptr) resource->Release();
+        // The texture's own view is an array view as well; without a slice view it shows slice 0.
+        if (created) result.view = std::move(made);
+        result.array = true;
+        return result;
+    }
+
     Ref<ID3D11Buffer> MakeBuffer(UINT size, UINT bindFlags, const void* initial, D3D11_USAGE usage) {
         D3D11_BUFFER_DESC desc {};
         desc.ByteWidth = size;
@@ -216,12 +259,12 @@ private:
         return buffer;
     }
 
-    // Binds one whole pipeline and draws six indices. A source without a view of this device
-    // leaves slot 0 empty, which samples as zero. Called with the context lock held.
+    // Binds one whole pipeline and draws six indices. A null view (a source without a view of
+    // this device) leaves slot 0 empty, which samples as zero. Called with the context lock held.
     void Draw(ID3D11Buffer* vertexBuffer, ID3D11VertexShader* vertexShader, ID3D11Buffer* const* vertexConstants,
               UINT vertexConstantCount, ID3D11PixelShader* pixelShader, ID3D11Buffer* const* pixelConstants,
               UINT pixelConstantCount, ID3D11SamplerState* sampler, ID3D11BlendState* blend, const Viewport& viewport,
-              Texture& source) {
+              ID3D11ShaderResourceView* view) {
         if (!target_) return;
         ID3D11DeviceContext* context = core_->context.Get();
         const UINT offset = 0;
@@ -237,7 +280,6 @@ private:
         context->PSSetShader(pixelShader, nullptr, 0);
         if (pixelConstantCount > 0) context->PSSetConstantBuffers(0, pixelConstantCount, pixelConstants);
         context->PSSetSamplers(0, 1, &sampler);
-        ID3D11ShaderResourceView* view = ShaderResourceViewOf(source, *core_);
         context->PSSetShaderResources(0, 1, &view);
         context->OMSetBlendState(blend, nullptr, 0xFFFFFFFF);
         ID3D11RenderTargetView* target = target_.Get();
@@ -257,6 +299,8 @@ private:
     Ref<ID3D11VertexShader> quadVs_;
     Ref<ID3D11PixelShader> quadPs_;
     Ref<ID3D11PixelShader> copyPs_;
+    Ref<ID3D11PixelShader> projectionArrayPs_;
+    Ref<ID3D11PixelShader> quadArrayPs_;
     Ref<ID3D11Buffer> indexBuffer_;
     Ref<ID3D11Buffer> projectionVertices_;
     Ref<ID3D11Buffer> quadVertices_;

@@ -134,6 +134,30 @@ TEST_F(D3DDrawTest, ProjectionDrawsEachViewsImageOneToOneIntoItsHalfWithoutWriti
     });
 }
 
+TEST_F(D3DDrawTest, ArrayImagesShowTheViewsSliceInProjectionsAndTheFirstInQuads) {
+    TextureDesc desc = ColorDesc(4, 4);
+    desc.format = format::kR8G8B8A8Unorm;
+    desc.arraySize = 3;
+    desc.bindFlags = kBindShaderResource;
+    const auto image = device_->CreateTexture(desc);
+    ASSERT_NE(image, nullptr);
+    ASSERT_TRUE(image->CreateShaderResourceView(format::kR8G8B8A8Unorm));
+    const Rgba colours[3] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
+    for (uint32_t slice = 0; slice < 3; ++slice) {
+        std::vector<uint8_t> pixels;
+        for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), colours[slice].begin(), colours[slice].end());
+        ASSERT_TRUE(image->WritePixels(slice, pixels.data(), pixels.size()));
+    }
+    const auto target = MakeTexture(8, 4);
+    ASSERT_TRUE(target);
+    ASSERT_TRUE(draw_->SetRenderTarget(*target));
+    draw_->Clear(0, 0, 0, 1);
+    const Viewport full {0, 0, 8, 4};
+    draw_->DrawProjection(Rectangle(-1, 0, 0, 0, 1, 1), kIdentity, full, *image, 2, false);
+    draw_->DrawQuad(LayerRectangle(1, 2), ScaleThenTranslate(1, 1, 0.5f, 0), kIdentity, full, *image);
+    ExpectImage(Read(*target), 8, 4, [&](uint32_t x, uint32_t) { return x < 4 ? colours[2] : colours[0]; });
+}
+
 TEST_F(D3DDrawTest, ProjectionSamplesExactlyTheImageRect) {
     const std::vector<uint8_t> pixels = Pattern(ColorDesc(16, 16), 3);
     const auto image = MakeTexture(16, 16, &pixels);
