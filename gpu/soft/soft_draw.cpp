@@ -28,11 +28,15 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <typeinfo>
 #include <unordered_map>
+#include <vector>
 
 namespace qor::gpu {
 
@@ -391,6 +395,22 @@ void SampleSpan(const SourceView& s, const SpanCoords& c, int count, Rgba* out, 
 
 using SampleFunction = void (*)(const SourceView&, const SpanCoords&, int, Rgba*, Rgba*);
 
+// Room for one row of a draw: its colours, and one filtered texel per source column.
+struct SpanScratch {
+    std::vector<Rgba> colours;
+    std::vector<Rgba> columns;
+};
+
+// Large triangles are drawn in bands of rows on this many threads, one per hardware thread
+// up to 8 (more bands gain little against the memory bandwidth a frame needs).
+int WorkerCount() {
+    static const int count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    return count;
+}
+// Below this many pixels a triangle is drawn on the calling thread: starting threads would
+// cost more than they save.
+constexpr int64_t kParallelPixels = 1 << 16;
+
 template <Addressing A>
 SampleFunction SamplerFor(Texels texels) {
     switch (texels) {
@@ -708,9 +728,11 @@ private:
         sample_ = addressing == Addressing::Wrap ? SamplerFor<Addressing::Wrap>(state.source.format.texels)
                                                  : SamplerFor<Addressing::Clamp>(state.source.format.texels);
         store_ = StoreFor(state.target.format, blend);
-        exactTableReady_ = false;
-        rowColours_.resize(targetView_.width);
-        sourceColumns_.resize(state.source.width);
+        BuildExactTable(state);
+        for (SpanScratch& scratch : scratch_) {
+            scratch.colours.resize(targetView_.width);
+            scratch.columns.resize(state.source.width);
+        }
 
         if (state.scissorX0 < state.scissorX1 && state.scissorY0 < state.scissorY1) {
             for (int t = 0; t < 6; t += 3) {
@@ -749,12 +771,7 @@ private:
         const int64_t area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
         if (area <= 0) return;
 
-        struct Edge {
-            int64_t step;   // change of the edge function per pixel to the right
-            int64_t yTerm;  // its parts that do not depend on the column, at row 0
-            int64_t rowStep;
-            int64_t bias;   // 0 on top and left edges, which own the pixel centres on them
-        } edges[3];
+        Edge edges[3];
         const ScreenVertex* corners[3] = {&a, &b, &c};
         for (int e = 0; e < 3; ++e) {
             const ScreenVertex& from = *corners[e];
@@ -784,9 +801,6 @@ private:
         const double e1x = double(b.x - a.x) / kSubPixels, e1y = double(b.y - a.y) / kSubPixels;
         const double e2x = double(c.x - a.x) / kSubPixels, e2y = double(c.y - a.y) / kSubPixels;
         const double inverseArea = 1.0 / (e1x * e2y - e2x * e1y);
-        struct Plane {
-            double at0, ddx, ddy;  // value at pixel (0, 0)'s centre and its steps
-        };
         const auto plane = [&](double fa, double fb, double fc) {
             const double d1 = fb - fa, d2 = fc - fa;
             const double ddx = (d1 * e2y - d2 * e1y) * inverseArea;
@@ -797,31 +811,72 @@ private:
         const Plane uq = plane(a.uq, b.uq, c.uq);
         const Plane vq = plane(a.vq, b.vq, c.vq);
 
-        for (int row = rowFirst; row <= rowLast; ++row) {
-            int64_t lo = columnFirst;
-            int64_t hi = columnLast;
-            for (const Edge& edge : edges) {
-                // Inside when step * i + base >= bias.
-                const int64_t base = edge.yTerm + edge.rowStep * row;
-                if (edge.step > 0) {
-                    lo = std::max(lo, CeilDiv(edge.bias - base, edge.step));
-                } else if (edge.step < 0) {
-                    hi = std::min(hi, FloorDiv(base - edge.bias, -edge.step));
-                } else if (base < edge.bias) {
-                    hi = lo - 1;
-                }
+        const auto rows = [&](int first, int last, SpanScratch& scratch) {
+            for (int row = first; row <= last; ++row) {
+                RenderRow(edges, columnFirst, columnLast, q, uq, vq, row, state, scratch);
             }
-            if (lo > hi) continue;
-            const auto at = [&](const Plane& p) { return p.at0 + p.ddx * double(lo) + p.ddy * row; };
-            const SpanCoords coords {at(q), q.ddx, at(uq), uq.ddx, at(vq), vq.ddx};
-            RenderSpan(state, row, int(lo), int(hi - lo + 1), coords);
+        };
+        const int64_t pixels = int64_t(rowLast - rowFirst + 1) * (columnLast - columnFirst + 1);
+        const int workers = pixels < kParallelPixels ? 1 : int(scratch_.size());
+        if (workers == 1) {
+            rows(rowFirst, rowLast, scratch_[0]);
+            return;
         }
+        // Bands of whole rows: each worker writes only its own rows of the target.
+        const int rowCount = rowLast - rowFirst + 1;
+        std::vector<std::thread> helpers;
+        helpers.reserve(size_t(workers - 1));
+        for (int w = 1; w < workers; ++w) {
+            const int first = rowFirst + rowCount * w / workers;
+            const int last = rowFirst + rowCount * (w + 1) / workers - 1;
+            if (first > last) continue;
+            try {
+                helpers.emplace_back(rows, first, last, std::ref(scratch_[size_t(w)]));
+            } catch (const std::system_error&) {
+                rows(first, last, scratch_[0]);  // no thread to be had: this one draws the band
+            }
+        }
+        rows(rowFirst, rowFirst + rowCount / workers - 1, scratch_[0]);
+        for (std::thread& helper : helpers) helper.join();
     }
 
-    void RenderSpan(const DrawState& state, int row, int x0, int count, const SpanCoords& coords) {
+    struct Edge {
+        int64_t step;   // change of the edge function per pixel to the right
+        int64_t yTerm;  // its parts that do not depend on the column, at row 0
+        int64_t rowStep;
+        int64_t bias;   // 0 on top and left edges, which own the pixel centres on them
+    };
+    struct Plane {
+        double at0, ddx, ddy;  // value at pixel (0, 0)'s centre and its steps
+    };
+
+    // The covered span of one row of a triangle, sampled and stored.
+    void RenderRow(const Edge (&edges)[3], int columnFirst, int columnLast, const Plane& q, const Plane& uq,
+                   const Plane& vq, int row, const DrawState& state, SpanScratch& scratch) const {
+        int64_t lo = columnFirst;
+        int64_t hi = columnLast;
+        for (const Edge& edge : edges) {
+            // Inside when step * i + base >= bias.
+            const int64_t base = edge.yTerm + edge.rowStep * row;
+            if (edge.step > 0) {
+                lo = std::max(lo, CeilDiv(edge.bias - base, edge.step));
+            } else if (edge.step < 0) {
+                hi = std::min(hi, FloorDiv(base - edge.bias, -edge.step));
+            } else if (base < edge.bias) {
+                hi = lo - 1;
+            }
+        }
+        if (lo > hi) return;
+        const auto at = [&](const Plane& p) { return p.at0 + p.ddx * double(lo) + p.ddy * row; };
+        const SpanCoords coords {at(q), q.ddx, at(uq), uq.ddx, at(vq), vq.ddx};
+        RenderSpan(state, row, int(lo), int(hi - lo + 1), coords, scratch);
+    }
+
+    void RenderSpan(const DrawState& state, int row, int x0, int count, const SpanCoords& coords,
+                    SpanScratch& scratch) const {
         if (TryExactSpan(state, row, x0, count, coords)) return;
-        Rgba* colours = rowColours_.data();
-        sample_(state.source, coords, count, colours, sourceColumns_.data());
+        Rgba* colours = scratch.colours.data();
+        sample_(state.source, coords, count, colours, scratch.columns.data());
         if (state.gamma) {
             const float* table = Tables().gamma;
             const bool alphaShows = state.blend != Blend::OpaqueRgb;
@@ -837,7 +892,7 @@ private:
 
     // An opaque span that maps texel centres onto pixel centres one to one (every filter
     // weight rounds to 0) is a per-byte table lookup from an 8-bit source.
-    bool TryExactSpan(const DrawState& state, int row, int x0, int count, const SpanCoords& c) {
+    bool TryExactSpan(const DrawState& state, int row, int x0, int count, const SpanCoords& c) const {
         const SourceView& s = state.source;
         if (state.blend == Blend::Alpha || c.dq != 0.0 || s.format.texels == Texels::Rgba16Float ||
             s.format.texels == Texels::Rgba16Unorm || s.format.texels == Texels::Rgb10a2) {
@@ -854,7 +909,6 @@ private:
         const double startY = std::round(ty0);
         if (std::abs(tx0 - startX) >= kSlack || std::abs(ty0 - startY) >= kSlack) return false;
         if (std::abs(startX) > 1e9 || std::abs(startY) > 1e9) return false;
-        if (!exactTableReady_) BuildExactTable(state);
 
         const auto width = int64_t(s.width);
         const auto height = int64_t(s.height);
@@ -905,7 +959,6 @@ private:
             exactColour_[byte] = static_cast<uint8_t>(std::lround(std::clamp(colour, 0.0, 1.0) * 255.0));
             exactAlpha_[byte] = static_cast<uint8_t>(std::lround(std::clamp(alpha, 0.0, 1.0) * 255.0));
         }
-        exactTableReady_ = true;
     }
 
     std::mutex mutex_;  // a context is one device's, which more than one thread may use
@@ -915,11 +968,10 @@ private:
     std::vector<uint8_t> targetCopy_;
     std::unique_ptr<soft::SharedStorage> sourceStore_;
     std::vector<uint8_t> sourceCopy_;
-    std::vector<Rgba> rowColours_;
-    std::vector<Rgba> sourceColumns_;
+    // One per worker of a draw's row bands.
+    std::vector<SpanScratch> scratch_ = std::vector<SpanScratch>(WorkerCount());
     SampleFunction sample_ = nullptr;
     StoreFunction store_ = nullptr;
-    bool exactTableReady_ = false;
     CopyRun exactCopy_ = nullptr;
     uint8_t exactColour_[256] {};
     uint8_t exactAlpha_[256] {};
