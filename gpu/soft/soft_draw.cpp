@@ -194,13 +194,17 @@ const SoftTypes& Types() {
         SoftTypes made;
         auto probe = CreateDevice(Api::D3D11, 0, nullptr);
         if (!probe) return made;
-        made.device = &typeid(*probe);
+        const Device& probeDevice = *probe;
+        made.device = &typeid(probeDevice);
         made.nativeOffset = static_cast<const char*>(probe->NativeDevice()) - static_cast<const char*>(dynamic_cast<const void*>(probe.get()));
         TextureDesc desc;
         desc.width = desc.height = 1;
         desc.format = format::kR8G8B8A8Unorm;
         desc.bindFlags = kBindShaderResource;
-        if (auto texture = probe->CreateTexture(desc)) made.texture = &typeid(*texture);
+        if (auto texture = probe->CreateTexture(desc)) {
+            const Texture& probeTexture = *texture;
+            made.texture = &typeid(probeTexture);
+        }
         return made;
     }();
     return types;
