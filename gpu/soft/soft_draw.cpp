@@ -815,32 +815,25 @@ private:
         const Plane uq = plane(a.uq, b.uq, c.uq);
         const Plane vq = plane(a.vq, b.vq, c.vq);
 
-        const auto rows = [&](int first, int last, SpanScratch& scratch) {
-            for (int row = first; row <= last; ++row) {
+        // Worker w of n draws rows w, w + n, w + 2n, ...: interleaved rows share a triangle's
+        // narrow and wide parts evenly, and each worker writes only its own rows.
+        const auto rows = [&](int worker, int workers, SpanScratch& scratch) {
+            for (int row = rowFirst + worker; row <= rowLast; row += workers) {
                 RenderRow(edges, columnFirst, columnLast, q, uq, vq, row, state, scratch);
             }
         };
         const int64_t pixels = int64_t(rowLast - rowFirst + 1) * (columnLast - columnFirst + 1);
         const int workers = pixels < kParallelPixels ? 1 : int(scratch_.size());
-        if (workers == 1) {
-            rows(rowFirst, rowLast, scratch_[0]);
-            return;
-        }
-        // Bands of whole rows: each worker writes only its own rows of the target.
-        const int rowCount = rowLast - rowFirst + 1;
         std::vector<std::thread> helpers;
         helpers.reserve(size_t(workers - 1));
         for (int w = 1; w < workers; ++w) {
-            const int first = rowFirst + rowCount * w / workers;
-            const int last = rowFirst + rowCount * (w + 1) / workers - 1;
-            if (first > last) continue;
             try {
-                helpers.emplace_back(rows, first, last, std::ref(scratch_[size_t(w)]));
+                helpers.emplace_back(rows, w, workers, std::ref(scratch_[size_t(w)]));
             } catch (const std::system_error&) {
-                rows(first, last, scratch_[0]);  // no thread to be had: this one draws the band
+                rows(w, workers, scratch_[0]);  // no thread to be had: this one draws those rows
             }
         }
-        rows(rowFirst, rowFirst + rowCount / workers - 1, scratch_[0]);
+        rows(0, workers, scratch_[0]);
         for (std::thread& helper : helpers) helper.join();
     }
 
