@@ -291,9 +291,9 @@ struct SpanCoords {
 // Sampling: bilinear, 8 bits of sub-texel precision as Direct3D hardware filters.
 
 template <Texels T>
-inline Rgba FetchTexel(const SourceView& s, const float* rgbTable, uint32_t x, uint32_t y) {
+// `alphaTable` is the UNORM table: alpha is never sRGB.
+inline Rgba FetchTexel(const SourceView& s, const float* rgbTable, const float* alphaTable, uint32_t x, uint32_t y) {
     const uint8_t* p = s.texels + y * s.rowPitch;
-    const float* alphaTable = Tables().unorm8;  // alpha is never sRGB
     if constexpr (T == Texels::Rgba8) {
         p += size_t(x) * 4;
         return {rgbTable[p[0]], rgbTable[p[1]], rgbTable[p[2]], alphaTable[p[3]]};
@@ -356,7 +356,9 @@ inline Rgba Lerp(const Rgba& a, const Rgba& b, float w) {
 // `columns` holds room for one filtered texel per source column.
 template <Texels T, Addressing A>
 void SampleSpan(const SourceView& s, const SpanCoords& c, int count, Rgba* out, Rgba* columns) {
-    const float* rgbTable = s.format.srgb ? Tables().srgb8 : Tables().unorm8;
+    const ColourTables& tables = Tables();
+    const float* rgbTable = s.format.srgb ? tables.srgb8 : tables.unorm8;
+    const float* alphaTable = tables.unorm8;
     if (c.dq == 0.0 && c.dvq == 0.0) {
         // One source row pair for the whole span: each column is filtered vertically once,
         // then every pixel blends two columns.
@@ -379,7 +381,8 @@ void SampleSpan(const SourceView& s, const SpanCoords& c, int count, Rgba* out, 
                 column = std::clamp<int64_t>(column, 0, width - 1);
             }
             const auto x = uint32_t(column);
-            columns[x] = Lerp(FetchTexel<T>(s, rgbTable, x, y.i0), FetchTexel<T>(s, rgbTable, x, y.i1), y.w);
+            columns[x] = Lerp(FetchTexel<T>(s, rgbTable, alphaTable, x, y.i0),
+                              FetchTexel<T>(s, rgbTable, alphaTable, x, y.i1), y.w);
         }
         for (int k = 0; k < count; ++k) {
             const Tap x = TapOf<A>((c.uq0 + c.duq * k) * inverseQ, s.width);
@@ -391,8 +394,10 @@ void SampleSpan(const SourceView& s, const SpanCoords& c, int count, Rgba* out, 
         const double r = 1.0 / (c.q0 + c.dq * k);
         const Tap x = TapOf<A>((c.uq0 + c.duq * k) * r, s.width);
         const Tap y = TapOf<A>((c.vq0 + c.dvq * k) * r, s.height);
-        const Rgba top = Lerp(FetchTexel<T>(s, rgbTable, x.i0, y.i0), FetchTexel<T>(s, rgbTable, x.i1, y.i0), x.w);
-        const Rgba bottom = Lerp(FetchTexel<T>(s, rgbTable, x.i0, y.i1), FetchTexel<T>(s, rgbTable, x.i1, y.i1), x.w);
+        const Rgba top = Lerp(FetchTexel<T>(s, rgbTable, alphaTable, x.i0, y.i0),
+                              FetchTexel<T>(s, rgbTable, alphaTable, x.i1, y.i0), x.w);
+        const Rgba bottom = Lerp(FetchTexel<T>(s, rgbTable, alphaTable, x.i0, y.i1),
+                                 FetchTexel<T>(s, rgbTable, alphaTable, x.i1, y.i1), x.w);
         out[k] = Lerp(top, bottom, y.w);
     }
 }
