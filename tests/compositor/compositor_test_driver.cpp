@@ -6,32 +6,17 @@
 #include "driver_api/driver_interfaces.h"
 #include "platform/library.h"
 #include "platform/system.h"
+#include "tests/support/test_driver_module.h"
 
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#if defined(_WIN32)
-#define NORVIK_DRIVER_EXPORT extern "C" __declspec(dllexport)
-#else
-#define NORVIK_DRIVER_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
 namespace {
 
 using namespace qor;
 
-std::string DriverName() {
-    static const char marker = 0;
-    static const std::string name = [] {
-        std::string path = platform::LibraryPathOf(&marker);
-        const size_t slash = path.find_last_of("/\\");
-        if (slash != std::string::npos) path.erase(0, slash + 1);
-        const size_t end = path.rfind("Driver");
-        return end == std::string::npos ? path : path.substr(0, end);
-    }();
-    return name;
-}
+std::string DriverName() { return test::TestDriverName(); }
 
 void Trace(const std::string& call) {
     const auto file = platform::GetEnv("NORVIK_COMPOSITOR_TRACE");
