@@ -1,7 +1,10 @@
 // The graphics seam: devices, 2-D textures and their sharing between processes. Direct3D
-// 11/12 and DXGI on Windows; the portable CPU stand-in ("soft") elsewhere, where textures
-// live in POSIX shared memory named from their handle and keyed mutexes are process-shared.
+// 11/12 and DXGI on Windows; the portable CPU stand-in ("soft") elsewhere, where shared
+// textures live in anonymous sealed memory objects that travel between processes as
+// descriptors, and keyed mutexes are process-shared.
 #pragma once
+
+#include "platform/descriptor.h"
 
 #include <cstdint>
 #include <memory>
@@ -119,6 +122,17 @@ public:
     virtual void Flush() = 0;
     virtual void WaitIdle() = 0;
 };
+
+// The descriptors another process needs to open the shared texture with this legacy handle
+// (or share name) that exists in this process: on POSIX new descriptors of the texture object
+// (and, by name, the name record first); on Windows, where handles and names are global, none.
+// Empty when this process has no such texture.
+//
+// The receiving process keeps the received descriptors open while it calls
+// OpenSharedTexture(handle) / OpenSharedTextureByName(name), which find them among its open
+// descriptors; afterwards it may close them, as the opened texture holds its own.
+platform::Descriptors SharingDescriptors(uint64_t sharedHandle);
+platform::Descriptors SharingDescriptorsByName(std::u16string_view name);
 
 // Makes a device on the adapter with this LUID (the first adapter when none has it). Null
 // with `error` set when the platform cannot make one. Direct3D 12 devices take feature

@@ -553,4 +553,9 @@ std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice, void*
     return wrapped;
 }
 
+// Legacy handles and share names are global on Windows: nothing has to travel.
+platform::Descriptors SharingDescriptors(uint64_t) { return {}; }
+
+platform::Descriptors SharingDescriptorsByName(std::u16string_view) { return {}; }
+
 }  // namespace qor::gpu

@@ -1,21 +1,18 @@
 #include "gpu/soft/shared_texture.h"
 
-#include "gpu/soft/shm_names.h"
+#include "gpu/soft/object_names.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
-#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace qor::gpu::soft {
@@ -23,12 +20,25 @@ namespace qor::gpu::soft {
 namespace {
 constexpr uint32_t kHeaderMagic = 0x5854524eu;  // "NRTX"
 constexpr uint32_t kNameMagic = 0x4d414e4eu;    // "NNAM"
-constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kLayoutVersion = 2;
 // Pixels start on their own page.
 constexpr size_t kPixelOffset = 4096;
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // A waiter looks again this often whether the holder is still alive: nobody signals a death.
-constexpr long kLivenessPollNs = 5'000'000;
+constexpr long long kLivenessPollNs = 5'000'000;
+// Peers hold the header lock for a few assignments: even a zero-time acquire waits that out.
+constexpr long long kHeaderLockGraceNs = 5'000'000;
+// A peer that keeps the header lock this long is stuck or hostile: releases and unlimited
+// acquires give up rather than hang the caller.
+constexpr long long kHeaderLockLimitNs = 100'000'000;
+// Nobody may change a texture object's size once it is shared; a name record not even its bytes.
+constexpr int kTextureSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL;
+constexpr int kNameSeals = kTextureSeals | F_SEAL_WRITE;
+
+struct NameRecord {
+    uint32_t magic;
+    uint32_t handle;
+};
 
 uint64_t RandomValue() {
     uint64_t value = 0;
@@ -41,6 +51,12 @@ uint64_t NextToken() {
     static const uint64_t salt = RandomValue() | 1;
     static std::atomic<uint64_t> counter {0};
     return salt + 2 * ++counter;  // odd values: never 0, the "free" marker
+}
+
+// Serialises "is this handle or name free here?" with taking it, for the threads of this module.
+std::mutex& RegistryMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
 timespec Now() {
@@ -60,6 +76,8 @@ long long NanosecondsBetween(const timespec& from, const timespec& to) {
     return (static_cast<long long>(to.tv_sec) - from.tv_sec) * 1'000'000'000 + (to.tv_nsec - from.tv_nsec);
 }
 
+timespec Later(const timespec& a, const timespec& b) { return NanosecondsBetween(a, b) > 0 ? b : a; }
+
 // Waiting on and waking a word in shared memory across processes.
 void FutexWait(std::atomic<uint32_t>* word, uint32_t seen, long long nanoseconds) {
     const timespec relative {static_cast<time_t>(nanoseconds / 1'000'000'000), static_cast<long>(nanoseconds % 1'000'000'000)};
@@ -70,8 +88,8 @@ void FutexWakeAll(std::atomic<uint32_t>* word) {
     ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
-// One byte of the object, write-locked by the keyed mutex's holder through its own open
-// file description: the kernel drops the lock when the holder's process dies.
+// One byte of the object, write-locked by the keyed mutex's holder through its own open file
+// description: the kernel drops the lock when the holder's process dies.
 flock HolderByte(short type) {
     flock lock {};
     lock.l_type = type;
@@ -81,74 +99,100 @@ flock HolderByte(short type) {
     return lock;
 }
 
-struct NameRecord {
-    std::atomic<uint32_t> magic;
-    uint32_t handle;
-};
+bool HasSeals(int fd, int required) {
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    return seals >= 0 && (seals & required) == required;
+}
+
+// The object's size, when it is at least `minimum` bytes and fits in memory.
+std::optional<size_t> ObjectSize(int fd, size_t minimum) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || status.st_size < 0 || static_cast<uint64_t>(status.st_size) > SIZE_MAX ||
+        static_cast<size_t>(status.st_size) < minimum) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(status.st_size);
+}
+
+// The description of a sealed texture object made for `handle`, copied out of the object
+// once; nothing when the object is not one.
+std::optional<SharedDescription> ReadDescription(int fd, uint32_t handle, size_t* size) {
+    const auto objectSize = ObjectSize(fd, kPixelOffset);
+    if (!HasSeals(fd, kTextureSeals) || !objectSize) return std::nullopt;
+    SharedDescription description {};
+    if (::pread(fd, &description, sizeof description, 0) != static_cast<ssize_t>(sizeof description)) return std::nullopt;
+    if (description.magic != kHeaderMagic || description.layoutVersion != kLayoutVersion ||
+        description.handle != handle || description.pixelBytes > *objectSize - kPixelOffset) {
+        return std::nullopt;
+    }
+    *size = *objectSize;
+    return description;
+}
+
+std::optional<uint32_t> ReadNameRecord(int fd) {
+    const auto size = ObjectSize(fd, sizeof(NameRecord));
+    if (!HasSeals(fd, kNameSeals) || !size || *size != sizeof(NameRecord)) return std::nullopt;
+    NameRecord record {};
+    if (::pread(fd, &record, sizeof record, 0) != static_cast<ssize_t>(sizeof record)) return std::nullopt;
+    if (record.magic != kNameMagic || record.handle == 0) return std::nullopt;
+    return record.handle;
+}
+
+platform::Descriptor OpenTextureObject(uint32_t handle) {
+    size_t size = 0;
+    return platform::Descriptor(OpenObject(HandleObjectName(handle), O_RDWR,
+                                           [&](int fd) { return ReadDescription(fd, handle, &size).has_value(); }));
+}
+
+// The name's record, reopened, and the handle it holds. A record kept after its texture went
+// away here (a receiver that held on to it) is passed over.
+std::pair<platform::Descriptor, uint32_t> OpenNameRecord(std::u16string_view name) {
+    const auto object = ShareObjectName(name);
+    if (!object) return {};
+    uint32_t handle = 0;
+    platform::Descriptor record(OpenObject(*object, O_RDONLY, [&](int fd) {
+        const auto found = ReadNameRecord(fd);
+        handle = found.value_or(0);
+        return found && ObjectOpen(HandleObjectName(*found));
+    }));
+    return {std::move(record), handle};
+}
 }  // namespace
 
-struct SharedHeader {
-    std::atomic<uint32_t> magic;  // kHeaderMagic once the creator has filled the header
-    uint32_t layoutVersion;
-    uint32_t width, height, mipLevels, arraySize, format, sampleCount, bindFlags, miscFlags;
-    uint64_t pixelBytes;
-    pthread_mutex_t lock;  // process-shared, robust: guards the fields below
-    // Counts releases; waiters sleep on it as a futex. Not a pthread condition variable:
-    // glibc's (2.36) can block every later signaller once a waiting process was killed.
-    std::atomic<uint32_t> releases;
-    uint64_t lastKey;  // the key of the last release; 0 at creation
-    uint64_t holder;   // the holder's token, 0 while free
-};
-static_assert(sizeof(SharedHeader) <= kPixelOffset);
-static_assert(std::atomic<uint32_t>::is_always_lock_free);
-static_assert(sizeof(NameRecord) == 8);
+SharedStorage::SharedStorage(platform::Descriptor fd, void* base, size_t size, uint32_t handle, const TextureDesc& desc,
+                             size_t pixelBytes)
+    : fd_(std::move(fd)), base_(base), size_(size), handle_(handle), desc_(desc), pixelBytes_(pixelBytes),
+      token_(NextToken()) {}
 
-SharedStorage::SharedStorage(int fd, void* base, size_t size, uint32_t handle, std::string createdObject)
-    : fd_(fd), base_(base), size_(size), handle_(handle), token_(NextToken()) {
-    if (!createdObject.empty()) ownedObjects_.push_back(std::move(createdObject));
-}
-
-SharedStorage::~SharedStorage() {
-    for (const auto& name : ownedObjects_) ::shm_unlink(name.c_str());
-    ::munmap(base_, size_);
-    ::close(fd_);
-}
+SharedStorage::~SharedStorage() { ::munmap(base_, size_); }
 
 std::unique_ptr<SharedStorage> SharedStorage::Create(const TextureDesc& desc, size_t pixelBytes) {
-    int fd = -1;
-    uint32_t handle = 0;
-    std::string name;
-    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
-        handle = static_cast<uint32_t>(RandomValue());
-        if (handle == 0) continue;
-        name = HandleObjectName(handle);
-        fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        if (fd < 0 && errno != EEXIST) return nullptr;
-    }
-    if (fd < 0) return nullptr;
+    if (pixelBytes > SIZE_MAX - kPixelOffset) return nullptr;
     const size_t size = kPixelOffset + pixelBytes;
-    // Reserving the pages now turns a full /dev/shm into a refused texture, not a SIGBUS later.
-    void* base = MAP_FAILED;
-    if (::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::posix_fallocate(fd, 0, static_cast<off_t>(size)) == 0) {
-        base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    platform::Descriptor fd;
+    uint32_t handle = 0;
+    {
+        std::lock_guard lock(RegistryMutex());
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            handle = static_cast<uint32_t>(RandomValue());
+            if (handle == 0) continue;
+            const std::string name = HandleObjectName(handle);
+            if (ObjectOpen(name)) continue;
+            fd = platform::Descriptor(::memfd_create(name.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING));
+            break;
+        }
     }
-    if (base == MAP_FAILED) {
-        ::shm_unlink(name.c_str());
-        ::close(fd);
+    if (!fd.Valid()) return nullptr;
+    // Reserving the pages now turns a full memory into a refused texture, not a SIGBUS later;
+    // the seals come before anyone else can reach the object.
+    if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 || ::posix_fallocate(fd.Get(), 0, static_cast<off_t>(size)) != 0 ||
+        ::fcntl(fd.Get(), F_ADD_SEALS, kTextureSeals) != 0) {
         return nullptr;
     }
+    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
+    if (base == MAP_FAILED) return nullptr;
 
     auto* header = new (base) SharedHeader {};
-    header->layoutVersion = kLayoutVersion;
-    header->width = desc.width;
-    header->height = desc.height;
-    header->mipLevels = desc.mipLevels;
-    header->arraySize = desc.arraySize;
-    header->format = desc.format;
-    header->sampleCount = desc.sampleCount;
-    header->bindFlags = desc.bindFlags;
-    header->miscFlags = desc.miscFlags;
-    header->pixelBytes = pixelBytes;
     pthread_mutexattr_t mutexAttributes;
     pthread_mutexattr_init(&mutexAttributes);
     pthread_mutexattr_setpshared(&mutexAttributes, PTHREAD_PROCESS_SHARED);
@@ -158,97 +202,85 @@ std::unique_ptr<SharedStorage> SharedStorage::Create(const TextureDesc& desc, si
     header->releases.store(0, std::memory_order_relaxed);
     header->lastKey = 0;
     header->holder = 0;
-    header->magic.store(kHeaderMagic, std::memory_order_release);
-    return std::unique_ptr<SharedStorage>(new SharedStorage(fd, base, size, handle, name));
+    header->description = SharedDescription {kHeaderMagic, kLayoutVersion, handle, desc.width, desc.height,
+                                             desc.mipLevels, desc.arraySize, desc.format, desc.sampleCount,
+                                             desc.bindFlags, desc.miscFlags, pixelBytes};
+    return std::unique_ptr<SharedStorage>(new SharedStorage(std::move(fd), base, size, handle, desc, pixelBytes));
 }
 
-std::unique_ptr<SharedStorage> SharedStorage::Open(uint32_t handle) {
+std::unique_ptr<SharedStorage> SharedStorage::Open(uint32_t handle, Use use) {
     if (handle == 0) return nullptr;
-    const int fd = ::shm_open(HandleObjectName(handle).c_str(), O_RDWR, 0);
+    std::unique_ptr<SharedStorage> storage;
+    const int fd = OpenObject(HandleObjectName(handle), O_RDWR, [&](int candidate) {
+        size_t size = 0;
+        const auto description = ReadDescription(candidate, handle, &size);
+        if (!description) return false;
+        void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, candidate, 0);
+        if (base == MAP_FAILED) return false;
+        TextureDesc desc;
+        desc.width = description->width;
+        desc.height = description->height;
+        desc.mipLevels = description->mipLevels;
+        desc.arraySize = description->arraySize;
+        desc.format = description->format;
+        desc.sampleCount = description->sampleCount;
+        desc.bindFlags = description->bindFlags;
+        desc.miscFlags = description->miscFlags;
+        storage.reset(new SharedStorage(platform::Descriptor(candidate), base, size, handle, desc,
+                                        static_cast<size_t>(description->pixelBytes)));
+        return true;
+    });
     if (fd < 0) return nullptr;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || static_cast<size_t>(status.st_size) < kPixelOffset) {
-        ::close(fd);
-        return nullptr;
-    }
-    const size_t size = static_cast<size_t>(status.st_size);
-    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (base == MAP_FAILED) {
-        ::close(fd);
-        return nullptr;
-    }
-    const auto* header = static_cast<const SharedHeader*>(base);
-    if (header->magic.load(std::memory_order_acquire) != kHeaderMagic || header->layoutVersion != kLayoutVersion ||
-        header->pixelBytes > size - kPixelOffset) {
-        ::munmap(base, size);
-        ::close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<SharedStorage>(new SharedStorage(fd, base, size, handle, {}));
+    if (use == Use::PixelsOnly) storage->fd_.Reset();
+    return storage;
 }
 
 std::optional<uint32_t> SharedStorage::ResolveName(std::u16string_view name) {
-    const auto object = ShareObjectName(name);
-    if (!object) return std::nullopt;
-    const int fd = ::shm_open(object->c_str(), O_RDONLY, 0);
-    if (fd < 0) return std::nullopt;
-    std::optional<uint32_t> handle;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && static_cast<size_t>(status.st_size) >= sizeof(NameRecord)) {
-        void* base = ::mmap(nullptr, sizeof(NameRecord), PROT_READ, MAP_SHARED, fd, 0);
-        if (base != MAP_FAILED) {
-            const auto* record = static_cast<const NameRecord*>(base);
-            if (record->magic.load(std::memory_order_acquire) == kNameMagic) handle = record->handle;
-            ::munmap(base, sizeof(NameRecord));
-        }
-    }
-    ::close(fd);
+    const auto [record, handle] = OpenNameRecord(name);
+    if (!record.Valid()) return std::nullopt;
     return handle;
+}
+
+platform::Descriptors SharedStorage::SharingDescriptors(uint32_t handle) {
+    platform::Descriptors descriptors;
+    if (handle == 0) return descriptors;
+    platform::Descriptor texture = OpenTextureObject(handle);
+    if (texture.Valid()) descriptors.push_back(std::move(texture));
+    return descriptors;
+}
+
+platform::Descriptors SharedStorage::SharingDescriptorsByName(std::u16string_view name) {
+    platform::Descriptors descriptors;
+    auto [record, handle] = OpenNameRecord(name);
+    if (!record.Valid()) return descriptors;
+    platform::Descriptor texture = OpenTextureObject(handle);
+    if (!texture.Valid()) return descriptors;
+    descriptors.push_back(std::move(record));
+    descriptors.push_back(std::move(texture));
+    return descriptors;
 }
 
 bool SharedStorage::AddName(std::u16string_view name) {
     const auto object = ShareObjectName(name);
     if (!object) return false;
-    // O_EXCL: a name already in use in this pipe folder is refused, as Windows refuses it.
-    const int fd = ::shm_open(object->c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return false;
-    void* base = MAP_FAILED;
-    if (::ftruncate(fd, sizeof(NameRecord)) == 0) {
-        base = ::mmap(nullptr, sizeof(NameRecord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    }
-    ::close(fd);
-    if (base == MAP_FAILED) {
-        ::shm_unlink(object->c_str());
+    std::lock_guard lock(RegistryMutex());
+    // A name already in use here is refused, as Windows refuses it.
+    if (ObjectOpen(*object)) return false;
+    platform::Descriptor fd(::memfd_create(object->c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!fd.Valid()) return false;
+    const NameRecord record {kNameMagic, handle_};
+    if (::pwrite(fd.Get(), &record, sizeof record, 0) != static_cast<ssize_t>(sizeof record) ||
+        ::fcntl(fd.Get(), F_ADD_SEALS, kNameSeals) != 0) {
         return false;
     }
-    auto* record = new (base) NameRecord {};
-    record->handle = handle_;
-    record->magic.store(kNameMagic, std::memory_order_release);
-    ::munmap(base, sizeof(NameRecord));
-    ownedObjects_.push_back(*object);
+    names_.push_back(std::move(fd));
     return true;
-}
-
-TextureDesc SharedStorage::Desc() const {
-    const SharedHeader* header = Header();
-    TextureDesc desc;
-    desc.width = header->width;
-    desc.height = header->height;
-    desc.mipLevels = header->mipLevels;
-    desc.arraySize = header->arraySize;
-    desc.format = header->format;
-    desc.sampleCount = header->sampleCount;
-    desc.bindFlags = header->bindFlags;
-    desc.miscFlags = header->miscFlags;
-    return desc;
 }
 
 uint8_t* SharedStorage::Pixels() { return static_cast<uint8_t*>(base_) + kPixelOffset; }
 
-size_t SharedStorage::PixelBytes() const { return Header()->pixelBytes; }
-
-bool SharedStorage::LockHeader() {
-    const int result = pthread_mutex_lock(&Header()->lock);
+bool SharedStorage::LockHeader(const timespec& deadline) {
+    const int result = pthread_mutex_clocklock(&Header()->lock, CLOCK_MONOTONIC, &deadline);
     // A process died inside a few assignments of ours; the fields are still meaningful.
     if (result == EOWNERDEAD) return pthread_mutex_consistent(&Header()->lock) == 0;
     return result == 0;
@@ -258,20 +290,26 @@ void SharedStorage::UnlockHeader() { pthread_mutex_unlock(&Header()->lock); }
 
 bool SharedStorage::HolderAlive() {
     flock lock = HolderByte(F_WRLCK);
-    if (::fcntl(fd_, F_OFD_GETLK, &lock) != 0) return true;
+    if (::fcntl(fd_.Get(), F_OFD_GETLK, &lock) != 0) return true;
     return lock.l_type != F_UNLCK;
 }
 
 bool SharedStorage::TakeOwnership() {
     flock lock = HolderByte(F_WRLCK);
-    if (::fcntl(fd_, F_OFD_SETLK, &lock) != 0) return false;
+    if (::fcntl(fd_.Get(), F_OFD_SETLK, &lock) != 0) return false;
     Header()->holder = token_;
     return true;
 }
 
 uint32_t SharedStorage::AcquireSync(uint64_t key, uint32_t milliseconds) {
+    if (!fd_.Valid()) return kSyncFailed;
+    const bool unlimited = milliseconds == kInfinite;
     const timespec deadline = Plus(Now(), static_cast<long long>(milliseconds) * 1'000'000);
-    if (!LockHeader()) return kSyncFailed;
+    const auto lockHeader = [&] {
+        const timespec now = Now();
+        return LockHeader(unlimited ? Plus(now, kHeaderLockLimitNs) : Later(deadline, Plus(now, kHeaderLockGraceNs)));
+    };
+    if (!lockHeader()) return kSyncFailed;
     SharedHeader* header = Header();
     uint32_t result = kSyncFailed;
     for (;;) {
@@ -284,10 +322,9 @@ uint32_t SharedStorage::AcquireSync(uint64_t key, uint32_t milliseconds) {
             result = TakeOwnership() ? kSyncOk : kSyncFailed;
             break;
         }
-        const timespec now = Now();
         long long wait = kLivenessPollNs;
-        if (milliseconds != kInfinite) {
-            const long long left = NanosecondsBetween(now, deadline);
+        if (!unlimited) {
+            const long long left = NanosecondsBetween(Now(), deadline);
             if (left <= 0) {
                 result = kSyncTimeout;
                 break;
@@ -299,21 +336,21 @@ uint32_t SharedStorage::AcquireSync(uint64_t key, uint32_t milliseconds) {
         const uint32_t seen = header->releases.load(std::memory_order_relaxed);
         UnlockHeader();
         FutexWait(&header->releases, seen, wait);
-        if (!LockHeader()) return kSyncFailed;
+        if (!lockHeader()) return kSyncFailed;
     }
     UnlockHeader();
     return result;
 }
 
 bool SharedStorage::ReleaseSync(uint64_t key) {
-    if (!LockHeader()) return false;
+    if (!fd_.Valid() || !LockHeader(Plus(Now(), kHeaderLockLimitNs))) return false;
     SharedHeader* header = Header();
     const bool holding = header->holder == token_;
     if (holding) {
         header->holder = 0;
         header->lastKey = key;
         flock lock = HolderByte(F_UNLCK);
-        ::fcntl(fd_, F_OFD_SETLK, &lock);
+        ::fcntl(fd_.Get(), F_OFD_SETLK, &lock);
         header->releases.fetch_add(1, std::memory_order_relaxed);
     }
     UnlockHeader();

@@ -1,7 +1,7 @@
 // The soft device: the CPU stand-in for Direct3D on platforms without it. Textures made with
-// a shared misc flag live in POSIX shared memory (see shared_texture.h), so another process
-// opens them by legacy handle or by name and alternates on them through the keyed mutex.
-// Other textures keep their pixels in process memory.
+// a shared misc flag live in sealed memfd objects (see shared_texture.h), so another process
+// that received their descriptors opens them by legacy handle or by name and alternates on
+// them through the keyed mutex. Other textures keep their pixels in process memory.
 #include "gpu/device.h"
 
 #include "gpu/soft/shared_texture.h"
@@ -187,12 +187,22 @@ std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice) {
         tag.self != nativeDevice || tag.api != static_cast<uint32_t>(api)) {
         return nullptr;
     }
-    // Textures live in shared memory, so this library's own device reaches the same ones.
+    // Textures are found through the process's descriptors, so this library's own device
+    // reaches the same ones.
     return std::make_unique<SoftDevice>(std::make_shared<const SoftCore>(SoftCore {api, tag.luid}), nativeDevice);
 }
 
 std::unique_ptr<Device> WrapApplicationDevice(Api api, void* nativeDevice, void*) {
     return WrapApplicationDevice(api, nativeDevice);
+}
+
+platform::Descriptors SharingDescriptors(uint64_t sharedHandle) {
+    if (sharedHandle > 0xFFFFFFFFu) return {};
+    return soft::SharedStorage::SharingDescriptors(static_cast<uint32_t>(sharedHandle));
+}
+
+platform::Descriptors SharingDescriptorsByName(std::u16string_view name) {
+    return soft::SharedStorage::SharingDescriptorsByName(name);
 }
 
 }  // namespace qor::gpu

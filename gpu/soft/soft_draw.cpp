@@ -224,12 +224,13 @@ bool IsSoftTexture(Texture& texture) {
 
 // The shared-memory object behind a soft texture with a legacy handle, mapped here; null for
 // textures in process memory or shared by name only. Its page tables are filled at once: one
-// call instead of a fault per page.
+// call instead of a fault per page. The mapping holds no descriptor, so a texture gone since
+// cannot be found again by its handle through it.
 std::unique_ptr<soft::SharedStorage> MapStore(Texture& texture, bool forWriting) {
     if (!IsSoftTexture(texture)) return nullptr;
     const uint64_t handle = texture.SharedHandle();
     if (handle == 0 || handle > 0xFFFFFFFFu) return nullptr;
-    auto storage = soft::SharedStorage::Open(static_cast<uint32_t>(handle));
+    auto storage = soft::SharedStorage::Open(static_cast<uint32_t>(handle), soft::SharedStorage::Use::PixelsOnly);
     if (!storage) return nullptr;
     const TextureDesc mine = texture.Desc();
     const TextureDesc theirs = storage->Desc();

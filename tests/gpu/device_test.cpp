@@ -1,11 +1,11 @@
 // Devices: wrapping the device an application hands over, Direct3D 12 devices, and (soft
-// device) how shared-memory objects are named, isolated and removed.
+// device) how shared objects are named, isolated and removed.
 #include "tests/gpu/gpu_test_support.h"
 
 #if defined(_WIN32)
 #include <d3d12.h>
 #else
-#include "gpu/soft/shm_names.h"
+#include "gpu/soft/object_names.h"
 #endif
 
 namespace qor::test {
@@ -93,23 +93,39 @@ TEST_F(ApplicationDeviceTest, StrayPointersAreRefusedWithoutBeingRead) {
 
 using SoftSharedMemoryTest = GpuTest;
 
-TEST_F(SoftSharedMemoryTest, ObjectsExistWhileTheCreatorLivesAndOpenersKeepTheirMapping) {
-    const std::string prefix = soft::ShmPrefix();
-    auto created = device_->CreateTexture(ColorDesc(16, 16, 1, kMiscShared | kMiscSharedNtHandle));
+// Objects live while a descriptor of them does: the name goes with its creator, the store
+// with its last opener, and nothing is ever made under /dev/shm.
+TEST_F(SoftSharedMemoryTest, ObjectsLiveWhileTheirDescriptorsDoAndNamesCanBeTakenAgain) {
+    const std::string prefix = soft::ObjectPrefix();
+    const TextureDesc desc = ColorDesc(16, 16, 1, kMiscShared | kMiscSharedNtHandle);
+    auto created = device_->CreateTexture(desc);
     ASSERT_NE(created, nullptr);
-    ASSERT_TRUE(created->ShareByName(u"Image 0/\u00e9"));  // characters no file name may hold
-    EXPECT_EQ(ShmObjects(prefix).size(), 2u);              // the store and the name
+    ASSERT_TRUE(created->ShareByName(u"Image 0/\u00e9"));  // characters object names escape
+    EXPECT_EQ(OpenObjects(prefix).size(), 2u);              // the store and the name
     const auto opened = device_->OpenSharedTextureByName(u"Image 0/\u00e9");
     ASSERT_NE(opened, nullptr);
-    const auto pixels = Pattern(created->Desc(), 2);
+    EXPECT_EQ(OpenObjects(prefix).size(), 2u);
+    const auto pixels = Pattern(desc, 2);
     ASSERT_TRUE(created->WritePixels(0, pixels.data(), pixels.size()));
 
     created.reset();
-    EXPECT_EQ(ShmObjects(prefix), std::vector<std::string> {});
+    EXPECT_EQ(OpenObjects(prefix).size(), 1u);  // the store, kept by its opener
     EXPECT_EQ(device_->OpenSharedTextureByName(u"Image 0/\u00e9"), nullptr);
     std::vector<uint8_t> read;
     ASSERT_TRUE(opened->ReadPixels(0, &read));
     EXPECT_EQ(read, pixels);
+
+    // The name is free again for a new texture, which it then opens.
+    const auto second = device_->CreateTexture(desc);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(second->ShareByName(u"Image 0/\u00e9"));
+    const auto fill = Filled(desc, 4);
+    ASSERT_TRUE(second->WritePixels(0, fill.data(), fill.size()));
+    const auto reopened = device_->OpenSharedTextureByName(u"Image 0/\u00e9");
+    ASSERT_NE(reopened, nullptr);
+    ASSERT_TRUE(reopened->ReadPixels(0, &read));
+    EXPECT_EQ(read, fill);
+    EXPECT_EQ(ShmObjects(prefix), std::vector<std::string> {});
 }
 
 TEST_F(SoftSharedMemoryTest, PipeFoldersNeverSeeEachOthersTextures) {
@@ -120,11 +136,11 @@ TEST_F(SoftSharedMemoryTest, PipeFoldersNeverSeeEachOthersTextures) {
     ASSERT_TRUE(first->WritePixels(0, firstFill.data(), firstFill.size()));
     const auto legacy = device_->CreateTexture(ColorDesc(8, 8, 1, kMiscShared));
     const uint64_t handle = legacy->SharedHandle();
-    const std::string firstPrefix = soft::ShmPrefix();
+    const std::string firstPrefix = soft::ObjectPrefix();
     std::string secondPrefix;
     {
         TempEnvironment second;
-        secondPrefix = soft::ShmPrefix();
+        secondPrefix = soft::ObjectPrefix();
         EXPECT_NE(secondPrefix, firstPrefix);
         EXPECT_EQ(device_->OpenSharedTexture(handle), nullptr);
         EXPECT_EQ(device_->OpenSharedTextureByName(u"Same"), nullptr);
@@ -138,7 +154,7 @@ TEST_F(SoftSharedMemoryTest, PipeFoldersNeverSeeEachOthersTextures) {
         ASSERT_TRUE(opened->ReadPixels(0, &read));
         EXPECT_EQ(read, otherFill);
     }
-    EXPECT_EQ(ShmObjects(secondPrefix), std::vector<std::string> {});
+    EXPECT_EQ(OpenObjects(secondPrefix), std::vector<std::string> {});
     const auto opened = device_->OpenSharedTextureByName(u"Same");
     ASSERT_NE(opened, nullptr);
     std::vector<uint8_t> read;

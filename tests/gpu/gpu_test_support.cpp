@@ -2,20 +2,25 @@
 
 #include "platform/system.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "gpu/soft/shm_names.h"
+#include "gpu/soft/object_names.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <set>
 
 extern char** environ;
 #endif
@@ -61,7 +66,9 @@ void GpuTest::SetUp() {
 void GpuTest::TearDown() {
     device_.reset();
 #if !defined(_WIN32)
-    EXPECT_EQ(ShmObjects(gpu::soft::ShmPrefix()), std::vector<std::string> {});
+    const std::string prefix = gpu::soft::ObjectPrefix();
+    EXPECT_EQ(ShmObjects(prefix), std::vector<std::string> {});
+    EXPECT_EQ(OpenObjects(prefix), std::vector<std::string> {});
 #endif
     env_.reset();
 }
@@ -82,6 +89,22 @@ std::vector<std::string> ShmObjects(const std::string& prefix) {
         if (name.rfind(prefix, 0) == 0) names.push_back(name);
     }
     return names;
+}
+
+std::vector<std::string> OpenObjects(const std::string& prefix) {
+    const std::string start = "/memfd:" + prefix;
+    const std::string end = " (deleted)";
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (error || target.rfind(start, 0) != 0 || target.size() < start.size() + end.size() ||
+            target.compare(target.size() - end.size(), end.size(), end) != 0) {
+            continue;
+        }
+        names.insert(target.substr(std::strlen("/memfd:"), target.size() - std::strlen("/memfd:") - end.size()));
+    }
+    return {names.begin(), names.end()};
 }
 #endif
 
@@ -167,6 +190,8 @@ std::optional<std::string> HelperProcess::ReadLine(std::chrono::milliseconds tim
     }
 }
 
+bool HelperProcess::Share(platform::Descriptors) { return true; }
+
 void HelperProcess::Kill() {
     if (impl_->process.hProcess == nullptr) return;
     TerminateProcess(impl_->process.hProcess, 1);
@@ -176,41 +201,75 @@ void HelperProcess::Kill() {
     impl_->process = {};
 }
 #else
+// The helper's end of the descriptor socket, given to it on its command line.
+constexpr int kHelperDescriptorSocket = 3;
+
 struct HelperProcess::Impl {
     pid_t pid = -1;
     int toChild = -1;
     int fromChild = -1;
+    platform::Descriptor descriptorSocket;
     std::string pending;
 };
 
 HelperProcess::HelperProcess() : impl_(std::make_unique<Impl>()) {
     int input[2];
     int output[2];
+    int sockets[2];
     if (::pipe2(input, O_CLOEXEC) != 0) return;
     if (::pipe2(output, O_CLOEXEC) != 0) {
         ::close(input[0]);
         ::close(input[1]);
         return;
     }
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) sockets[0] = sockets[1] = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    if (sockets[1] >= 0) posix_spawn_file_actions_adddup2(&actions, sockets[1], kHelperDescriptorSocket);
     const std::string path = HelperPath().string();
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    std::string socketArgument = std::to_string(kHelperDescriptorSocket);
+    char* argv[] = {const_cast<char*>(path.c_str()), socketArgument.data(), nullptr};
     pid_t pid = -1;
-    if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ) == 0) impl_->pid = pid;
+    if (sockets[1] >= 0 && posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ) == 0) impl_->pid = pid;
     posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
     ::close(output[1]);
+    if (sockets[1] >= 0) ::close(sockets[1]);
     impl_->toChild = input[1];
     impl_->fromChild = output[0];
+    impl_->descriptorSocket = platform::Descriptor(sockets[0]);
 }
 
 HelperProcess::~HelperProcess() {
     Kill();
     if (impl_->toChild >= 0) ::close(impl_->toChild);
     if (impl_->fromChild >= 0) ::close(impl_->fromChild);
+}
+
+bool HelperProcess::Share(platform::Descriptors descriptors) {
+    for (size_t first = 0; first < descriptors.size(); first += platform::kMaxMessageDescriptors) {
+        const size_t count = std::min<size_t>(descriptors.size() - first, platform::kMaxMessageDescriptors);
+        char byte = 0;
+        iovec payload {&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * platform::kMaxMessageDescriptors)] {};
+        msghdr message {};
+        message.msg_iov = &payload;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        for (size_t i = 0; i < count; ++i) {
+            const int fd = descriptors[first + i].Get();
+            std::memcpy(CMSG_DATA(header) + i * sizeof(int), &fd, sizeof fd);
+        }
+        if (::sendmsg(impl_->descriptorSocket.Get(), &message, MSG_NOSIGNAL) != 1) return false;
+    }
+    return true;
 }
 
 bool HelperProcess::Started() const { return impl_->pid > 0; }

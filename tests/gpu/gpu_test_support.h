@@ -31,7 +31,8 @@ std::vector<uint8_t> Pattern(const gpu::TextureDesc& desc, uint32_t seed);
 std::vector<uint8_t> Filled(const gpu::TextureDesc& desc, uint8_t value);
 
 // A test with its own NORVIK_PIPE_DIR and a Direct3D 11 device. On POSIX it also checks that
-// no shared-memory object of its pipe folder is left behind.
+// no shared object of its pipe folder is left behind, in /dev/shm or among the process's
+// descriptors.
 class GpuTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -45,10 +46,14 @@ protected:
 #if !defined(_WIN32)
 // The names under /dev/shm that start with `prefix`.
 std::vector<std::string> ShmObjects(const std::string& prefix);
+// The names, once each, of the memfd objects starting with `prefix` this process has
+// descriptors of.
+std::vector<std::string> OpenObjects(const std::string& prefix);
 #endif
 
 // The gpu_helper program beside the test program, reading commands on its standard input
-// and answering one line per command on its standard output.
+// and answering one line per command on its standard output. On POSIX it also receives
+// descriptors on a socket, which it takes in before each open command.
 class HelperProcess {
 public:
     HelperProcess();
@@ -61,6 +66,9 @@ public:
     std::optional<std::string> Ask(const std::string& command,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void Send(const std::string& command);
+    // Passes descriptors to the helper for its next open command (nothing to pass on
+    // Windows); false when they could not be sent.
+    bool Share(platform::Descriptors descriptors);
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
     // Ends the helper at once, as a crash would.
     void Kill();

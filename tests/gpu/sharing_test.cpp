@@ -6,6 +6,13 @@
 #include <set>
 #include <thread>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace qor::test {
 namespace {
 using namespace gpu;
@@ -17,6 +24,17 @@ constexpr const char* kNoNamedHandles = "share by name (no IDXGIResource1 interf
 constexpr const char* kNoKeyedMutex = "give keyed mutexes (no IDXGIKeyedMutex interface)";
 
 using SharingTest = GpuTest;
+
+// Runs `work` on a thread of its own; nothing when it has not finished within `limit`, so a
+// call that hangs fails the test instead of blocking it.
+template <class Work>
+auto FinishesWithin(std::chrono::milliseconds limit, Work work) -> std::optional<decltype(work())> {
+    auto done = std::make_shared<std::promise<decltype(work())>>();
+    auto result = done->get_future();
+    std::thread([done, work]() mutable { done->set_value(work()); }).detach();
+    if (result.wait_for(limit) != std::future_status::ready) return std::nullopt;
+    return result.get();
+}
 
 TEST_F(SharingTest, AnotherDeviceOpensByHandleAndSeesTheSamePixels) {
     EXPECT_EQ(device_->OpenSharedTexture(0), nullptr);
@@ -194,10 +212,24 @@ TEST_F(KeyedMutexTest, TwoThreadsAlternateAndSeeEachOthersPixels) {
 // A helper process that opened the texture, for the cross-process cases.
 class CrossProcessTest : public KeyedMutexTest {
 protected:
-    void StartHelper(const std::string& openCommand, const std::string& answer = "ok") {
+    void StartHelper() {
         helper_ = std::make_unique<HelperProcess>();
         ASSERT_TRUE(helper_->Started());
-        ASSERT_EQ(helper_->Ask(openCommand), answer);
+    }
+    // Hands the helper the texture's descriptors, as the service does beside its replies, and
+    // has it open the texture.
+    std::optional<std::string> OpenInHelper(uint64_t handle) {
+        if (!helper_->Share(SharingDescriptors(handle))) return std::nullopt;
+        return helper_->Ask("open-handle " + Hex(handle));
+    }
+    std::optional<std::string> OpenInHelper(const std::string& name) {
+        if (!helper_->Share(SharingDescriptorsByName(std::u16string(name.begin(), name.end())))) return std::nullopt;
+        return helper_->Ask("open-name " + name);
+    }
+    void StartHelper(uint64_t handle) {
+        StartHelper();
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(OpenInHelper(handle), "ok");
     }
     static std::string Hex(uint64_t value) {
         char text[20];
@@ -208,8 +240,9 @@ protected:
 };
 
 TEST_F(CrossProcessTest, HelperOpensByHandleAndByName) {
-    StartHelper("open-name NoSuchName", "fail");
-    EXPECT_EQ(helper_->Ask("open-handle 0"), "fail");
+    StartHelper();
+    EXPECT_EQ(OpenInHelper("NoSuchName"), "fail");
+    EXPECT_EQ(OpenInHelper(0), "fail");
 
     const TextureDesc desc = ColorDesc(20, 10, 2, kMiscShared);
     const auto byHandle = device_->CreateTexture(desc);
@@ -217,7 +250,13 @@ TEST_F(CrossProcessTest, HelperOpensByHandleAndByName) {
     SKIP_IF_WINE_CANNOT(byHandle->SharedHandle() != 0, kNoLegacyHandles);
     const auto fill = Filled(desc, 77);
     ASSERT_TRUE(byHandle->WritePixels(1, fill.data(), fill.size()));
-    EXPECT_EQ(helper_->Ask("open-handle " + Hex(byHandle->SharedHandle())), "ok");
+#if !defined(_WIN32)
+    // Anonymous objects: only a process that was handed the descriptors reaches the texture.
+    EXPECT_EQ(helper_->Ask("open-handle " + Hex(byHandle->SharedHandle())), "fail");
+    EXPECT_EQ(SharingDescriptors(byHandle->SharedHandle()).size(), 1u);
+    EXPECT_TRUE(SharingDescriptors(byHandle->SharedHandle() ^ 0x5a5a5a5a).empty());
+#endif
+    EXPECT_EQ(OpenInHelper(byHandle->SharedHandle()), "ok");
     EXPECT_EQ(helper_->Ask("read 1"), "value 77");
     EXPECT_EQ(helper_->Ask("write 0 12"), "ok");
     std::vector<uint8_t> read;
@@ -226,11 +265,15 @@ TEST_F(CrossProcessTest, HelperOpensByHandleAndByName) {
 
     const auto byName = device_->CreateTexture(ColorDesc(20, 10, 1, kMiscShared | kMiscSharedNtHandle));
     ASSERT_TRUE(byName->ShareByName(u"DX11_Shared_Texture_Swapchain3_Image0"));
-    EXPECT_EQ(helper_->Ask("open-name DX11_Shared_Texture_Swapchain3_Image0"), "ok");
+#if !defined(_WIN32)
+    EXPECT_EQ(SharingDescriptorsByName(u"DX11_Shared_Texture_Swapchain3_Image0").size(), 2u);
+    EXPECT_TRUE(SharingDescriptorsByName(u"DX11_Shared_Texture_Swapchain3_Image1").empty());
+#endif
+    EXPECT_EQ(OpenInHelper("DX11_Shared_Texture_Swapchain3_Image0"), "ok");
     EXPECT_EQ(helper_->Ask("write 0 200"), "ok");
     ASSERT_TRUE(byName->ReadPixels(0, &read));
     EXPECT_EQ(read, Filled(byName->Desc(), 200));
-    EXPECT_EQ(helper_->Ask("open-handle " + Hex(byHandle->SharedHandle() ^ 0x5a5a5a5a)), "fail");
+    EXPECT_EQ(OpenInHelper(byHandle->SharedHandle() ^ 0x5a5a5a5a), "fail");
 }
 
 TEST_F(CrossProcessTest, TwoProcessesAlternateOnTheKeyedMutex) {
@@ -238,7 +281,7 @@ TEST_F(CrossProcessTest, TwoProcessesAlternateOnTheKeyedMutex) {
     if (IsSkipped() || HasFatalFailure()) return;
     constexpr int kRounds = 40;
     const TextureDesc desc = owner_->Desc();
-    StartHelper("open-handle " + Hex(owner_->SharedHandle()));
+    StartHelper(owner_->SharedHandle());
     helper_->Send("pingpong " + std::to_string(kRounds) + " 1 0");
     for (int round = 0; round < kRounds; ++round) {
         ASSERT_EQ(owner_->AcquireSync(0, 10000), kSyncOk) << "round " << round;
@@ -256,7 +299,7 @@ TEST_F(CrossProcessTest, TwoProcessesAlternateOnTheKeyedMutex) {
 TEST_F(CrossProcessTest, AKilledHolderAbandonsTheMutexToTheNextAcquirer) {
     MakePair();
     if (IsSkipped() || HasFatalFailure()) return;
-    StartHelper("open-handle " + Hex(owner_->SharedHandle()));
+    StartHelper(owner_->SharedHandle());
     ASSERT_EQ(helper_->Ask("acquire 0 1000"), std::to_string(kSyncOk));
     EXPECT_EQ(owner_->AcquireSync(0, 20), kSyncTimeout);
 
@@ -275,7 +318,7 @@ TEST_F(CrossProcessTest, AKilledHolderAbandonsTheMutexToTheNextAcquirer) {
 TEST_F(CrossProcessTest, AbandonedIsReportedOnceWhenNobodyWaited) {
     MakePair();
     if (IsSkipped() || HasFatalFailure()) return;
-    StartHelper("open-handle " + Hex(owner_->SharedHandle()));
+    StartHelper(owner_->SharedHandle());
     ASSERT_EQ(helper_->Ask("acquire 0 1000"), std::to_string(kSyncOk));
     helper_->Kill();
     EXPECT_EQ(owner_->AcquireSync(0, 1000), kSyncAbandoned);
@@ -292,15 +335,11 @@ TEST_F(CrossProcessTest, WaitersKilledWhileWaitingDoNotBlockLaterReleases) {
     if (IsSkipped() || HasFatalFailure()) return;
     // A release that never returns fails the test instead of hanging it.
     const auto releaseWithin = [](Texture& texture, uint64_t key) {
-        std::promise<bool> released;
-        auto result = released.get_future();
-        std::thread([&texture, key, done = std::move(released)]() mutable { done.set_value(texture.ReleaseSync(key)); })
-            .detach();
-        return result.wait_for(std::chrono::seconds(10)) == std::future_status::ready && result.get();
+        return FinishesWithin(std::chrono::seconds(10), [&texture, key] { return texture.ReleaseSync(key); }) == true;
     };
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(owner_->AcquireSync(0, 10000), kSyncOk);
-        StartHelper("open-handle " + Hex(owner_->SharedHandle()));
+        StartHelper(owner_->SharedHandle());
         helper_->Send("announced-acquire 1 30000");
         ASSERT_EQ(helper_->ReadLine(std::chrono::seconds(10)), "waiting");
         ASSERT_TRUE(WaitUntil([&] { return helper_->Sleeping(); }));
@@ -311,6 +350,61 @@ TEST_F(CrossProcessTest, WaitersKilledWhileWaitingDoNotBlockLaterReleases) {
         ASSERT_EQ(waiter.get(), kSyncOk);
         ASSERT_TRUE(releaseWithin(*reader_, 0)) << "round " << round;
     }
+}
+
+// Every process that opens a texture maps it writable; none may resize it under the others'
+// mappings, whether through the descriptors it was handed or through new ones.
+TEST_F(CrossProcessTest, NoOpenerCanResizeATexture) {
+    const TextureDesc desc = ColorDesc(16, 16, 1, kMiscShared);
+    const auto created = device_->CreateTexture(desc);
+    ASSERT_NE(created, nullptr);
+    const auto fill = Filled(desc, 91);
+    ASSERT_TRUE(created->WritePixels(0, fill.data(), fill.size()));
+
+    auto shared = SharingDescriptors(created->SharedHandle());
+    ASSERT_EQ(shared.size(), 1u);
+    const platform::Descriptor reopened(
+        ::open(("/proc/self/fd/" + std::to_string(shared[0].Get())).c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(reopened.Valid());
+    for (const int fd : {shared[0].Get(), reopened.Get()}) {
+        for (const off_t size : {off_t {0}, off_t {1} << 24}) {
+            errno = 0;
+            EXPECT_NE(::ftruncate(fd, size), 0) << "size " << size;
+            EXPECT_EQ(errno, EPERM) << "size " << size;
+        }
+    }
+
+    StartHelper();
+    EXPECT_TRUE(helper_->Share(std::move(shared)));
+    ASSERT_EQ(helper_->Ask("open-handle " + Hex(created->SharedHandle())), "ok");
+    EXPECT_EQ(helper_->Ask("truncate"), "refused");
+    EXPECT_EQ(helper_->Ask("read 0"), "value 91");
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(created->ReadPixels(0, &read));
+    EXPECT_EQ(read, fill);
+}
+
+// A peer that takes the header's lock and keeps it (stuck, or hostile) makes waits fail in
+// bounded time instead of blocking the other side for ever.
+TEST_F(CrossProcessTest, AHeaderLockKeptByAPeerFailsWaitsInsteadOfBlockingThem) {
+    MakePair();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_EQ(owner_->AcquireSync(0, 0), kSyncOk);
+    StartHelper(owner_->SharedHandle());
+    ASSERT_EQ(helper_->Ask("hold-header"), "ok");
+
+    for (const uint32_t limit : {0u, 200u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(FinishesWithin(std::chrono::seconds(10), [this, limit] { return reader_->AcquireSync(1, limit); }),
+                  kSyncFailed)
+            << limit << " ms";
+    }
+    EXPECT_EQ(FinishesWithin(std::chrono::seconds(10), [this] { return owner_->ReleaseSync(1); }), false);
+
+    // Once the peer lets go, the holder still holds and hands over as usual.
+    ASSERT_EQ(helper_->Ask("drop-header"), "ok");
+    ASSERT_TRUE(owner_->ReleaseSync(1));
+    EXPECT_EQ(reader_->AcquireSync(1, 0), kSyncOk);
+    EXPECT_TRUE(reader_->ReleaseSync(0));
 }
 #endif
 
