@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace qor {
 
@@ -36,9 +37,11 @@ std::string Logger::CompositorFileName(const std::tm& date) { return "compositor
 Logger::Logger(std::string folder, LogClock clock) : folder_(std::move(folder)), clock_(std::move(clock)) {
     const std::tm today = clock_.toLocal(clock_.now());
     platform::CreateFolders(folder_);  // a failure shows only as files that do not open
-    writer_ = std::thread([this] { WriterLoop(); });
-    std::lock_guard lock(mutex_);
     OpenFiles(today);
+    dateYear_ = today.tm_year;
+    dateMonth_ = today.tm_mon;
+    dateDay_ = today.tm_mday;
+    writer_ = std::thread([this] { WriterLoop(); });
 }
 
 Logger::~Logger() {
@@ -61,14 +64,13 @@ void Logger::OpenFiles(const std::tm& date) {
     serverFile_.open(platform::PathFromUtf8(platform::JoinPath(folder_, ServerFileName(date))), std::ios::out | std::ios::app);
     compositorFile_.open(platform::PathFromUtf8(platform::JoinPath(folder_, CompositorFileName(date))),
                          std::ios::out | std::ios::app);
-    openYear_ = date.tm_year;
-    openMonth_ = date.tm_mon;
-    openDay_ = date.tm_mday;
 }
 
 void Logger::Log(std::string text) { Queue(LogTarget::Server, std::move(text)); }
 
 void Logger::LogError(std::string text) { Queue(LogTarget::Server, "[ERROR] " + std::move(text)); }
+
+void Logger::LogCompositor(std::string text) { Queue(LogTarget::Compositor, std::move(text)); }
 
 void Logger::Queue(LogTarget target, std::string text) {
     const int64_t now = clock_.now();
@@ -76,7 +78,13 @@ void Logger::Queue(LogTarget target, std::string text) {
     {
         std::lock_guard lock(mutex_);
         // The whole date is compared, so a month without any log line still gets new files.
-        if (date.tm_mday != openDay_ || date.tm_mon != openMonth_ || date.tm_year != openYear_) OpenFiles(date);
+        // The writer opens them before it writes the next batch, this entry included.
+        if (date.tm_mday != dateDay_ || date.tm_mon != dateMonth_ || date.tm_year != dateYear_) {
+            dateYear_ = date.tm_year;
+            dateMonth_ = date.tm_mon;
+            dateDay_ = date.tm_mday;
+            reopen_ = date;
+        }
         queue_.push_back(Entry {target, now, std::move(text)});
         signalled_ = true;
     }
@@ -92,14 +100,17 @@ void Logger::WriterLoop() {
     std::unique_lock lock(mutex_);
     while (running_) {
         incoming_.wait(lock, [this] { return signalled_; });
-        // The files are written under the mutex, as the reopening at a new date needs them still.
-        writing_ = true;
-        while (!queue_.empty()) {
-            WriteEntry(queue_.front());
-            queue_.pop_front();
-        }
-        writing_ = false;
         signalled_ = false;
+        std::deque<Entry> batch;
+        batch.swap(queue_);
+        const std::optional<std::tm> reopen = std::exchange(reopen_, std::nullopt);
+        writing_ = true;
+        // The disk may be slow: queueing threads must not wait for it.
+        lock.unlock();
+        if (reopen) OpenFiles(*reopen);
+        for (const Entry& entry : batch) WriteEntry(entry);
+        lock.lock();
+        writing_ = false;
         drained_.notify_all();
     }
 }
@@ -124,5 +135,30 @@ Logger& ServiceLogger() {
 void Log(std::string text) { ServiceLogger().Log(std::move(text)); }
 
 void LogError(std::string text) { ServiceLogger().LogError(std::move(text)); }
+
+void LogCompositor(std::string text) { ServiceLogger().LogCompositor(std::move(text)); }
+
+std::string EscapeForLog(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
 
 }  // namespace qor

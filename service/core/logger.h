@@ -1,5 +1,6 @@
 // The service's daily log files. Any thread queues text; one writer thread appends it with
-// the time stamp taken at queueing, so request handlers never wait for the disk.
+// the time stamp taken at queueing, so request handlers never wait for the disk: the writer
+// holds the queue's mutex only to take a batch, never while it writes.
 #pragma once
 
 #include <condition_variable>
@@ -10,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace qor {
@@ -34,6 +37,8 @@ public:
 
     void Log(std::string text);
     void LogError(std::string text);
+    // A line of the compositor's own daily file.
+    void LogCompositor(std::string text);
     // Waits until every entry queued so far has been written.
     void Flush();
 
@@ -50,22 +55,25 @@ private:
     };
 
     void Queue(LogTarget target, std::string text);
-    void OpenFiles(const std::tm& date);  // mutex held
+    void OpenFiles(const std::tm& date);  // writer thread (or the constructor before it starts)
     void WriterLoop();
-    void WriteEntry(const Entry& entry);  // mutex held
+    void WriteEntry(const Entry& entry);  // writer thread
 
     const std::string folder_;
     const LogClock clock_;
     std::mutex mutex_;
     std::condition_variable incoming_;  // the "Incoming_Log" event
     std::condition_variable drained_;
+    // Guarded by mutex_.
     bool signalled_ = false;
     bool running_ = true;
     bool writing_ = false;
     std::deque<Entry> queue_;
+    int dateYear_ = 0, dateMonth_ = 0, dateDay_ = 0;  // the date last seen by Queue
+    std::optional<std::tm> reopen_;                   // files to open before the next batch
+    // Only the writer thread uses the files once it runs.
     std::ofstream serverFile_;
     std::ofstream compositorFile_;
-    int openYear_ = 0, openMonth_ = 0, openDay_ = 0;
     std::thread writer_;
 };
 
@@ -74,5 +82,12 @@ private:
 Logger& ServiceLogger();
 void Log(std::string text);
 void LogError(std::string text);
+void LogCompositor(std::string text);
+
+// Client-supplied text (application names, paths) for display in a log line: control
+// characters become "\n", "\r", "\t" or "\xHH", so the text cannot start lines of its own.
+// For display only: a backslash stays as it is, which keeps paths readable, so the result
+// cannot be unescaped.
+std::string EscapeForLog(std::string_view text);
 
 }  // namespace qor

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -91,6 +95,56 @@ TEST_F(LoggerTest, FirstMessageAfterMidnightGoesIntoNewFiles) {
     EXPECT_TRUE(platform::FileExists(platform::JoinPath(folder_, "compositor_2021-06-02.log")));
 }
 
+TEST_F(LoggerTest, CompositorLinesGoToTheCompositorFileOnly) {
+    auto logger = MakeLogger();
+    logger->LogCompositor("PresentFrame late");
+    logger->Log("server line");
+    logger->Flush();
+    EXPECT_EQ(File("compositor_2021-06-01.log"), Lines("2021-06-01  14:03:07\tPresentFrame late\n"));
+    EXPECT_EQ(File("server_2021-06-01.log"), Lines("2021-06-01  14:03:07\tserver line\n"));
+}
+
+// The writer is held inside its first write (it formats the stamp there): queueing must go
+// on meanwhile, and entries queued across midnight go into the files open when they are written.
+TEST_F(LoggerTest, QueueingNeverWaitsForTheWriter) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false, released = false;
+    const auto testThread = std::this_thread::get_id();
+    LogClock clock {[this] { return now_.load(); }, [&](int64_t seconds) {
+                        std::unique_lock lock(mutex);
+                        // Before anything else is queued, only the writer calls from another thread.
+                        if (std::this_thread::get_id() != testThread && !held) {
+                            held = true;
+                            changed.notify_all();
+                            changed.wait(lock, [&] { return released; });
+                        }
+                        return UtcCalendar(seconds);
+                    }};
+    Logger logger(folder_, clock);
+    logger.Log("first");
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
+    }
+    auto queued = std::async(std::launch::async, [&] {
+        now_ = kJune1 + (10 * 3600 - 188);  // 23:59:59
+        logger.Log("late");
+        now_ = now_ + 2;  // 00:00:01 next day
+        logger.Log("early");
+    });
+    EXPECT_EQ(queued.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    queued.wait();
+    logger.Flush();
+    EXPECT_EQ(File("server_2021-06-01.log"), Lines("2021-06-01  14:03:07\tfirst\n"));
+    EXPECT_EQ(File("server_2021-06-02.log"), Lines("2021-06-01  23:59:59\tlate\n2021-06-02  00:00:01\tearly\n"));
+}
+
 TEST_F(LoggerTest, SameDayOfTheNextMonthStillOpensNewFiles) {
     auto logger = MakeLogger();
     logger->Log("june");
@@ -130,6 +184,20 @@ TEST_F(LoggerTest, UnwritableFolderDropsEntriesQuietly) {
     logger.Log("nowhere");
     logger.Flush();
     EXPECT_FALSE(platform::FileExists(platform::JoinPath(blocker, "Logs")));
+}
+
+TEST(EscapeForLogTest, ControlCharactersBecomeVisibleEscapes) {
+    const struct {
+        std::string_view text;
+        std::string_view shown;
+    } cases[] = {
+        {"plain name", "plain name"},
+        {"a\nb\r\tc", "a\\nb\\r\\tc"},
+        {std::string_view("\0\x01\x1F\x7F", 4), "\\x00\\x01\\x1F\\x7F"},
+        {"C:\\Games\\app.exe", "C:\\Games\\app.exe"},
+        {"\xC3\x9C \x20~", "\xC3\x9C \x20~"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EscapeForLog(c.text), c.shown) << c.shown;
 }
 
 TEST(LoggerNamesTest, FileNamesCarryTheLocalDate) {
