@@ -86,7 +86,7 @@ std::optional<double> MedianFrameMs(qor::gpu::Device& device, uint32_t width, ui
     qor::Compositor& compositor = qor::Compositor::Get();
     std::vector<double> drawMs;
     for (uint32_t i = 0; i < frames + 2; ++i) {
-        compositor.AddLayer(ProjectionLayer(left, right, width, height));
+        compositor.AddLayer(0, ProjectionLayer(left, right, width, height));
         const auto start = Clock::now();
         const bool drawn = compositor.DrawLayers(0);
         const auto end = Clock::now();

@@ -321,9 +321,8 @@ int main(int argc, char** argv) {
         // Part A: bound exactly as the service binds it at startup.
         qor::QorServer server;
         pipeStarted = qor::PipeServer::Instance().Start(
-            [&server](const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
-                server.Dispatch(request, requestSize, reply, replySize);
-            });
+            [&server](qor::platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
+                      uint32_t* replySize) { server.Dispatch(client, request, requestSize, reply, replySize); });
         if (pipeStarted) {
             for (int i = 0; i < 2; ++i) pipe[i] = Measure(clientCounts[i], options, PipeProbe);
         } else {

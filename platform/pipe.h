@@ -2,6 +2,8 @@
 // (SOCK_SEQPACKET sockets under $NORVIK_PIPE_DIR). One message is one read and one write.
 #pragma once
 
+#include "platform/descriptor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,38 +46,66 @@ enum class PipeAccess {
     Default,
 };
 
+// A client that connects writes its request at once; one that sends nothing for this long is
+// idle or hostile, and its instance is given to the next client.
+constexpr uint32_t kDefaultRequestWaitMs = 3000;
+
 struct PipeServerOptions {
     std::string name;             // pipe name without any prefix, e.g. "NorvikOpenXRPipe"
     uint32_t instances = 1;       // one thread per instance
     uint32_t defaultTimeoutMs = 5000;
     PipeAccess access = PipeAccess::Default;
+    // How long a connected instance waits for each request (and for its reply to be taken)
+    // before it drops the client.
+    uint32_t requestWaitMs = kDefaultRequestWaitMs;
+};
+
+// The client of one request as the server sees it, handed to the handler with the request.
+class PipeClient {
+public:
+    // The client's process (POSIX: the peer credentials of the connection; Windows:
+    // GetNamedPipeClientProcessId); 0 when unknown.
+    virtual uint32_t ProcessId() const = 0;
+    // True once the client has closed its end or the server is stopping: nobody will read
+    // the reply, so a handler that waits gives up.
+    virtual bool Gone() = 0;
+    // Sends a descriptor beside the reply (POSIX); false when kMaxMessageDescriptors are
+    // attached already or the descriptor is not valid.
+    virtual bool AttachToReply(Descriptor descriptor) = 0;
+
+protected:
+    ~PipeClient() = default;
 };
 
 // Called for each request message on the instance's own thread. `replySize` is 0 on entry;
 // the callee sets it to the number of bytes of `reply` to send (at most kPipeBufferSize).
-using PipeRequestHandler =
-    std::function<void(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize)>;
+using PipeRequestHandler = std::function<void(PipeClient& client, const uint8_t* request, uint32_t requestSize,
+                                              uint8_t* reply, uint32_t* replySize)>;
 
 // A server with N instances, each served by its own thread with fixed request and reply
 // buffers. An instance serves one connection at a time and keeps answering requests on it
-// until the client closes; a request longer than the buffer is dropped without a reply and
-// the instance serves the next client.
+// until the client closes, falls silent for `requestWaitMs` or does not take its reply in
+// that time; a request longer than the buffer is dropped without a reply and the instance
+// serves the next client. On POSIX only clients of this user are served.
 class MessagePipeServer {
 public:
     virtual ~MessagePipeServer() = default;
     // Creates the instances and their threads. Returns false at the first failure; the
     // instances created so far keep running.
     virtual bool Start(const PipeServerOptions& options, PipeRequestHandler handler) = 0;
-    // Stops every instance thread and closes the pipe. Safe to call more than once.
+    // Stops every instance thread and closes the pipe; a handler still running sees its
+    // client Gone() and is waited for. Safe to call more than once.
     virtual void Stop() = 0;
     virtual uint32_t RunningInstances() const = 0;
 };
 std::unique_ptr<MessagePipeServer> CreateMessagePipeServer();
 
 // One transacted exchange: connect (waiting up to `waitMs` for a free instance, or
-// kWaitForever), write the request, read one reply message into `reply`, close.
+// kWaitForever), write the request, read one reply message into `reply`, close. Descriptors
+// that came beside the reply are handed to `received` when given, else closed.
 PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,
-                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs);
+                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs,
+                        Descriptors* received = nullptr);
 
 // A connection-style client: open with busy-wait, message read mode, then any number of
 // writes and reads until it is closed.

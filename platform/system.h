@@ -8,13 +8,23 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qor::platform {
 
 // FOLDERID_LocalAppData on Windows; $LOCALAPPDATA, else ${XDG_DATA_HOME:-~/.local/share} on POSIX.
+// On POSIX "~" is $HOME, else the password database's home, and the folder is made (0700) when
+// missing; a folder that is not ours or that group or others can write is refused (see below).
 std::string LocalAppDataFolder();
-// %PROGRAMDATA% on Windows; $PROGRAMDATA, else ${XDG_STATE_HOME:-~/.local/state} on POSIX.
+// %PROGRAMDATA% on Windows; $PROGRAMDATA, else ${XDG_STATE_HOME:-~/.local/state} on POSIX, made
+// and checked as above.
 std::string ProgramDataFolder();
+
+// Why folders for sockets, registry or data were refused in this process so far (POSIX: a
+// symbolic link, not a directory, another owner, a mode that lets others in, no home folder),
+// one text per refusal, for the service's log. A refused folder is replaced by a path where
+// nothing can be created, so its users fail cleanly. Always empty on Windows.
+std::vector<std::string> FolderRefusals();
 
 // Appends a Windows-style relative path ("\Norvik\OpenXR\Logs") to a folder, with the
 // platform's separator.
@@ -37,14 +47,17 @@ class InstanceLock {
 public:
     virtual ~InstanceLock() = default;
 };
-// Null when another holder (in any process) has it.
+// Null when another holder (in any process) has it, or on POSIX when the lock file cannot be
+// opened there (a refused pipe folder, a symbolic link planted in its place).
 std::unique_ptr<InstanceLock> TryAcquireInstanceLock(std::string_view name);
 
 // Performance-counter semantics: a monotonic tick count and its ticks per second.
 int64_t PerformanceCounter();
 int64_t PerformanceFrequency();
 
-// Debugger output: OutputDebugStringW on Windows, standard error on POSIX.
+// Debugger output: OutputDebugStringW on Windows (seen only when a debugger listens); on POSIX
+// standard error, but only while NORVIK_DEBUG_OUTPUT is "1", so applications that load the
+// runtime library stay quiet by default.
 void DebugOutput(std::string_view text);
 // printf-style debug message formatted into a buffer of 100 characters (longer text is cut).
 void DebugPrintf(const char* format, ...)

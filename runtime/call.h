@@ -65,6 +65,8 @@ public:
     }
     const uint8_t* ReplyBytes() const { return buffer_->reply; }
     uint32_t ReplySize() const { return exchange_.done ? exchange_.replySize : 0; }
+    // What came beside the reply; it stays with the call until taken.
+    platform::Descriptors TakeDescriptors() { return std::move(exchange_.descriptors); }
 
 private:
     ThreadBuffer* buffer_;

@@ -66,8 +66,11 @@ namespace {
 // Opens every image the reply lists (up to the capacity) on the application's device and
 // hands their native pointers to the application. The opened images stay with the library
 // until xrDestroySwapchain.
-XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapchain, const Call& call,
+XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapchain, Call& call,
                     uint32_t capacity, XrSwapchainImageBaseHeader* images) {
+    // The images' shared objects came beside the reply where the platform passes them; they
+    // only have to stay open here until each image is opened, which holds its own.
+    const platform::Descriptors received = call.TakeDescriptors();
     EnumerateSwapchainImagesReply reply;
     call.Decode(&reply);
     PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());

@@ -16,10 +16,11 @@ Exchange Transact(ThreadBuffer& buffer, uint32_t requestSize, uint32_t waitMs) {
     if (requestSize < 4 || requestSize >= kBufferSize) return exchange;  // never sent
     uint32_t replySize = 0;
     const auto status = platform::TransactPipe(kServicePipeName, buffer.request, requestSize, buffer.reply,
-                                               kBufferSize, &replySize, waitMs);
+                                               kBufferSize, &replySize, waitMs, &exchange.descriptors);
     if (status != platform::PipeStatus::Ok || replySize < 4) {
         // Outputs that are copied whatever happened see zeros, not an earlier call's reply.
         std::memset(buffer.reply, 0, kBufferSize);
+        exchange.descriptors.clear();
         return exchange;
     }
     exchange.done = true;

@@ -2,6 +2,8 @@
 // exchange per call, the start request to the client service and the liveness probing.
 #pragma once
 
+#include "platform/descriptor.h"
+
 #include <openxr/openxr.h>
 
 #include <chrono>
@@ -29,6 +31,8 @@ struct Exchange {
     bool done = false;                          // the transacted call itself succeeded
     XrResult result = XR_ERROR_RUNTIME_FAILURE;  // the reply's result when done
     uint32_t replySize = 0;
+    // What the service sent beside the reply (the shared objects of swapchain images on POSIX).
+    platform::Descriptors descriptors;
 };
 
 // Sends `requestSize` bytes of the buffer's request and receives the reply, waiting

@@ -41,14 +41,16 @@ mkdir -p "$NORVIK_REGISTRY_DIR/HKEY_LOCAL_MACHINE/SOFTWARE/Norvik/Norvik XR Serv
 printf 'sz:%s' "$repo/build/stage" > "$NORVIK_REGISTRY_DIR/HKEY_LOCAL_MACHINE/SOFTWARE/Norvik/Norvik XR Service/RuntimeDir"
 
 echo "== Starting the XR service on $work =="
-# Its debugger output (pipe-thread messages) goes to service.err, the driver's prints to service.out.
+# The driver's prints go to service.out; service.err gets its debugger output (pipe-thread
+# messages) only when NORVIK_DEBUG_OUTPUT=1 is exported.
 "build/stage/Norvik XR Service" >"$work/service.out" 2>"$work/service.err" &
 service_pid=$!
 build/apps/qor_probe/qor_probe --wait 10000 0 >/dev/null
 echo "The service answers on $NORVIK_PIPE_DIR/NorvikOpenXRPipe."
 
 echo "== xr_demo through the Khronos loader and QorRuntime =="
-# The runtime library's load messages go to the debugger output (standard error here).
+# The runtime library's load messages go to the debugger output, which reaches standard error
+# only when NORVIK_DEBUG_OUTPUT=1 is exported.
 build/stage/xr_demo --frames "${FRAMES:-300}" 2>>"$work/xr_demo.err"
 
 echo "== Stopping the service =="

@@ -18,9 +18,10 @@ namespace {
 
 bool ParseRequest(const std::string& argument, std::vector<uint8_t>* request) {
     const size_t colon = argument.find(':');
+    const std::string codeText = argument.substr(0, colon);  // `end` points into it
     char* end = nullptr;
-    const unsigned long code = std::strtoul(argument.substr(0, colon).c_str(), &end, 10);
-    if (end == nullptr || *end != '\0' || argument.empty()) return false;
+    const unsigned long code = std::strtoul(codeText.c_str(), &end, 10);
+    if (end == nullptr || *end != '\0' || codeText.empty()) return false;
     const auto code32 = static_cast<uint32_t>(code);
     request->assign(reinterpret_cast<const uint8_t*>(&code32), reinterpret_cast<const uint8_t*>(&code32) + 4);
     if (colon == std::string::npos) return true;

@@ -1,5 +1,6 @@
 #include "platform/api_layers.h"
 
+#include "platform/posix/private_folder.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -26,7 +27,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 }  // namespace
 
 std::vector<std::string> ImplicitApiLayerManifests() {
-    const std::string home = EnvOr("HOME", "/tmp");
+    // Without a home the per-user folders are skipped: a shared stand-in such as /tmp could
+    // hold another user's manifests.
+    const std::string home = HomeFolder().value_or(kUnusableFolder);
     std::vector<std::string> bases;
     bases.push_back(EnvOr("XDG_CONFIG_HOME", home + "/.config"));
     for (const auto& folder : SplitFolders(EnvOr("XDG_CONFIG_DIRS", "/etc/xdg"))) bases.push_back(folder);

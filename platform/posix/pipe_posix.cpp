@@ -3,8 +3,10 @@
 // so a client that finds every instance busy waits in connect() as it would in WaitNamedPipe.
 #include "platform/pipe.h"
 
+#include "platform/posix/private_folder.h"
 #include "platform/system.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qor::platform {
@@ -84,32 +87,120 @@ int ConnectToPipe(std::string_view name, uint32_t waitMs, PipeStatus* status) {
     return fd;
 }
 
-PipeStatus SendMessage(int fd, const void* data, uint32_t size) {
+// Sends one message, with `descriptors` beside it when there are any.
+PipeStatus SendMessage(int fd, const void* data, uint32_t size, const Descriptors& descriptors = {}) {
+    iovec part {const_cast<void*>(data), size};
+    msghdr header {};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxMessageDescriptors)] {};
+    if (!descriptors.empty()) {
+        if (descriptors.size() > kMaxMessageDescriptors) return PipeStatus::TooLarge;
+        const size_t bytes = sizeof(int) * descriptors.size();
+        header.msg_control = control;
+        header.msg_controllen = CMSG_SPACE(bytes);
+        cmsghdr* entry = CMSG_FIRSTHDR(&header);
+        entry->cmsg_level = SOL_SOCKET;
+        entry->cmsg_type = SCM_RIGHTS;
+        entry->cmsg_len = CMSG_LEN(bytes);
+        auto* fds = reinterpret_cast<int*>(CMSG_DATA(entry));
+        for (size_t i = 0; i < descriptors.size(); ++i) fds[i] = descriptors[i].Get();
+    }
     ssize_t sent;
     do {
-        sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        sent = ::sendmsg(fd, &header, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) return (errno == EMSGSIZE) ? PipeStatus::TooLarge : PipeStatus::Broken;
     return static_cast<uint32_t>(sent) == size ? PipeStatus::Ok : PipeStatus::Broken;
 }
 
+// Takes the descriptors of SCM_RIGHTS entries into `received` (or closes them).
+void TakeDescriptors(msghdr& header, Descriptors* received) {
+    for (cmsghdr* entry = CMSG_FIRSTHDR(&header); entry != nullptr; entry = CMSG_NXTHDR(&header, entry)) {
+        if (entry->cmsg_level != SOL_SOCKET || entry->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (entry->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        const auto* fds = reinterpret_cast<const int*>(CMSG_DATA(entry));
+        for (size_t i = 0; i < count; ++i) {
+            int fd;
+            std::memcpy(&fd, fds + i, sizeof fd);
+            Descriptor descriptor(fd);
+            if (received != nullptr) received->push_back(std::move(descriptor));
+        }
+    }
+}
+
 // Receives one message. A message longer than `capacity` is reported, never silently cut.
-PipeStatus ReceiveMessage(int fd, void* buffer, uint32_t capacity, uint32_t* size) {
+// Descriptors beside it go to `received`; without it none are accepted (the kernel closes
+// any a peer sent).
+PipeStatus ReceiveMessage(int fd, void* buffer, uint32_t capacity, uint32_t* size, Descriptors* received = nullptr) {
     iovec part {buffer, capacity};
     msghdr header {};
     header.msg_iov = &part;
     header.msg_iovlen = 1;
-    ssize_t received;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxMessageDescriptors)] {};
+    if (received != nullptr) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+    }
+    ssize_t bytes;
     do {
-        received = ::recvmsg(fd, &header, 0);
-    } while (received < 0 && errno == EINTR);
+        bytes = ::recvmsg(fd, &header, MSG_CMSG_CLOEXEC);
+    } while (bytes < 0 && errno == EINTR);
     *size = 0;
-    if (received < 0) return PipeStatus::Broken;
+    if (bytes < 0) return PipeStatus::Broken;
+    if (received != nullptr) TakeDescriptors(header, received);
     if (header.msg_flags & MSG_TRUNC) return PipeStatus::MoreData;
-    if (received == 0) return PipeStatus::Broken;  // the peer closed
-    *size = static_cast<uint32_t>(received);
+    if (bytes == 0) return PipeStatus::Broken;  // the peer closed
+    *size = static_cast<uint32_t>(bytes);
     return PipeStatus::Ok;
 }
+
+enum class Readiness { Message, Idle, Closed };
+
+// Waits until a message can be read, the peer hangs up, or `waitMs` passes.
+Readiness WaitForMessage(int fd, uint32_t waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd entry {fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<int64_t>(0, left)));
+        if (ready > 0) return (entry.revents & POLLIN) != 0 ? Readiness::Message : Readiness::Closed;
+        if (ready == 0) return Readiness::Idle;
+        if (errno != EINTR) return Readiness::Closed;
+    }
+}
+
+// The connection of one client, as its request's handler sees it.
+class ConnectionClient final : public PipeClient {
+public:
+    ConnectionClient(int fd, uint32_t processId, const std::atomic<bool>& stopping)
+        : fd_(fd), processId_(processId), stopping_(stopping) {}
+
+    uint32_t ProcessId() const override { return processId_; }
+
+    bool Gone() override {
+        if (stopping_) return true;
+        // A closed peer (or our own shutdown at stop) shows as a hang-up.
+        pollfd entry {fd_, 0, 0};
+        return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+
+    bool AttachToReply(Descriptor descriptor) override {
+        if (!descriptor.Valid() || attached_.size() >= kMaxMessageDescriptors) return false;
+        attached_.push_back(std::move(descriptor));
+        return true;
+    }
+
+    // The reply's descriptors; the list is empty again afterwards.
+    Descriptors TakeAttached() { return std::exchange(attached_, {}); }
+
+private:
+    int fd_;
+    uint32_t processId_;
+    const std::atomic<bool>& stopping_;
+    Descriptors attached_;
+};
 
 // One instance: fixed buffers, reused for every request it serves.
 struct PipeInstance {
@@ -127,6 +218,7 @@ public:
 
     bool Start(const PipeServerOptions& options, PipeRequestHandler handler) override {
         handler_ = std::move(handler);
+        requestWaitMs_ = options.requestWaitMs;
         path_ = PipeFolder() + "/" + options.name;
         sockaddr_un address {};
         if (!MakeSocketAddress(path_, &address)) {
@@ -169,6 +261,7 @@ public:
         ::shutdown(listener_, SHUT_RDWR);  // wakes the threads blocked in accept()
         {
             std::lock_guard lock(mutex_);
+            // Wakes reads and waits; handlers that wait see their client Gone().
             for (auto& instance : instances_) {
                 if (instance->connection >= 0) ::shutdown(instance->connection, SHUT_RDWR);
             }
@@ -201,7 +294,17 @@ private:
                 std::lock_guard lock(mutex_);
                 instance.connection = connection;
             }
-            if (!stopping_) ServeConnection(instance, connection);
+            ucred peer {};
+            socklen_t length = sizeof peer;
+            const bool known = ::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0;
+            if (!known || peer.uid != ::geteuid()) {
+                // The folder is private already; a client of another user is never served.
+                DebugPrintf("Refused a client of uid %d.\n", known ? static_cast<int>(peer.uid) : -1);
+            } else if (!stopping_) {
+                // A reply the client does not take within the wait frees the instance too.
+                SetSendTimeout(connection, requestWaitMs_);
+                ServeConnection(instance, connection, static_cast<uint32_t>(peer.pid));
+            }
             {
                 std::lock_guard lock(mutex_);
                 instance.connection = -1;
@@ -210,21 +313,26 @@ private:
         }
     }
 
-    // Reading, then writing, then reading again until the client closes or a transfer fails.
-    void ServeConnection(PipeInstance& instance, int connection) {
+    // Reading, then writing, then reading again until the client closes, falls silent or a
+    // transfer fails.
+    void ServeConnection(PipeInstance& instance, int connection, uint32_t processId) {
+        ConnectionClient client(connection, processId, stopping_);
         for (;;) {
+            if (WaitForMessage(connection, requestWaitMs_) != Readiness::Message) return;  // idle or closed: next client
             if (ReceiveMessage(connection, instance.request.data(), kPipeBufferSize, &instance.requestSize) !=
                 PipeStatus::Ok) {
                 return;  // closed, failed or over-long: no reply, next client
             }
             uint32_t size = 0;
-            handler_(instance.request.data(), instance.requestSize, instance.reply.data(), &size);
+            handler_(client, instance.request.data(), instance.requestSize, instance.reply.data(), &size);
             instance.replySize = std::min(size, kPipeBufferSize);
-            if (SendMessage(connection, instance.reply.data(), instance.replySize) != PipeStatus::Ok) return;
+            const Descriptors attached = client.TakeAttached();
+            if (SendMessage(connection, instance.reply.data(), instance.replySize, attached) != PipeStatus::Ok) return;
         }
     }
 
     PipeRequestHandler handler_;
+    uint32_t requestWaitMs_ = kDefaultRequestWaitMs;
     std::string path_;
     int listener_ = -1;
     std::atomic<bool> stopping_ {false};
@@ -251,36 +359,44 @@ private:
 }  // namespace
 
 namespace {
-std::string PipeFolderPath() {
-    if (auto value = GetEnv("NORVIK_PIPE_DIR"); value && !value->empty()) return *value;
-    if (auto runtime = GetEnv("XDG_RUNTIME_DIR"); runtime && !runtime->empty()) return *runtime + "/norvik";
-    return "/tmp/norvik-" + std::to_string(::getuid());
+std::string PipeFolderPath(bool create = false) {
+    std::string folder;
+    if (auto value = GetEnv("NORVIK_PIPE_DIR"); value && !value->empty()) {
+        folder = *value;
+    } else if (auto runtime = GetEnv("XDG_RUNTIME_DIR"); runtime && !runtime->empty()) {
+        folder = *runtime + "/norvik";
+    } else {
+        folder = "/tmp/norvik-" + std::to_string(::getuid());
+    }
+    // A socket in a folder another user controls could pose as the service, so clients check
+    // the folder too. A refused folder becomes kUnusableFolder: nothing is made or found there.
+    return PrivateFolderOrUnusable(folder, PrivateFolderUse::Sockets, create);
 }
 }  // namespace
 
 std::string PipeFolder() {
-    const std::string folder = PipeFolderPath();
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno == ENOENT) {
-        CreateFolders(folder);
-        ::chmod(folder.c_str(), 0700);
-    }
-    return folder;
+    // Made with mode 0700 on first use; when it is refused, binding sockets and creating lock
+    // files below the returned path fail, so a server's start fails without harm.
+    return PipeFolderPath(true);
 }
 
-// Clients only name the socket; the folder is made by whoever creates objects in it.
+// Clients check the folder but never make it; whoever creates objects in it does.
 std::string PipePath(std::string_view name) { return PipeFolderPath() + "/" + std::string(name); }
 
 std::unique_ptr<MessagePipeServer> CreateMessagePipeServer() { return std::make_unique<PosixMessagePipeServer>(); }
 
 PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,
-                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs) {
+                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs, Descriptors* received) {
     *replySize = 0;
     if (requestSize > kPipeBufferSize) return PipeStatus::TooLarge;
     PipeStatus status;
     const int fd = ConnectToPipe(name, waitMs, &status);
     if (fd < 0) return status;
     status = SendMessage(fd, request, requestSize);
-    if (status == PipeStatus::Ok) status = ReceiveMessage(fd, reply, replyCapacity, replySize);
+    Descriptors discarded;
+    if (status == PipeStatus::Ok) {
+        status = ReceiveMessage(fd, reply, replyCapacity, replySize, received != nullptr ? received : &discarded);
+    }
     ::close(fd);
     return status;
 }

@@ -2,6 +2,7 @@
 // Lookups ignore case, as the Windows registry does; writes are atomic (temp file + rename).
 #include "platform/registry.h"
 
+#include "platform/posix/private_folder.h"
 #include "platform/system.h"
 
 #include <dirent.h>
@@ -27,11 +28,19 @@ namespace {
 constexpr std::string_view kTempPrefix = ".norvik-tmp-";
 constexpr std::string_view kDefaultValueFile = "@";
 
-std::string RegistryFolder() {
-    if (auto value = GetEnv("NORVIK_REGISTRY_DIR"); value && !value->empty()) return *value;
-    if (auto config = GetEnv("XDG_CONFIG_HOME"); config && !config->empty()) return *config + "/norvik/registry";
-    const auto home = GetEnv("HOME");
-    return (home && !home->empty() ? *home : std::string("/tmp")) + "/.config/norvik/registry";
+// The root of the tree. Values such as "RuntimeDir" decide which libraries the service loads,
+// so a root another user could write is refused and everything below it reads as missing.
+// Only writes make the root; a read never creates anything.
+std::string RegistryFolder(bool create) {
+    std::string folder;
+    if (auto value = GetEnv("NORVIK_REGISTRY_DIR"); value && !value->empty()) {
+        folder = *value;
+    } else if (auto config = GetEnv("XDG_CONFIG_HOME"); config && !config->empty()) {
+        folder = *config + "/norvik/registry";
+    } else {
+        folder = InHomeFolder(".config/norvik/registry");
+    }
+    return PrivateFolderOrUnusable(folder, PrivateFolderUse::Data, create);
 }
 
 const char* RootName(RegistryRoot root) {
@@ -74,11 +83,14 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
     return found;
 }
 
-// The folder of a key, resolving each component without regard to case.
-std::optional<std::string> KeyFolder(RegistryRoot root, std::string_view key) {
+// The folder of a key, resolving each component without regard to case; `create` when the
+// caller is about to write.
+std::optional<std::string> KeyFolder(RegistryRoot root, std::string_view key, bool create = false) {
     std::vector<std::string> components;
     if (!SplitKey(key, &components)) return std::nullopt;
-    std::string folder = RegistryFolder() + "/" + RootName(root);
+    const std::string base = RegistryFolder(create);
+    if (base == kUnusableFolder) return std::nullopt;
+    std::string folder = base + "/" + RootName(root);
     for (const auto& component : components) folder += "/" + FindEntry(folder, component);
     return folder;
 }
@@ -142,14 +154,14 @@ std::optional<RegistryValue> ReadValue(RegistryRoot root, std::string_view key, 
 }
 
 bool WriteValue(RegistryRoot root, std::string_view key, std::string_view name, const std::string& content) {
-    const auto folder = KeyFolder(root, key);
+    const auto folder = KeyFolder(root, key, true);
     if (!folder || !CreateFolders(*folder)) return false;
     const auto file = ValueFile(*folder, name);
     if (!file) return false;
     static std::atomic<unsigned> counter {0};
     const std::string temp = *folder + "/" + std::string(kTempPrefix) + std::to_string(ProcessId()) + "-" +
                              std::to_string(counter++);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     const bool closed = ::close(fd) == 0;
@@ -227,7 +239,7 @@ bool RegistryWriteString(RegistryRoot root, std::string_view key, std::string_vi
 }
 
 bool RegistryCreateKey(RegistryRoot root, std::string_view key) {
-    const auto folder = KeyFolder(root, key);
+    const auto folder = KeyFolder(root, key, true);
     return folder && CreateFolders(*folder);
 }
 

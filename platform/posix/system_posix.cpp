@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include "platform/pipe.h"
+#include "platform/posix/private_folder.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,16 +19,18 @@
 namespace qor::platform {
 
 namespace {
-std::string HomeFolder() {
-    if (auto home = GetEnv("HOME"); home && !home->empty()) return *home;
-    return "/tmp";
-}
-
-// $PRIMARY, else $XDG_VARIABLE, else ~/FALLBACK.
+// $PRIMARY, else $XDG_VARIABLE, else ~/FALLBACK; made when missing and refused when another
+// user could have put files there that we would trust.
 std::string FolderFromEnvironment(const char* primary, const char* xdgVariable, const char* homeRelative) {
-    if (auto value = GetEnv(primary); value && !value->empty()) return *value;
-    if (auto value = GetEnv(xdgVariable); value && !value->empty()) return *value;
-    return HomeFolder() + "/" + homeRelative;
+    std::string folder;
+    if (auto value = GetEnv(primary); value && !value->empty()) {
+        folder = *value;
+    } else if (auto xdg = GetEnv(xdgVariable); xdg && !xdg->empty()) {
+        folder = *xdg;
+    } else {
+        folder = InHomeFolder(homeRelative);
+    }
+    return PrivateFolderOrUnusable(folder, PrivateFolderUse::Data, true);
 }
 }  // namespace
 
@@ -86,7 +89,8 @@ private:
 
 std::unique_ptr<InstanceLock> TryAcquireInstanceLock(std::string_view name) {
     const std::string path = PipeFolder() + "/" + std::string(name) + ".lock";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A symbolic link in place of the lock file is not followed: it could point anywhere.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     // flock belongs to the open file description, so a second open in this same process
     // is refused too, as a second CreateMutex caller would see the mutex exist.
@@ -106,6 +110,9 @@ int64_t PerformanceCounter() {
 int64_t PerformanceFrequency() { return 1000000000LL; }
 
 void DebugOutput(std::string_view text) {
+    // Read at each call (it is cheap), so a test or a shell can switch it on at any time.
+    const char* enabled = std::getenv("NORVIK_DEBUG_OUTPUT");
+    if (enabled == nullptr || std::string_view(enabled) != "1") return;
     // One write call so that lines of different threads do not interleave.
     [[maybe_unused]] auto written = ::write(STDERR_FILENO, text.data(), text.size());
 }

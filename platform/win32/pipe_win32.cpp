@@ -56,8 +56,35 @@ struct PipeInstance {
     uint32_t replySize;
     uint32_t state;
     BOOL pendingIO;
+    ULONGLONG ioStarted;  // when the outstanding read or write began
     Win32MessagePipeServer* server;
     HANDLE thread;
+};
+
+// The connected client of an instance, as its request's handler sees it.
+class InstanceClient final : public PipeClient {
+public:
+    InstanceClient(HANDLE pipe, const std::atomic<bool>& stopping) : pipe_(pipe), stopping_(stopping) {
+        ULONG processId = 0;
+        if (::GetNamedPipeClientProcessId(pipe, &processId)) processId_ = processId;
+    }
+
+    uint32_t ProcessId() const override { return processId_; }
+
+    bool Gone() override {
+        if (stopping_) return true;
+        // A client that closed its end leaves a broken pipe behind.
+        DWORD available = 0;
+        return !::PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr);
+    }
+
+    // Handles and names are global on Windows: nothing travels beside a message.
+    bool AttachToReply(Descriptor) override { return false; }
+
+private:
+    HANDLE pipe_;
+    uint32_t processId_ = 0;
+    const std::atomic<bool>& stopping_;
 };
 
 // Starts an overlapped connect; true while it is still pending.
@@ -111,6 +138,7 @@ public:
     bool Start(const PipeServerOptions& options, PipeRequestHandler handler) override {
         if (!instances_.empty()) return false;
         handler_ = std::move(handler);
+        requestWaitMs_ = options.requestWaitMs;
         stopping_ = false;
         const std::wstring path = Wide(PipePath(options.name));
         SECURITY_ATTRIBUTES* attributes = nullptr;
@@ -125,8 +153,13 @@ public:
                 DebugPrintf("CreateEvent failed with %d.\n", LastError());
                 return false;
             }
-            instance->pipe = ::CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | WRITE_DAC,
-                                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+            // The first instance must be ours, so no other process can squat the name; clients
+            // on other machines are never served.
+            const DWORD firstInstance = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
+            instance->pipe = ::CreateNamedPipeW(path.c_str(),
+                                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | WRITE_DAC | firstInstance,
+                                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
+                                                    PIPE_REJECT_REMOTE_CLIENTS,
                                                 options.instances, kPipeBufferSize, kPipeBufferSize,
                                                 options.defaultTimeoutMs, attributes);
             if (instance->pipe == INVALID_HANDLE_VALUE) {
@@ -180,8 +213,14 @@ private:
     void Serve(PipeInstance* instance) {
         DebugPrintf("Enter Thread.\n");
         for (;;) {
-            ::WaitForSingleObjectEx(instance->overlapped.hEvent, INFINITE, TRUE);
+            const DWORD waited = ::WaitForSingleObjectEx(instance->overlapped.hEvent, IoWait(*instance), TRUE);
             if (stopping_) break;
+            if (waited == WAIT_TIMEOUT) {
+                // The client sent nothing, or did not take its reply, in time: the next one gets the instance.
+                CancelPendingIo(instance);
+                Reconnect(instance);
+                continue;
+            }
 
             if (instance->pendingIO) {
                 DWORD bytes = 0;
@@ -219,6 +258,7 @@ private:
             switch (instance->state) {
                 case kReading: {
                     DWORD bytes = 0;
+                    instance->ioStarted = ::GetTickCount64();
                     const BOOL success =
                         ::ReadFile(instance->pipe, instance->request, kPipeBufferSize, &bytes, &instance->overlapped);
                     if (success && bytes != 0) {
@@ -237,9 +277,11 @@ private:
                 }
                 case kWriting: {
                     uint32_t size = 0;
-                    handler_(instance->request, instance->requestSize, instance->reply, &size);
+                    InstanceClient client(instance->pipe, stopping_);
+                    handler_(client, instance->request, instance->requestSize, instance->reply, &size);
                     instance->replySize = std::min(size, kPipeBufferSize);
                     DWORD bytes = 0;
+                    instance->ioStarted = ::GetTickCount64();
                     const BOOL success = ::WriteFile(instance->pipe, instance->reply, instance->replySize, &bytes,
                                                      &instance->overlapped);
                     if (success && bytes == instance->replySize) {
@@ -260,6 +302,14 @@ private:
             }
         }
         CancelPendingIo(instance);
+    }
+
+    // How long the wait for the instance's event may last: without limit while connecting,
+    // the rest of the request wait while a read or write is outstanding.
+    DWORD IoWait(const PipeInstance& instance) const {
+        if (!instance.pendingIO || instance.state == kConnecting) return INFINITE;
+        const ULONGLONG elapsed = ::GetTickCount64() - instance.ioStarted;
+        return elapsed >= requestWaitMs_ ? 0 : static_cast<DWORD>(requestWaitMs_ - elapsed);
     }
 
     // Everyone and all application packages get full access. The packages' trustee is given
@@ -320,6 +370,7 @@ private:
     }
 
     PipeRequestHandler handler_;
+    uint32_t requestWaitMs_ = kDefaultRequestWaitMs;
     std::atomic<bool> stopping_ {false};
     std::vector<std::unique_ptr<PipeInstance>> instances_;
     PSID everyone_ = nullptr;
@@ -378,7 +429,7 @@ std::string PipeFolder() {
 std::unique_ptr<MessagePipeServer> CreateMessagePipeServer() { return std::make_unique<Win32MessagePipeServer>(); }
 
 PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t requestSize, void* reply,
-                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs) {
+                        uint32_t replyCapacity, uint32_t* replySize, uint32_t waitMs, Descriptors*) {
     *replySize = 0;
     if (requestSize > kPipeBufferSize) return PipeStatus::TooLarge;
     const std::wstring path = Wide(PipePath(name));

@@ -150,6 +150,9 @@ int64_t PerformanceFrequency() {
     return frequency.QuadPart;
 }
 
+// Known folders come from the shell with their own access control; nothing is refused here.
+std::vector<std::string> FolderRefusals() { return {}; }
+
 void DebugOutput(std::string_view text) { ::OutputDebugStringW(Wide(text).c_str()); }
 
 void DebugPrintf(const char* format, ...) {

@@ -5,10 +5,14 @@
 
 #include "driver_api/driver_interfaces.h"
 #include "service/compositor/compositor_math.h"
+#include "service/core/logger.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
+
+#include <cstdio>
+#include <string>
 
 namespace qor {
 
@@ -81,7 +85,7 @@ int32_t Compositor::GraphicsApi() const {
     return graphicsApi_;
 }
 
-bool Compositor::AddLayer(std::unique_ptr<CompositorLayer> layer) {
+bool Compositor::AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> layer) {
     if (!layer) return false;
     std::lock_guard lock(mutex_);
     if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
@@ -92,8 +96,13 @@ bool Compositor::AddLayer(std::unique_ptr<CompositorLayer> layer) {
             storedFovs_[i] = layer->views[i].fov;
         }
     }
-    queue_.push_back({std::move(layer), frame_});
+    queue_.push_back({std::move(layer), session, frame_});
     return true;
+}
+
+void Compositor::ForgetSession(uint64_t session) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(queue_, [session](const QueuedLayer& queued) { return queued.session == session; });
 }
 
 bool Compositor::DrawLayers(uint64_t session) {
@@ -104,6 +113,7 @@ bool Compositor::DrawLayers(uint64_t session) {
         return false;
     }
     const uint32_t acquired = stage_->AcquireSync(kCompositorKey, kFrameAcquireMs);
+    NoteStageStateLocked(acquired);
     if (acquired != gpu::kSyncOk) {
         // An abandoned mutex is ours now; handing it back under our own key lets the next
         // frame take it instead of failing for ever.
@@ -117,15 +127,21 @@ bool Compositor::DrawLayers(uint64_t session) {
         return false;
     }
     context_->Clear(0, 0, 0, 1);
-    while (!queue_.empty()) {
-        const std::unique_ptr<CompositorLayer> layer = std::move(queue_.front().layer);
-        queue_.pop_front();
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (it->session != session) {
+            ++it;
+            continue;
+        }
+        const std::unique_ptr<CompositorLayer> layer = std::move(it->layer);
+        it = queue_.erase(it);
         if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
             DrawProjectionLocked(*layer);
         } else if (layer->type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
             DrawQuadLocked(*layer);
         }
     }
+    // Another session's held layers age with the frames drawn here.
+    DropOldFramesLocked();
     context_->Flush();
     stage_->ReleaseSync(kDisplayKey);
     PresentLocked(session);
@@ -174,9 +190,15 @@ bool Compositor::ReadyLocked() {
         desc.bindFlags = gpu::kBindRenderTarget | gpu::kBindShaderResource;
         desc.miscFlags = gpu::kMiscSharedKeyedMutex;
         stage_ = device->CreateTexture(desc);
-        if (!stage_ || !stage_->CreateRenderTargetView(gpu::format::kR8G8B8A8UnormSrgb)) return false;
+        if (!stage_ || !stage_->CreateRenderTargetView(gpu::format::kR8G8B8A8UnormSrgb)) {
+            LogCompositor("Stage buffer could not be created: no frame can be shown");
+            return false;
+        }
         stageHandle_ = stage_->SharedHandle();
         ready_ = stageHandle_ != 0;
+        lastSyncResult_ = gpu::kSyncOk;
+        LogCompositor(ready_ ? "Stage buffer created: 3840x2160, handle " + std::to_string(stageHandle_)
+                             : std::string("Stage buffer has no shared handle: no frame can be shown"));
     }
     return ready_;
 }
@@ -190,6 +212,15 @@ void Compositor::ReleaseObjectsLocked() {
 
 void Compositor::DropOldFramesLocked() {
     while (!queue_.empty() && queue_.front().frame + kHeldFrames < frame_) queue_.pop_front();
+}
+
+void Compositor::NoteStageStateLocked(uint32_t syncResult) {
+    if (syncResult == lastSyncResult_) return;
+    char text[96];
+    std::snprintf(text, sizeof text, "Stage buffer %08llx: AcquireSync(0) 0x%x (was 0x%x)",
+                  static_cast<unsigned long long>(stageHandle_), syncResult, lastSyncResult_);
+    LogCompositor(text);
+    lastSyncResult_ = syncResult;
 }
 
 void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {

@@ -50,15 +50,18 @@ public:
 
     void SetGraphicsApi(int32_t api);
     int32_t GraphicsApi() const;
-    // Takes one layer; a projection layer's view poses and fields of view are kept for the
-    // quad layers drawn after it.
-    bool AddLayer(std::unique_ptr<CompositorLayer> layer);
-    // Draws the queued layers for the session into the stage buffer and presents it on the
-    // session's display; true when a frame was composed and presented. When the stage buffer
-    // cannot be taken the layers stay queued for the next frame (those of the last
-    // kHeldFrames frames: older ones are dropped, so a display side that never takes frames
-    // costs neither memory nor a flood of stale draws later).
+    // Takes one layer of the session's frame; a projection layer's view poses and fields of
+    // view are kept for the quad layers drawn after it.
+    bool AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> layer);
+    // Draws the session's queued layers into the stage buffer and presents it on the
+    // session's display; true when a frame was composed and presented. Layers of other
+    // sessions are never drawn in it. When the stage buffer cannot be taken the layers stay
+    // queued for the next frame (those of the last kHeldFrames frames: older ones are
+    // dropped, so a display side that never takes frames costs neither memory nor a flood of
+    // stale draws later).
     bool DrawLayers(uint64_t session);
+    // Drops the layers of a session that is gone.
+    void ForgetSession(uint64_t session);
     // Hands the stage buffer back to the display side; the AcquireSync result.
     uint32_t ReleaseStageBuffer();
     // Releases the stage buffer and forgets the queue and the stored views.
@@ -72,6 +75,7 @@ public:
 private:
     struct QueuedLayer {
         std::unique_ptr<CompositorLayer> layer;
+        uint64_t session;
         uint64_t frame;  // the DrawLayers call it was submitted for
     };
 
@@ -84,6 +88,8 @@ private:
     void DrawQuadLocked(const CompositorLayer& layer);
     void PresentLocked(uint64_t session);
     void DropOldFramesLocked();
+    // One compositor-log line when the stage buffer's state changes (not one per frame).
+    void NoteStageStateLocked(uint32_t syncResult);
 
     mutable std::mutex mutex_;  // serialises the queue, the stored views and the drawing
     int32_t graphicsApi_ = 1;
@@ -99,6 +105,7 @@ private:
     std::unique_ptr<gpu::Texture> stage_;
     uint64_t stageHandle_ = 0;
     bool ready_ = false;
+    uint32_t lastSyncResult_ = 0;  // of the last AcquireSync of a frame, for the log
 };
 
 }  // namespace qor

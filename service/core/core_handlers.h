@@ -6,18 +6,18 @@
 
 namespace qor {
 
-XrResult HandleEnumerateInstanceExtensionProperties(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleCreateInstance(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleDestroyInstance(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleGetInstanceProperties(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleResultToString(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleStructureTypeToString(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandlePollEvent(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleGetSystem(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleGetSystemProperties(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleEnumerateEnvironmentBlendModes(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleGetD3D11GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-XrResult HandleGetD3D12GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleCreateInstance(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleDestroyInstance(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleGetInstanceProperties(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleResultToString(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleStructureTypeToString(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandlePollEvent(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleGetSystem(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleGetSystemProperties(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleGetD3D11GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
+XrResult HandleGetD3D12GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*);
 
 // Advertised instance extensions, in order.
 struct AdvertisedExtension {

@@ -12,7 +12,7 @@ namespace qor {
 namespace {
 using protocol::Op;
 
-XrResult NotAvailable(QorServer&, const uint8_t*, uint32_t, uint8_t*, uint32_t*) { return XR_ERROR_RUNTIME_FAILURE; }
+XrResult NotAvailable(const Caller&, const uint8_t*, uint32_t, uint8_t*, uint32_t*) { return XR_ERROR_RUNTIME_FAILURE; }
 
 constexpr HandlerEntry Row(Op op, OperationHandler handler) { return HandlerEntry {static_cast<uint32_t>(op), handler}; }
 

@@ -1,9 +1,11 @@
+#include "platform/process.h"
 #include "platform/system.h"
 #include "protocol/layouts.h"
 #include "service/core/core_handlers.h"
 #include "service/core/instance_registry.h"
 #include "service/core/layer_features.h"
 #include "service/core/logger.h"
+#include "service/core/ownership.h"
 #include "service/core/xr_names.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
@@ -38,10 +40,11 @@ std::string PointerText(uint64_t value) {
 
 std::string CreateInstanceLog(const InstanceRecord& instance, const CreateInstanceRequest& request) {
     std::string text = "Create Instance : " + PointerText(instance.handle) + "\n";
-    text += "  Application Name : " + std::string(request.applicationName.View()) + "\n";
+    // The names come from the client: escaped for display only, so they cannot add log lines.
+    text += "  Application Name : " + EscapeForLog(request.applicationName.View()) + "\n";
     text += "  Application Version : " + std::to_string(request.applicationVersion) + "\n";
     text += "  API Version : " + std::to_string(request.apiVersion) + "\n";
-    text += "  Engine Name : " + std::string(request.engineName.View()) + "\n";
+    text += "  Engine Name : " + EscapeForLog(request.engineName.View()) + "\n";
     text += "  Engine Version : " + std::to_string(request.engineVersion) + "\n";
     return text;
 }
@@ -50,9 +53,28 @@ template <typename Request>
 bool Read(const uint8_t* request, uint32_t size, Request* message) {
     return DecodeRequest(request, size, message);
 }
+
+// Everything below an instance goes with it: its sessions (with their swapchains and spaces)
+// and its watchdog entry. The record itself has left the registry already.
+void DestroyInstanceContents(uint64_t handle) {
+    RemoveSessionsOfInstance(handle);
+    WatchdogRemoveInstance(handle);
+}
+
+// A full registry may hold instances of applications that exited without destroying them;
+// they are destroyed before a new application is refused.
+std::shared_ptr<InstanceRecord> CreateInstanceRecord(const platform::ProcessIdentity& owner) {
+    auto& registry = InstanceRegistry::Get();
+    if (auto instance = registry.Create(owner)) return instance;
+    for (const uint64_t handle : registry.RemoveOfExitedProcesses()) {
+        Log("Destroy Instance of an exited process : " + PointerText(handle));
+        DestroyInstanceContents(handle);
+    }
+    return registry.Create(owner);
+}
 }  // namespace
 
-XrResult HandleEnumerateInstanceExtensionProperties(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const uint8_t* request, uint32_t size, uint8_t* reply,
                                                     uint32_t* replySize) {
     EnumerateInstanceExtensionPropertiesRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
@@ -77,16 +99,21 @@ XrResult HandleEnumerateInstanceExtensionProperties(QorServer&, const uint8_t* r
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateInstance(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleCreateInstance(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                              uint32_t* replySize) {
     CreateInstanceRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     if (message.apiVersion >= kFirstUnsupportedApi) return XR_ERROR_API_VERSION_UNSUPPORTED;
     if (message.applicationName.View().empty()) return XR_ERROR_NAME_INVALID;
 
+    // A process that cannot be looked at (gone already) keeps its id with no start time: it
+    // never counts as running, so its instance is the first to be reclaimed.
+    const uint32_t process = caller.client.ProcessId();
+    const platform::ProcessIdentity owner = platform::IdentifyProcess(process).value_or(platform::ProcessIdentity {process, 0});
     auto& registry = InstanceRegistry::Get();
     std::shared_ptr<InstanceRecord> instance;
     try {
-        instance = registry.Create();
+        instance = CreateInstanceRecord(owner);
     } catch (const std::bad_alloc&) {
         return XR_ERROR_OUT_OF_MEMORY;
     }
@@ -108,23 +135,23 @@ XrResult HandleCreateInstance(QorServer&, const uint8_t* request, uint32_t size,
     Log(CreateInstanceLog(*instance, message));
     if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
     const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, 256);
-    Log("Add process into watchdog : " + narrowPath);
+    Log("Add process into watchdog : " + EscapeForLog(narrowPath));
     WatchdogRegisterProcess(instance->handle, instance->process.executablePath);
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroyInstance(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+XrResult HandleDestroyInstance(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
     DestroyInstanceRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
-    const bool removed = InstanceRegistry::Get().Remove(message.handle);
+    const bool removed = FindOwnedInstance(caller, message.handle, XR_ERROR_HANDLE_INVALID) == XR_SUCCESS &&
+                         InstanceRegistry::Get().Remove(message.handle);
     Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
     if (!removed) return XR_ERROR_HANDLE_INVALID;
-    RemoveSessionsOfInstance(message.handle);
-    WatchdogRemoveInstance(message.handle);
+    DestroyInstanceContents(message.handle);
     return XR_SUCCESS;
 }
 
-XrResult HandleGetInstanceProperties(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetInstanceProperties(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
     InstancePropertiesRecord record;
     record.header.type = XR_TYPE_INSTANCE_PROPERTIES;
     record.runtimeVersion = XR_MAKE_VERSION(1, 1, 0);
@@ -135,11 +162,13 @@ XrResult HandleGetInstanceProperties(QorServer&, const uint8_t*, uint32_t, uint8
 
 namespace {
 template <typename Request>
-XrResult AnswerName(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize,
+XrResult AnswerName(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize,
                     std::string (*nameOf)(decltype(Request::value))) {
     Request message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
+        return found;
+    }
     NameReply answer;
     const std::string name = nameOf(message.value);
     answer.name.text = name;
@@ -148,20 +177,25 @@ XrResult AnswerName(const uint8_t* request, uint32_t size, uint8_t* reply, uint3
 }
 }  // namespace
 
-XrResult HandleResultToString(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    return AnswerName<ResultToStringRequest>(request, size, reply, replySize, ResultName);
+XrResult HandleResultToString(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                              uint32_t* replySize) {
+    return AnswerName<ResultToStringRequest>(caller, request, size, reply, replySize, ResultName);
 }
 
-XrResult HandleStructureTypeToString(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleStructureTypeToString(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                      uint32_t* replySize) {
-    return AnswerName<StructureTypeToStringRequest>(request, size, reply, replySize, StructureTypeName);
+    return AnswerName<StructureTypeToStringRequest>(caller, request, size, reply, replySize, StructureTypeName);
 }
 
-XrResult HandlePollEvent(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandlePollEvent(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                         uint32_t* replySize) {
     PollEventRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto instance = InstanceRegistry::Get().Find(message.handle);
-    if (!instance) return XR_ERROR_INSTANCE_LOST;
+    std::shared_ptr<InstanceRecord> instance;
+    if (const XrResult found = FindOwnedInstance(caller, message.handle, XR_ERROR_INSTANCE_LOST, &instance);
+        XR_FAILED(found)) {
+        return found;
+    }
     instance->lastPoll = static_cast<int64_t>(std::time(nullptr));
     std::vector<uint8_t> event;
     if (!TakeEvent(*instance, &event)) return XR_EVENT_UNAVAILABLE;
@@ -169,10 +203,13 @@ XrResult HandlePollEvent(QorServer&, const uint8_t* request, uint32_t size, uint
     return XR_SUCCESS;
 }
 
-XrResult HandleGetSystem(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetSystem(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                         uint32_t* replySize) {
     GetSystemRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
+        return found;
+    }
     for (const auto& [id, system] : DriverRegistry::Get().Systems()) {
         if (system->formFactor != static_cast<int32_t>(message.formFactor)) continue;
         if (id == 0) break;
@@ -182,11 +219,13 @@ XrResult HandleGetSystem(QorServer&, const uint8_t* request, uint32_t size, uint
     return XR_ERROR_FORM_FACTOR_UNSUPPORTED;
 }
 
-XrResult HandleGetSystemProperties(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleGetSystemProperties(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                    uint32_t* replySize) {
     GetSystemPropertiesRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    if (!InstanceRegistry::Get().Find(message.instance)) return XR_ERROR_INSTANCE_LOST;
+    if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
+        return found;
+    }
     const SystemEntry* system = DriverRegistry::Get().FindSystem(message.systemId);
     if (system == nullptr) return XR_ERROR_SYSTEM_INVALID;
     ScanImplicitLayerManifests();
@@ -212,7 +251,7 @@ XrResult HandleGetSystemProperties(QorServer&, const uint8_t* request, uint32_t 
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateEnvironmentBlendModes(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const uint8_t* request, uint32_t size, uint8_t* reply,
                                               uint32_t* replySize) {
     EnumerateEnvironmentBlendModesRequest message;
     if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
@@ -238,12 +277,12 @@ XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, uint8_t
 }
 }  // namespace
 
-XrResult HandleGetD3D11GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetD3D11GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
     return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, ServiceGraphicsDevices().d3d11AdapterLuid,
                                       reply, replySize);
 }
 
-XrResult HandleGetD3D12GraphicsRequirements(QorServer&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetD3D12GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
     return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR, ServiceGraphicsDevices().d3d12AdapterLuid,
                                       reply, replySize);
 }

@@ -12,10 +12,12 @@ InstanceRegistry& InstanceRegistry::Get() {
     return *registry;
 }
 
-std::shared_ptr<InstanceRecord> InstanceRegistry::Create() {
+std::shared_ptr<InstanceRecord> InstanceRegistry::Create(const platform::ProcessIdentity& owner) {
     std::lock_guard lock(mutex_);
     if (instances_.size() >= kMaxInstances) return nullptr;
     auto record = std::make_shared<InstanceRecord>();
+    record->ownerProcess = owner.id;
+    record->ownerStartTime = owner.startTime;
     record->handle = NewHandle(kInstanceHandleBase);
     instances_.emplace(record->handle, record);
     return record;
@@ -32,6 +34,22 @@ bool InstanceRegistry::Remove(uint64_t handle) {
     return instances_.erase(handle) != 0;
 }
 
+std::vector<uint64_t> InstanceRegistry::RemoveOfExitedProcesses() {
+    std::vector<std::shared_ptr<InstanceRecord>> records;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [handle, record] : instances_) records.push_back(record);
+    }
+    // Asked without the lock: looking at a process reads /proc or opens a process handle.
+    std::vector<uint64_t> exited;
+    for (const auto& record : records) {
+        if (!platform::ProcessRunning({record->ownerProcess, record->ownerStartTime})) exited.push_back(record->handle);
+    }
+    std::lock_guard lock(mutex_);
+    for (const uint64_t handle : exited) instances_.erase(handle);
+    return exited;
+}
+
 void InstanceRegistry::RemoveAll() {
     std::lock_guard lock(mutex_);
     instances_.clear();
@@ -46,8 +64,11 @@ void QueueEvent(InstanceRecord& instance, const void* event, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(event);
     std::vector<uint8_t> block(bytes, bytes + std::min(size, kMaxEventSize));
     std::lock_guard lock(instance.eventMutex);
-    // The queue has no bound; the count only tells the application that it fell behind.
     if (instance.eventQueue.size() == kEventQueueWatermark) ++instance.lostEvents;
+    if (instance.eventQueue.size() >= kMaxQueuedEvents) {
+        instance.eventQueue.pop_front();
+        ++instance.lostEvents;
+    }
     instance.eventQueue.push_back(std::move(block));
 }
 

@@ -1,6 +1,8 @@
 // Instances: the registry of live instances and each instance's event queue.
 #pragma once
 
+#include "platform/process.h"
+
 #include <openxr/openxr.h>
 
 #include <array>
@@ -16,6 +18,9 @@ namespace qor {
 
 // At most this many instances exist at once.
 constexpr size_t kMaxInstances = 8;
+// At most this many events wait in one instance's queue; an application that stops polling
+// loses the oldest ones (and is told how many) instead of growing the service without bound.
+constexpr size_t kMaxQueuedEvents = 1024;
 // An event block holds an event as it lies in memory, at most the size of XrEventDataBuffer.
 constexpr size_t kMaxEventSize = sizeof(XrEventDataBuffer);
 // When an event arrives while exactly this many wait, one lost event is counted.
@@ -29,6 +34,9 @@ struct ProcessRecord {
 
 struct InstanceRecord {
     uint64_t handle = 0;
+    // The creating process; only it may use the instance and what hangs below it.
+    uint32_t ownerProcess = 0;
+    uint64_t ownerStartTime = 0;
     std::vector<uint32_t> enabledExtensions;  // ExtensionIndex values
     std::mutex eventMutex;                    // guards eventQueue and lostEvents
     std::deque<std::vector<uint8_t>> eventQueue;
@@ -43,11 +51,13 @@ class InstanceRegistry {
 public:
     static InstanceRegistry& Get();
 
-    // A new record with a fresh handle; null when kMaxInstances exist already.
-    std::shared_ptr<InstanceRecord> Create();
+    // A new record with a fresh handle, owned by `owner`; null when kMaxInstances exist already.
+    std::shared_ptr<InstanceRecord> Create(const platform::ProcessIdentity& owner);
     std::shared_ptr<InstanceRecord> Find(uint64_t handle);
     // Removes the record (its queued events go with it); false for an unknown handle.
     bool Remove(uint64_t handle);
+    // Removes the records whose creating process no longer runs; their handles.
+    std::vector<uint64_t> RemoveOfExitedProcesses();
     void RemoveAll();
     size_t Count();
 

@@ -14,8 +14,8 @@ namespace qor {
 constexpr const char* kServicePipeName = "NorvikOpenXRPipe";
 constexpr uint32_t kServicePipeInstances = 32;
 
-// (request bytes, request size, reply bytes, reply size in/out)
-using RequestHandler = std::function<void(const uint8_t*, uint32_t, uint8_t*, uint32_t*)>;
+// (the request's client, request bytes, request size, reply bytes, reply size in/out)
+using RequestHandler = platform::PipeRequestHandler;
 
 class PipeServer {
 public:
@@ -25,7 +25,8 @@ public:
     // Starts the 32 instances; false at the first failure (the instances made so far keep
     // running). The handler is stored once and called for every request.
     bool Start(RequestHandler handler);
-    // Orderly stop at the end of the program: no request is served afterwards.
+    // Orderly stop at the end of the program: no request is served afterwards; handlers that
+    // wait give up, so this returns promptly whatever the clients do.
     void Stop();
 
 private:

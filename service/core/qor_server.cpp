@@ -2,6 +2,7 @@
 
 #include "protocol/op_codes.h"
 #include "protocol/wire.h"
+#include "platform/system.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +17,7 @@ const HandlerEntry* FindHandler(uint32_t code) {
     return (found != table.end() && found->code == code) ? &*found : nullptr;
 }
 
-XrResult Route(QorServer& server, const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
+XrResult Route(const Caller& caller, const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
     // A message too short to hold an operation code is malformed; it is refused rather than
     // read past its end.
     if (requestSize < sizeof(uint32_t)) return XR_ERROR_VALIDATION_FAILURE;
@@ -31,16 +32,30 @@ XrResult Route(QorServer& server, const uint8_t* request, uint32_t requestSize, 
         return XR_SUCCESS;
     }
     if (protocol::IsReservedExtensionCode(code)) return XR_ERROR_FUNCTION_UNSUPPORTED;
-    if (const HandlerEntry* entry = FindHandler(code)) return entry->handler(server, request, requestSize, reply, replySize);
+    if (const HandlerEntry* entry = FindHandler(code)) return entry->handler(caller, request, requestSize, reply, replySize);
     return XR_SUCCESS;  // the liveness probe and every unlisted code
 }
+
+// A request of this process: never gone, and descriptors have no one to go to.
+class LocalClient final : public platform::PipeClient {
+public:
+    uint32_t ProcessId() const override { return platform::ProcessId(); }
+    bool Gone() override { return false; }
+    bool AttachToReply(platform::Descriptor) override { return false; }
+};
 }  // namespace
 
 void QorServer::Dispatch(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
+    LocalClient client;
+    Dispatch(client, request, requestSize, reply, replySize);
+}
+
+void QorServer::Dispatch(platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
+                         uint32_t* replySize) {
     *replySize = protocol::kReplyBodyOffset;
     XrResult result;
     try {
-        result = Route(*this, request, requestSize, reply, replySize);
+        result = Route(Caller {*this, client}, request, requestSize, reply, replySize);
     } catch (...) {
         // Nothing may escape onto the pipe thread; the caller gets a plain failure.
         result = XR_ERROR_RUNTIME_FAILURE;

@@ -3,6 +3,7 @@
 // XrResult in reply bytes 0-3.
 #pragma once
 
+#include "platform/pipe.h"
 #include "platform/window.h"
 
 #include <openxr/openxr.h>
@@ -15,8 +16,15 @@ namespace qor {
 
 class QorServer;
 
+// Who sent a request: the server it reached and the pipe client it came from (its process,
+// whether it is still connected, descriptors for the reply).
+struct Caller {
+    QorServer& server;
+    platform::PipeClient& client;
+};
+
 // Handlers read their body from request byte 4 and append their reply body at *replySize.
-using OperationHandler = XrResult (*)(QorServer& server, const uint8_t* request, uint32_t requestSize,
+using OperationHandler = XrResult (*)(const Caller& caller, const uint8_t* request, uint32_t requestSize,
                                       uint8_t* reply, uint32_t* replySize);
 
 struct HandlerEntry {
@@ -34,6 +42,10 @@ public:
 
     // The RequestHandler bound to the pipe server. Never throws; every input gets a reply
     // of 4 to 8192 bytes.
+    void Dispatch(platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
+                  uint32_t* replySize);
+    // The same for a request of this process itself (tests, tools): it never goes away and
+    // takes no descriptors.
     void Dispatch(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize);
 
 private:

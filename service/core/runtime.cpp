@@ -35,8 +35,17 @@ bool ServiceRunning() { return running; }
 
 void SetServiceRunning(bool value) { running = value; }
 
+namespace {
+// Folders refused for belonging to someone else are named in the log, so a service that
+// cannot open its pipe says why.
+void LogFolderRefusals() {
+    for (const auto& refusal : platform::FolderRefusals()) LogError(refusal);
+}
+}  // namespace
+
 bool RuntimeStartup(QorServer& server, platform::WindowHandle window) {
     Log("Norvik OpenXR runtime startup.");
+    LogFolderRefusals();
     ServiceClock::Start();
     server.SetWindow(window);
     platform::InitializeComMultithreaded();
@@ -45,9 +54,8 @@ bool RuntimeStartup(QorServer& server, platform::WindowHandle window) {
     DriverRegistry::Get().LoadDrivers();
     ChooseGraphicsAdapters();
     return PipeServer::Instance().Start(
-        [&server](const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize) {
-            server.Dispatch(request, requestSize, reply, replySize);
-        });
+        [&server](platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
+                  uint32_t* replySize) { server.Dispatch(client, request, requestSize, reply, replySize); });
 }
 
 void RuntimeStop() {
@@ -71,7 +79,13 @@ void RuntimeStop() {
 
 int ServiceMain() {
     auto instanceLock = platform::TryAcquireInstanceLock(kServiceInstanceLockName);
-    if (!instanceLock) return 0;  // another copy runs; touch nothing
+    if (!instanceLock) {
+        // Another copy runs (touch nothing), or the pipe folder was refused: that is logged.
+        if (platform::FolderRefusals().empty()) return 0;
+        LogFolderRefusals();
+        ServiceLogger().Flush();
+        return 1;
+    }
 
     const platform::WindowHandle window =
         platform::CreateMessageOnlyWindow(kServiceWindowName, kServiceWindowName, ServiceWindowProc);
@@ -95,8 +109,11 @@ int ServiceMain() {
     }
 
     SetServiceRunning(false);
-    // The pipe threads use the server object, so they stop before it goes.
+    // The pipe threads use the server object, so they stop before it goes; then every orderly
+    // end (SIGTERM, WM_CLOSE, the exit keys, the watchdog) frees what the runtime holds,
+    // shared textures included.
     PipeServer::Instance().Stop();
+    RuntimeStop();
     platform::UninitializeCom();
     server.reset();
     ServiceLogger().Flush();

@@ -2,6 +2,7 @@
 // the hand-over of layers to the compositor.
 #include "protocol/layouts.h"
 #include "service/compositor/compositor.h"
+#include "service/core/ownership.h"
 #include "service/core/service_clock.h"
 #include "service/session/frame_counters.h"
 #include "service/session/handler_guard.h"
@@ -34,8 +35,12 @@ bool PoseValid(const XrPosef& pose) {
     return length >= 0.9999999f && length <= 1.0000001f;
 }
 
-XrResult CheckSubImage(uint64_t handle, const XrRect2Di& rect, uint32_t arrayIndex) {
-    const auto swapchain = SwapchainRegistry::Get().Find(handle);
+// The layers of one xrEndFrame; they reach the compositor only when the whole call succeeds.
+using FrameLayers = std::vector<std::unique_ptr<CompositorLayer>>;
+
+XrResult CheckSubImage(const Caller& caller, uint64_t handle, const XrRect2Di& rect, uint32_t arrayIndex) {
+    // Another process's swapchain is not drawn in this one's frame.
+    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(handle));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     if (swapchain->lastReleased == -1) return XR_ERROR_LAYER_INVALID;
     // In 64 bits, so offsets near the i32 limit cannot wrap past the check.
@@ -48,9 +53,9 @@ XrResult CheckSubImage(uint64_t handle, const XrRect2Di& rect, uint32_t arrayInd
     return XR_SUCCESS;
 }
 
-XrResult CheckProjectionView(const ProjectionViewRecord& view) {
+XrResult CheckProjectionView(const Caller& caller, const ProjectionViewRecord& view) {
     if (!PoseValid(view.pose)) return XR_ERROR_POSE_INVALID;
-    return CheckSubImage(view.swapchain, view.imageRect, view.imageArrayIndex);
+    return CheckSubImage(caller, view.swapchain, view.imageRect, view.imageArrayIndex);
 }
 
 std::unique_ptr<CompositorLayer> LayerOf(const LayerHeaderRecord& header) {
@@ -62,8 +67,8 @@ std::unique_ptr<CompositorLayer> LayerOf(const LayerHeaderRecord& header) {
     return layer;
 }
 
-// Reads, checks and hands over one layer; the reader stands at its header.
-XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
+// Reads and checks one layer and adds it to `layers`; the reader stands at its header.
+XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& reader, FrameLayers& layers) {
     LayerHeaderRecord header;
     fields(header);
     if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
@@ -73,7 +78,7 @@ XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
         for (auto& view : views) fields(view);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
         for (const auto& view : views) {
-            if (const XrResult result = CheckProjectionView(view); XR_FAILED(result)) return result;
+            if (const XrResult result = CheckProjectionView(caller, view); XR_FAILED(result)) return result;
         }
         auto layer = LayerOf(header);
         layer->viewCount = 2;
@@ -87,7 +92,7 @@ XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
             out.imageRect = views[i].imageRect;
             out.imageArrayIndex = views[i].imageArrayIndex;
         }
-        Compositor::Get().AddLayer(std::move(layer));
+        layers.push_back(std::move(layer));
         return XR_SUCCESS;
     }
     if (header.type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
@@ -95,7 +100,7 @@ XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
         QuadLayerBodyRecord body;
         fields(body);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
-        if (const XrResult result = CheckSubImage(body.swapchain, body.imageRect, body.imageArrayIndex);
+        if (const XrResult result = CheckSubImage(caller, body.swapchain, body.imageRect, body.imageArrayIndex);
             XR_FAILED(result)) {
             return result;
         }
@@ -107,16 +112,16 @@ XrResult TakeLayer(FieldReader& fields, PacketReader& reader) {
         layer->imageArrayIndex = body.imageArrayIndex;
         layer->pose = body.pose;
         layer->size = body.size;
-        Compositor::Get().AddLayer(std::move(layer));
+        layers.push_back(std::move(layer));
         return XR_SUCCESS;
     }
     return XR_ERROR_LAYER_INVALID;
 }
 
-XrResult WaitFrame(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult WaitFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
     WaitFrameRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
 
@@ -128,11 +133,13 @@ XrResult WaitFrame(const uint8_t* request, uint32_t size, uint8_t* reply, uint32
 
     if (session->waitCounter != 0) {
         // Until the previous wait's frame has been begun. An ended or destroyed session ends
-        // the wait, so no request thread stays blocked on a session that will never begin.
+        // the wait, and so does a client that went away or a service that stops, so no request
+        // thread stays blocked on a frame that will never begin.
         std::unique_lock lock(session->frameMutex);
         while (session->waitCounter != session->beginCounter) {
             if (session->removed) return XR_ERROR_HANDLE_INVALID;
             if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
+            if (caller.client.Gone()) return XR_ERROR_RUNTIME_FAILURE;  // nobody reads the answer
             session->frameChanged.wait_for(lock, kWaitRecheck);
         }
     }
@@ -141,10 +148,10 @@ XrResult WaitFrame(const uint8_t* request, uint32_t size, uint8_t* reply, uint32
     return XR_SUCCESS;
 }
 
-XrResult BeginFrame(const uint8_t* request, uint32_t size) {
+XrResult BeginFrame(const Caller& caller, const uint8_t* request, uint32_t size) {
     BeginFrameRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
 
@@ -177,10 +184,10 @@ XrResult BeginFrame(const uint8_t* request, uint32_t size) {
     return anyMissing ? XR_FRAME_DISCARDED : XR_SUCCESS;
 }
 
-XrResult EndFrame(const uint8_t* request, uint32_t size) {
+XrResult EndFrame(const Caller& caller, const uint8_t* request, uint32_t size) {
     EndFrameRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (message.environmentBlendMode != XR_ENVIRONMENT_BLEND_MODE_OPAQUE) {
         return XR_ERROR_ENVIRONMENT_BLEND_MODE_UNSUPPORTED;
@@ -189,30 +196,35 @@ XrResult EndFrame(const uint8_t* request, uint32_t size) {
 
     PacketReader reader(message.layers.bytes.data(), message.layers.bytes.size());
     FieldReader fields(reader);
+    FrameLayers layers;
     for (uint32_t i = 0; i < message.layerCount; ++i) {
-        // Layers that passed stay with the compositor even when a later one fails.
-        if (const XrResult result = TakeLayer(fields, reader); XR_FAILED(result)) return result;
+        if (const XrResult result = TakeLayer(caller, fields, reader, layers); XR_FAILED(result)) return result;
     }
 
     const uint16_t ended = session->endCounter;
     if (session->beginCounter != NextFrameCount(ended)) return XR_ERROR_CALL_ORDER_INVALID;
     session->endCounter = NextFrameCount(ended);
     if (!session->firstFrameEnded.exchange(true)) RunFirstFrameTransitions(*session);
-    Compositor::Get().DrawLayers(session->handle);
+    // Only a frame that was accepted is handed over, and drawn at once: refused calls leave
+    // nothing behind.
+    Compositor& compositor = Compositor::Get();
+    for (auto& layer : layers) compositor.AddLayer(session->handle, std::move(layer));
+    compositor.DrawLayers(session->handle);
     return XR_SUCCESS;
 }
 }  // namespace
 
-XrResult HandleWaitFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    return Guarded([&] { return WaitFrame(request, size, reply, replySize); });
+XrResult HandleWaitFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                         uint32_t* replySize) {
+    return Guarded([&] { return WaitFrame(caller, request, size, reply, replySize); });
 }
 
-XrResult HandleBeginFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return BeginFrame(request, size); });
+XrResult HandleBeginFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return BeginFrame(caller, request, size); });
 }
 
-XrResult HandleEndFrame(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return EndFrame(request, size); });
+XrResult HandleEndFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return EndFrame(caller, request, size); });
 }
 
 }  // namespace qor

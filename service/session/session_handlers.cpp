@@ -4,6 +4,7 @@
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/core/logger.h"
+#include "service/core/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/session/handler_guard.h"
 #include "service/session/session_handlers.h"
@@ -66,14 +67,16 @@ void StopOtherSessionsLocked(SessionRegistry& registry) {
     }
 }
 
-XrResult CreateSession(const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                       uint32_t* replySize) {
     CreateSessionRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     LogEntry log("Create Session : \n");
-    const auto instance = InstanceRegistry::Get().Find(message.instance);
-    if (!instance) {
-        log.Add("\tERROR_INSTANCE_LOST");
-        return XR_ERROR_INSTANCE_LOST;
+    std::shared_ptr<InstanceRecord> instance;
+    if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST, &instance);
+        XR_FAILED(found)) {
+        log.Add(found == XR_ERROR_INSTANCE_LOST ? "\tERROR_INSTANCE_LOST" : "\tERROR_HANDLE_INVALID");
+        return found;
     }
     log.Add("\tSystem ID : " + std::to_string(message.systemId) + "\n");
     if (message.createFlags != 0) {
@@ -116,6 +119,7 @@ XrResult CreateSession(const uint8_t* request, uint32_t size, uint8_t* reply, ui
 
     auto session = std::make_shared<Session>();
     session->instance = message.instance;
+    session->ownerProcess = instance->ownerProcess;
     session->systemId = message.systemId;
     session->graphicsApi = graphicsApi;
     // The handle counter's mutex is taken alone, so the handle is drawn before the registry lock.
@@ -123,6 +127,10 @@ XrResult CreateSession(const uint8_t* request, uint32_t size, uint8_t* reply, ui
     {
         auto& registry = SessionRegistry::Get();
         std::lock_guard lock(registry.Mutex());
+        if (registry.CountOfInstanceLocked(message.instance) >= kMaxSessionsPerInstance) {
+            log.Add("\tERROR_LIMIT_REACHED");
+            return XR_ERROR_LIMIT_REACHED;
+        }
         StopOtherSessionsLocked(registry);
         registry.SessionsLocked().emplace(session->handle, session);
     }
@@ -141,11 +149,11 @@ XrResult CreateSession(const uint8_t* request, uint32_t size, uint8_t* reply, ui
     return XR_SUCCESS;
 }
 
-XrResult DestroySession(const uint8_t* request, uint32_t size) {
+XrResult DestroySession(const Caller& caller, const uint8_t* request, uint32_t size) {
     DestroySessionRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
     LogEntry log("Destroy Session : " + PointerText(message.handle) + "\n");
-    const auto session = SessionRegistry::Get().Find(message.handle);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) {
         log.Add("\tERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
@@ -164,16 +172,15 @@ XrResult DestroySession(const uint8_t* request, uint32_t size) {
         log.Add("\tERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
     }
-    WakeFrameWaiters(*removed);
-    Compositor::Get().ReleaseStageBuffer();
+    FinishRemovedSession(*removed);
     log.Add("\tERROR_SUCCESS");
     return XR_SUCCESS;
 }
 
-XrResult BeginSession(const uint8_t* request, uint32_t size) {
+XrResult BeginSession(const Caller& caller, const uint8_t* request, uint32_t size) {
     BeginSessionRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     switch (ReadSessionState(*session)) {
         case XR_SESSION_STATE_IDLE:
@@ -203,10 +210,10 @@ XrResult BeginSession(const uint8_t* request, uint32_t size) {
     return XR_SUCCESS;
 }
 
-XrResult EndSession(const uint8_t* request, uint32_t size) {
+XrResult EndSession(const Caller& caller, const uint8_t* request, uint32_t size) {
     EndSessionRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
-    const auto session = SessionRegistry::Get().Find(message.handle);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const XrSessionState state = ReadSessionState(*session);
     switch (state) {
@@ -235,10 +242,10 @@ XrResult EndSession(const uint8_t* request, uint32_t size) {
     return XR_SUCCESS;
 }
 
-XrResult RequestExitSession(const uint8_t* request, uint32_t size) {
+XrResult RequestExitSession(const Caller& caller, const uint8_t* request, uint32_t size) {
     RequestExitSessionRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
-    const auto session = SessionRegistry::Get().Find(message.handle);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!InstanceRegistry::Get().Find(session->instance)) return XR_ERROR_INSTANCE_LOST;
     switch (ReadSessionState(*session)) {
@@ -257,24 +264,25 @@ XrResult RequestExitSession(const uint8_t* request, uint32_t size) {
 }
 }  // namespace
 
-XrResult HandleCreateSession(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    return Guarded([&] { return CreateSession(request, size, reply, replySize); });
+XrResult HandleCreateSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
+                             uint32_t* replySize) {
+    return Guarded([&] { return CreateSession(caller, request, size, reply, replySize); });
 }
 
-XrResult HandleDestroySession(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return DestroySession(request, size); });
+XrResult HandleDestroySession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return DestroySession(caller, request, size); });
 }
 
-XrResult HandleBeginSession(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return BeginSession(request, size); });
+XrResult HandleBeginSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return BeginSession(caller, request, size); });
 }
 
-XrResult HandleEndSession(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return EndSession(request, size); });
+XrResult HandleEndSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return EndSession(caller, request, size); });
 }
 
-XrResult HandleRequestExitSession(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return RequestExitSession(request, size); });
+XrResult HandleRequestExitSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+    return Guarded([&] { return RequestExitSession(caller, request, size); });
 }
 
 }  // namespace qor

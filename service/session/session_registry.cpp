@@ -4,6 +4,8 @@
 #include "service/core/instance_registry.h"
 #include "service/core/logger.h"
 #include "service/driverhost/driver_registry.h"
+#include "service/session/space_table.h"
+#include "service/session/swapchain.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -52,6 +54,12 @@ std::shared_ptr<Session> SessionRegistry::Find(uint64_t handle) {
     return found == sessions_.end() ? nullptr : found->second;
 }
 
+size_t SessionRegistry::CountOfInstanceLocked(uint64_t instance) const {
+    size_t count = 0;
+    for (const auto& [handle, session] : sessions_) count += session->instance == instance ? 1 : 0;
+    return count;
+}
+
 bool SessionRegistry::Empty() {
     std::lock_guard lock(mutex_);
     return sessions_.empty();
@@ -79,6 +87,14 @@ void WakeFrameWaiters(Session& session) {
     session.frameChanged.notify_all();
 }
 
+void FinishRemovedSession(Session& session) {
+    WakeFrameWaiters(session);
+    SwapchainRegistry::Get().EraseOfSession(session.handle);
+    SpaceTable::Get().EraseOfSession(session.handle);
+    Compositor::Get().ForgetSession(session.handle);
+    Compositor::Get().ReleaseStageBuffer();
+}
+
 void RemoveSessionsOfInstance(uint64_t instance) {
     auto& registry = SessionRegistry::Get();
     std::vector<std::shared_ptr<Session>> owned;
@@ -100,10 +116,13 @@ void RemoveSessionsOfInstance(uint64_t instance) {
             std::lock_guard lock(registry.Mutex());
             removed = registry.RemoveLocked(session.handle);
         }
-        WakeFrameWaiters(session);
         // As xrDestroySession does: an application that only destroys its instance must not
         // leave the stage buffer with the display side, or the next session could never draw.
-        if (removed) Compositor::Get().ReleaseStageBuffer();
+        if (removed) {
+            FinishRemovedSession(*removed);
+        } else {
+            WakeFrameWaiters(session);
+        }
     }
 }
 

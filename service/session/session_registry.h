@@ -13,6 +13,10 @@
 
 namespace qor {
 
+// An instance has at most this many sessions at once (OpenXR applications run one); the bound
+// stops a client that creates them in a loop.
+constexpr size_t kMaxSessionsPerInstance = 4;
+
 struct Session {
     // Frame pacing (waited, begun, ended); read and written atomically without a lock.
     std::atomic<uint16_t> waitCounter {0};
@@ -22,6 +26,7 @@ struct Session {
     std::mutex stateLock;  // guards state
     uint64_t instance = 0;
     uint64_t handle = 0;
+    uint32_t ownerProcess = 0;  // the instance's creating process
     uint64_t systemId = 0;
     int32_t graphicsApi = 1;  // 1 D3D11, 2 D3D12
     XrSessionState state = XR_SESSION_STATE_UNKNOWN;
@@ -53,6 +58,8 @@ public:
     // reference-space and interaction-profile events from its instance's queue. Null when
     // the handle is unknown.
     std::shared_ptr<Session> RemoveLocked(uint64_t handle);
+    // Under Mutex(): the number of sessions of the instance.
+    size_t CountOfInstanceLocked(uint64_t instance) const;
     bool Empty();
 
 private:
@@ -62,6 +69,11 @@ private:
 
 // Wakes every xrWaitFrame blocked on the session so it re-reads the counters.
 void WakeFrameWaiters(Session& session);
+
+// What follows a session's removal from the registry: its waiters wake, its swapchains,
+// spaces and queued layers go, and the stage buffer is handed back to the display side, so
+// the next session can draw.
+void FinishRemovedSession(Session& session);
 
 // Destroys every session of an instance, newest first, switching each one's display off
 // (used when the instance is destroyed).

@@ -3,6 +3,7 @@
 // application's spaces.
 #include "protocol/messages.h"
 #include "service/core/handle_counter.h"
+#include "service/core/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/session/session_handlers.h"
 #include "service/session/session_registry.h"
@@ -106,9 +107,9 @@ bool HeadPose(const Session& session, XrPosef* head) {
     return true;
 }
 
-// A space, with its session still alive; -12 otherwise.
-XrResult FindSpace(uint64_t handle, SpaceInfo* space, std::shared_ptr<Session>* session) {
-    if (!SpaceTable::Get().Find(handle, space)) return XR_ERROR_HANDLE_INVALID;
+// A space of the caller's, with its session still alive; -12 otherwise.
+XrResult FindSpace(const Caller& caller, uint64_t handle, SpaceInfo* space, std::shared_ptr<Session>* session) {
+    if (!SpaceTable::Get().Find(handle, space) || !OwnedBy(caller, space->ownerProcess)) return XR_ERROR_HANDLE_INVALID;
     *session = SessionRegistry::Get().Find(space->session);
     return *session ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
@@ -183,8 +184,17 @@ SpaceTable& SpaceTable::Get() {
 uint64_t SpaceTable::Insert(const SpaceInfo& space) {
     const uint64_t handle = NewHandle(kSpaceHandleBase);
     std::lock_guard lock(mutex_);
+    uint32_t& count = perSession_[space.session];
+    if (count >= kMaxSpacesPerSession) return 0;
+    ++count;
     spaces_[handle] = space;
     return handle;
+}
+
+void SpaceTable::ForgetLocked(std::map<uint64_t, SpaceInfo>::iterator found) {
+    const auto count = perSession_.find(found->second.session);
+    if (count != perSession_.end() && --count->second == 0) perSession_.erase(count);
+    spaces_.erase(found);
 }
 
 bool SpaceTable::Find(uint64_t handle, SpaceInfo* space) {
@@ -195,25 +205,38 @@ bool SpaceTable::Find(uint64_t handle, SpaceInfo* space) {
     return true;
 }
 
-bool SpaceTable::Erase(uint64_t handle) {
+bool SpaceTable::Erase(uint64_t handle, uint32_t ownerProcess) {
     std::lock_guard lock(mutex_);
-    return spaces_.erase(handle) != 0;
+    const auto found = spaces_.find(handle);
+    if (found == spaces_.end() || found->second.ownerProcess != ownerProcess) return false;
+    ForgetLocked(found);
+    return true;
+}
+
+void SpaceTable::EraseOfSession(uint64_t session) {
+    std::lock_guard lock(mutex_);
+    for (auto it = spaces_.begin(); it != spaces_.end();) {
+        const auto next = std::next(it);
+        if (it->second.session == session) ForgetLocked(it);
+        it = next;
+    }
 }
 
 void SpaceTable::Clear() {
     std::lock_guard lock(mutex_);
     spaces_.clear();
+    perSession_.clear();
 }
 
 void SetActionSpaceChecks(ActionSpaceChecks* checks) { actionSpaceChecks.store(checks); }
 
 // ---- Handlers ----
 
-XrResult HandleGetReferenceSpaceBoundsRect(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleGetReferenceSpaceBoundsRect(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                            uint32_t* replySize) {
     GetReferenceSpaceBoundsRectRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    if (!SessionRegistry::Get().Find(message.session)) return XR_ERROR_HANDLE_INVALID;
+    if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
     if (message.referenceSpaceType < XR_REFERENCE_SPACE_TYPE_VIEW ||
         message.referenceSpaceType > XR_REFERENCE_SPACE_TYPE_STAGE) {
         return XR_ERROR_REFERENCE_SPACE_UNSUPPORTED;
@@ -222,11 +245,11 @@ XrResult HandleGetReferenceSpaceBoundsRect(QorServer&, const uint8_t* request, u
     return XR_SPACE_BOUNDS_UNAVAILABLE;
 }
 
-XrResult HandleEnumerateReferenceSpaces(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateReferenceSpaces(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                         uint32_t* replySize) {
     EnumerateReferenceSpacesRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const std::vector<uint32_t> types(session->referenceSpaceTypes.begin(), session->referenceSpaceTypes.end());
     EnumerateReferenceSpacesReply answer;
@@ -240,11 +263,11 @@ XrResult HandleEnumerateReferenceSpaces(QorServer&, const uint8_t* request, uint
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateReferenceSpace(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleCreateReferenceSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                     uint32_t* replySize) {
     CreateReferenceSpaceRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const auto& types = session->referenceSpaceTypes;
     if (std::find(types.begin(), types.end(), static_cast<int32_t>(message.referenceSpaceType)) == types.end()) {
@@ -255,15 +278,18 @@ XrResult HandleCreateReferenceSpace(QorServer&, const uint8_t* request, uint32_t
     space.referenceSpaceType = static_cast<int32_t>(message.referenceSpaceType);
     space.pose = message.poseInReferenceSpace;
     space.session = session->handle;
-    EncodeReply(HandleReply {SpaceTable::Get().Insert(space)}, reply, replySize);
+    space.ownerProcess = session->ownerProcess;
+    const uint64_t handle = SpaceTable::Get().Insert(space);
+    if (handle == 0) return XR_ERROR_LIMIT_REACHED;
+    EncodeReply(HandleReply {handle}, reply, replySize);
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateActionSpace(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleCreateActionSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                  uint32_t* replySize) {
     CreateActionSpaceRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     ActionSpaceChecks* checks = actionSpaceChecks.load();
     if (checks == nullptr) return XR_ERROR_HANDLE_INVALID;  // no actions exist yet
@@ -274,28 +300,31 @@ XrResult HandleCreateActionSpace(QorServer&, const uint8_t* request, uint32_t si
     space.isReferenceSpace = false;
     space.pose = message.poseInActionSpace;
     space.session = session->handle;
+    space.ownerProcess = session->ownerProcess;
     space.action = message.action;
     space.subactionPath = message.subactionPath;
     const uint64_t handle = SpaceTable::Get().Insert(space);
+    if (handle == 0) return XR_ERROR_LIMIT_REACHED;
     checks->RememberSpace(message.action, handle);
     EncodeReply(HandleReply {handle}, reply, replySize);
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroySpace(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+XrResult HandleDestroySpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
     DestroySpaceRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
-    return SpaceTable::Get().Erase(message.handle) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
+    return SpaceTable::Get().Erase(message.handle, caller.client.ProcessId()) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
 
-XrResult HandleLocateSpace(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleLocateSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
     LocateSpaceRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     SpaceInfo s;
     SpaceInfo b;
     std::shared_ptr<Session> session;
     std::shared_ptr<Session> baseSession;
-    if (XR_FAILED(FindSpace(message.space, &s, &session)) || XR_FAILED(FindSpace(message.baseSpace, &b, &baseSession))) {
+    if (XR_FAILED(FindSpace(caller, message.space, &s, &session)) ||
+        XR_FAILED(FindSpace(caller, message.baseSpace, &b, &baseSession))) {
         return XR_ERROR_HANDLE_INVALID;  // no record: the library then keeps this result
     }
     // The time is not used: poses are the display's and devices' latest.
@@ -316,14 +345,14 @@ XrResult HandleLocateSpace(QorServer&, const uint8_t* request, uint32_t size, ui
     return XR_SUCCESS;
 }
 
-XrResult HandleLocateViews(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleLocateViews(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
     LocateViewsRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     SpaceInfo space;
     std::shared_ptr<Session> spaceSession;
-    if (XR_FAILED(FindSpace(message.space, &space, &spaceSession))) return XR_ERROR_HANDLE_INVALID;
+    if (XR_FAILED(FindSpace(caller, message.space, &space, &spaceSession))) return XR_ERROR_HANDLE_INVALID;
     session->viewSpace = message.space;
 
     // The display time and view configuration type are not used.

@@ -17,23 +17,35 @@ struct SpaceInfo {
     // Spaces outlive their session's record, so they name it by handle; a space whose
     // session has left the registry is refused.
     uint64_t session = 0;
+    uint32_t ownerProcess = 0;       // the session's creating process
     uint64_t action = 0;             // action spaces only
     uint64_t subactionPath = 0;      // action spaces only; 0 for none
 };
 
+// A session has at most this many spaces at once; applications make a handful (reference
+// spaces and one per pose action), so the bound only stops a client that makes them in a loop.
+constexpr uint32_t kMaxSpacesPerSession = 1024;
+
 class SpaceTable {
 public:
     static SpaceTable& Get();
-    // Takes a handle (base kSpaceHandleBase) and stores the record under it.
+    // Takes a handle (base kSpaceHandleBase) and stores the record under it; 0 when its
+    // session has kMaxSpacesPerSession spaces already.
     uint64_t Insert(const SpaceInfo& space);
     // A copy, so a space destroyed meanwhile on another thread cannot pull it away.
     bool Find(uint64_t handle, SpaceInfo* space);
-    bool Erase(uint64_t handle);
+    // Erases the space when `ownerProcess` made it; false otherwise.
+    bool Erase(uint64_t handle, uint32_t ownerProcess);
+    // Erases every space of the session (which is being destroyed).
+    void EraseOfSession(uint64_t session);
     void Clear();
 
 private:
+    void ForgetLocked(std::map<uint64_t, SpaceInfo>::iterator found);
+
     std::mutex mutex_;
     std::map<uint64_t, SpaceInfo> spaces_;
+    std::map<uint64_t, uint32_t> perSession_;  // the number of spaces of each session
 };
 
 // What xrCreateActionSpace and xrLocateSpace need from the action system. The action work

@@ -3,6 +3,7 @@
 
 #include "service/core/handle_counter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -112,6 +113,21 @@ bool QorSwapchainD3D12::CreateImages(gpu::Device& device) {
     return true;
 }
 
+uint64_t SwapchainImageBytes(const QorSwapchain& swapchain) {
+    // A format of unknown size counts as the widest one, so it cannot slip under the bounds.
+    constexpr uint64_t kWidestPixel = 16;
+    const uint32_t known = gpu::BytesPerPixel(TypelessFormat(static_cast<uint32_t>(swapchain.format)));
+    const uint64_t bytesPerPixel = known != 0 ? known : kWidestPixel;
+    // Each factor is below 2^32, and the product is checked step by step so it cannot wrap.
+    uint64_t bytes = bytesPerPixel;
+    for (const uint64_t factor : {uint64_t(swapchain.width), uint64_t(swapchain.height), uint64_t(swapchain.arraySize),
+                                  uint64_t(swapchain.faceCount), uint64_t(swapchain.sampleCount)}) {
+        if (factor != 0 && bytes > UINT64_MAX / factor) return UINT64_MAX;
+        bytes *= factor;
+    }
+    return bytes;
+}
+
 SwapchainRegistry& SwapchainRegistry::Get() {
     static SwapchainRegistry* registry = new SwapchainRegistry();  // kept until exit
     return *registry;
@@ -130,20 +146,80 @@ uint64_t SwapchainRegistry::Insert(std::shared_ptr<QorSwapchain> swapchain) {
     return handle;
 }
 
-bool SwapchainRegistry::Erase(uint64_t handle) {
-    std::shared_ptr<QorSwapchain> erased;  // freed after the mutex is released
+XrResult SwapchainRegistry::Admit(QorSwapchain& swapchain) {
+    const uint64_t image = SwapchainImageBytes(swapchain);
+    if (image > kMaxSwapchainImageBytes) return XR_ERROR_OUT_OF_MEMORY;
+    const uint64_t bytes = image * kTexturesPerSwapchain;
+    const auto lock = TryLockLoop(mutex_);
+    uint32_t& count = admittedBySession_[swapchain.session];
+    uint64_t& processBytes = admittedBytesByProcess_[swapchain.ownerProcess];
+    XrResult result = XR_SUCCESS;
+    if (count >= kMaxSwapchainsPerSession) {
+        result = XR_ERROR_LIMIT_REACHED;
+    } else if (processBytes + bytes > kMaxSwapchainBytesPerProcess) {
+        result = XR_ERROR_OUT_OF_MEMORY;
+    }
+    if (result != XR_SUCCESS) {
+        // Entries just made for the check are not kept.
+        if (count == 0) admittedBySession_.erase(swapchain.session);
+        if (processBytes == 0) admittedBytesByProcess_.erase(swapchain.ownerProcess);
+        return result;
+    }
+    ++count;
+    processBytes += bytes;
+    swapchain.admittedBytes = bytes;
+    return XR_SUCCESS;
+}
+
+void SwapchainRegistry::WithdrawLocked(QorSwapchain& swapchain) {
+    if (swapchain.admittedBytes == 0) return;
+    if (const auto count = admittedBySession_.find(swapchain.session);
+        count != admittedBySession_.end() && --count->second == 0) {
+        admittedBySession_.erase(count);
+    }
+    if (const auto bytes = admittedBytesByProcess_.find(swapchain.ownerProcess); bytes != admittedBytesByProcess_.end()) {
+        bytes->second -= std::min(bytes->second, swapchain.admittedBytes);
+        if (bytes->second == 0) admittedBytesByProcess_.erase(bytes);
+    }
+    swapchain.admittedBytes = 0;
+}
+
+void SwapchainRegistry::Withdraw(QorSwapchain& swapchain) {
+    const auto lock = TryLockLoop(mutex_);
+    WithdrawLocked(swapchain);
+}
+
+std::shared_ptr<QorSwapchain> SwapchainRegistry::Erase(uint64_t handle, uint32_t ownerProcess) {
+    std::shared_ptr<QorSwapchain> erased;  // its textures are freed after the mutex is released
     const auto lock = TryLockLoop(mutex_);
     const auto found = swapchains_.find(handle);
-    if (found == swapchains_.end()) return false;
+    if (found == swapchains_.end() || found->second->ownerProcess != ownerProcess) return nullptr;
     erased = std::move(found->second);
     swapchains_.erase(found);
-    return true;
+    WithdrawLocked(*erased);
+    return erased;
+}
+
+void SwapchainRegistry::EraseOfSession(uint64_t session) {
+    std::vector<std::shared_ptr<QorSwapchain>> erased;
+    const auto lock = TryLockLoop(mutex_);
+    for (auto it = swapchains_.begin(); it != swapchains_.end();) {
+        if (it->second->session == session) {
+            WithdrawLocked(*it->second);
+            erased.push_back(std::move(it->second));
+            it = swapchains_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void SwapchainRegistry::Clear() {
     std::map<uint64_t, std::shared_ptr<QorSwapchain>> cleared;
     const auto lock = TryLockLoop(mutex_);
     cleared.swap(swapchains_);
+    admittedBySession_.clear();
+    admittedBytesByProcess_.clear();
 }
 
 int32_t SwapchainRegistry::NextNameCounter() {

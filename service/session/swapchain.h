@@ -18,6 +18,14 @@ namespace qor {
 
 enum class ImageState : int32_t { Acquired = 0, Waited = 1, Available = 2 };
 
+// Bounds no real application meets, so a client cannot take the machine's memory:
+// a session has at most this many swapchains at once,
+constexpr uint32_t kMaxSwapchainsPerSession = 64;
+// one image (all its slices) takes at most 256 MiB (8192 x 8192 RGBA8),
+constexpr uint64_t kMaxSwapchainImageBytes = 256ull << 20;
+// and the swapchains of one process take at most 2 GiB together.
+constexpr uint64_t kMaxSwapchainBytesPerProcess = 2ull << 30;
+
 // What xrEnumerateSwapchainImages reports for one image.
 struct SwapchainImageRecord {
     XrStructureType type = XR_TYPE_UNKNOWN;
@@ -33,6 +41,7 @@ public:
 
     int32_t graphicsApi = 1;  // 1 D3D11 class, 2 D3D12 class
     uint64_t session = 0;
+    uint32_t ownerProcess = 0;  // the session's creating process
     uint64_t createFlags = 0;
     uint64_t usageFlags = 0;
     int64_t format = 0;
@@ -43,17 +52,22 @@ public:
     uint32_t arraySize = 1;
     uint32_t mipCount = 1;
     int32_t imageCount = 3;    // 1 for a static swapchain
-    int32_t waitIndex = -1;
-    int32_t nextIndex = 0;
-    // Read by frame submission and reset by xrBeginFrame on other request threads.
+    // The acquire / wait / release ring: requests of several application threads turn it at once.
+    std::mutex ringLock;
+    int32_t waitIndex = -1;   // guarded by ringLock
+    int32_t nextIndex = 0;    // guarded by ringLock
+    // Changed under ringLock; read by frame submission and reset by xrBeginFrame without it.
     std::atomic<int32_t> lastReleased {-1};
     std::atomic<int32_t> acquiredThisFrame {0};
     std::vector<SwapchainImageRecord> images;
-    std::vector<ImageState> imageStates;
+    std::vector<ImageState> imageStates;  // guarded by ringLock once the swapchain is registered
     // The image textures (with their views) on the service's device, one per image made.
     std::vector<std::unique_ptr<gpu::Texture>> textures;
     // HRESULT of the step at which image creation stopped (0 when every image was made).
     int32_t imageFailure = 0;
+    // The bytes counted against the owner's limits while the swapchain exists (0 when it was
+    // registered without being admitted).
+    uint64_t admittedBytes = 0;
 
     bool IsStatic() const { return (createFlags & XR_SWAPCHAIN_CREATE_STATIC_IMAGE_BIT) != 0; }
     // The images the application sees and the acquire ring turns over: the image count, or
@@ -90,22 +104,36 @@ uint32_t TypelessFormat(uint32_t format);
 uint32_t BindFlagsForUsage(uint64_t usageFlags);
 // The share name of image `image` of the swapchain that took name counter `index`.
 std::u16string SwapchainShareName(int32_t index, int32_t image);
+// The bytes one image of the swapchain takes (every slice, face and sample of mip 0).
+uint64_t SwapchainImageBytes(const QorSwapchain& swapchain);
 
 class SwapchainRegistry {
 public:
     static SwapchainRegistry& Get();
     // Lookups take the registry mutex by try-lock, sleeping 1 ms while it is busy.
     std::shared_ptr<QorSwapchain> Find(uint64_t handle);
+    // Counts a swapchain about to be made against its session's and owner's limits before
+    // any memory is taken: XR_SUCCESS (the share stays taken until Erase or Withdraw),
+    // XR_ERROR_LIMIT_REACHED or XR_ERROR_OUT_OF_MEMORY.
+    XrResult Admit(QorSwapchain& swapchain);
+    void Withdraw(QorSwapchain& swapchain);
     uint64_t Insert(std::shared_ptr<QorSwapchain> swapchain);  // returns the new handle
-    bool Erase(uint64_t handle);
+    // Takes the swapchain out when `ownerProcess` made it; null otherwise.
+    std::shared_ptr<QorSwapchain> Erase(uint64_t handle, uint32_t ownerProcess);
+    // Takes out every swapchain of the session (which is being destroyed).
+    void EraseOfSession(uint64_t session);
     void Clear();
     // Advances the D3D12 share-name counter; returns the value before.
     int32_t NextNameCounter();
 
 private:
+    void WithdrawLocked(QorSwapchain& swapchain);
+
     std::mutex mutex_;
     std::map<uint64_t, std::shared_ptr<QorSwapchain>> swapchains_;
     int32_t nameCounter_ = 0;
+    std::map<uint64_t, uint32_t> admittedBySession_;
+    std::map<uint32_t, uint64_t> admittedBytesByProcess_;
 };
 
 }  // namespace qor

@@ -1,11 +1,15 @@
 // Swapchain handlers: formats, creation and destruction, image enumeration and the
 // acquire / wait / release ring.
 #include "protocol/layouts.h"
+#include "gpu/device.h"
 #include "service/core/logger.h"
+#include "service/core/ownership.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/session/session_handlers.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
+
+#include <algorithm>
 
 namespace qor {
 
@@ -30,6 +34,7 @@ std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const Create
         swapchain = std::make_shared<QorSwapchainD3D11>();
     }
     swapchain->session = session.handle;
+    swapchain->ownerProcess = session.ownerProcess;
     swapchain->createFlags = request.createFlags;
     swapchain->usageFlags = request.usageFlags;
     swapchain->format = request.format;
@@ -43,20 +48,32 @@ std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const Create
     return swapchain;
 }
 
-void AppendImageRecords(const QorSwapchain& swapchain, int32_t count, uint8_t* reply, uint32_t* replySize) {
+// The image records, and beside the reply what the application's process needs to open the
+// images (descriptors of the shared objects where the platform passes them); false when that
+// cannot be sent.
+bool AppendImageRecords(const Caller& caller, const QorSwapchain& swapchain, int32_t count, uint8_t* reply,
+                        uint32_t* replySize) {
     PacketWriter writer(reply, kMaxReplySize, *replySize);
     FieldWriter fields(writer);
     for (int32_t i = 0; i < count; ++i) {
         const SwapchainImageRecord& image = swapchain.images[static_cast<size_t>(i)];
+        platform::Descriptors descriptors;
         if (image.type == XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR) {
             WriteD3D12ImageRecord(writer, StructHeader {static_cast<uint32_t>(image.type), 0}, image.shareName);
+            descriptors = gpu::SharingDescriptorsByName(image.shareName);
         } else {
             fields(SwapchainImageD3D11Record {{static_cast<uint32_t>(image.type), 0}, image.sharedHandle});
+            descriptors = gpu::SharingDescriptors(image.sharedHandle);
+        }
+        for (auto& descriptor : descriptors) {
+            if (!caller.client.AttachToReply(std::move(descriptor))) return false;
         }
     }
     if (writer.ok()) *replySize = static_cast<uint32_t>(writer.size());
+    return true;
 }
 
+// Under the swapchain's ring lock.
 XrResult AcquireStatic(QorSwapchain& swapchain, uint32_t* index) {
     if (swapchain.waitIndex != -1 || swapchain.imageStates[0] != ImageState::Available ||
         swapchain.acquiredThisFrame != 0) {
@@ -71,6 +88,7 @@ XrResult AcquireStatic(QorSwapchain& swapchain, uint32_t* index) {
     return XR_SUCCESS;
 }
 
+// Under the swapchain's ring lock.
 XrResult AcquireRing(QorSwapchain& swapchain, uint32_t* index) {
     const int32_t ring = swapchain.UsableImageCount();
     auto& state = swapchain.imageStates[static_cast<size_t>(swapchain.nextIndex)];
@@ -86,11 +104,11 @@ XrResult AcquireRing(QorSwapchain& swapchain, uint32_t* index) {
 }
 }  // namespace
 
-XrResult HandleEnumerateSwapchainFormats(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateSwapchainFormats(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                          uint32_t* replySize) {
     EnumerateSwapchainFormatsRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    if (!SessionRegistry::Get().Find(message.session)) return XR_ERROR_HANDLE_INVALID;
+    if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
     EnumerateSwapchainFormatsReply answer;
     answer.count = static_cast<uint32_t>(std::size(kSwapchainFormats));
     if (message.capacity != 0 && message.capacity < answer.count) {
@@ -102,10 +120,10 @@ XrResult HandleEnumerateSwapchainFormats(QorServer&, const uint8_t* request, uin
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleCreateSwapchain(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
     CreateSwapchainRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto session = SessionRegistry::Get().Find(message.session);
+    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) {
         Log("CreateSwapchain : ERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
@@ -113,6 +131,15 @@ XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size
     std::shared_ptr<QorSwapchain> swapchain;
     try {
         swapchain = MakeSwapchain(*session, message);
+    } catch (const std::bad_alloc&) {
+        return XR_ERROR_OUT_OF_MEMORY;
+    }
+    if (const XrResult admitted = SwapchainRegistry::Get().Admit(*swapchain); XR_FAILED(admitted)) {
+        Log(admitted == XR_ERROR_LIMIT_REACHED ? "CreateSwapchain : ERROR_LIMIT_REACHED"
+                                               : "CreateSwapchain : ERROR_OUT_OF_MEMORY");
+        return admitted;
+    }
+    try {
         gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
         if (device == nullptr) {
             swapchain->imageFailure = static_cast<int32_t>(0x80004005u);  // E_FAIL: no device to make them on
@@ -120,6 +147,7 @@ XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size
             swapchain->CreateImages(*device);
         }
     } catch (const std::bad_alloc&) {
+        SwapchainRegistry::Get().Withdraw(*swapchain);
         return XR_ERROR_OUT_OF_MEMORY;
     }
     if (swapchain->imageFailure != 0) {
@@ -129,6 +157,7 @@ XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size
     // can never render into; it is refused instead. One that stopped part-way is kept with the
     // images it has (see UsableImageCount).
     if (swapchain->UsableImageCount() == 0) {
+        SwapchainRegistry::Get().Withdraw(*swapchain);
         Log("CreateSwapchain : ERROR_RUNTIME_FAILURE");
         return XR_ERROR_RUNTIME_FAILURE;
     }
@@ -143,49 +172,64 @@ XrResult HandleCreateSwapchain(QorServer&, const uint8_t* request, uint32_t size
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroySwapchain(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+XrResult HandleDestroySwapchain(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
     DestroySwapchainRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
-    // The textures go with the last holder of the object; the handle stays in its session's
-    // list, which is how the frame loop learns that a swapchain is gone.
-    return SwapchainRegistry::Get().Erase(message.handle) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
+    // The textures go with the last holder of the object.
+    const auto erased = SwapchainRegistry::Get().Erase(message.handle, caller.client.ProcessId());
+    if (!erased) return XR_ERROR_HANDLE_INVALID;
+    // Its session forgets it too: a handle left in the list would make every later frame of
+    // the session count as one with a missing swapchain.
+    if (const auto session = SessionRegistry::Get().Find(erased->session)) {
+        std::lock_guard lock(session->swapchainsLock);
+        auto& handles = session->swapchains;
+        handles.erase(std::remove(handles.begin(), handles.end(), message.handle), handles.end());
+    }
+    return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateSwapchainImages(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateSwapchainImages(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                         uint32_t* replySize) {
     EnumerateSwapchainImagesRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // Only images that exist are reported (fewer than the image count when creation stopped).
     const int32_t count = swapchain->UsableImageCount();
     EncodeReply(IndexReply {static_cast<uint32_t>(count)}, reply, replySize);
     if (message.capacity != 0 && message.capacity < static_cast<uint32_t>(count)) return XR_ERROR_SIZE_INSUFFICIENT;
-    if (message.capacity != 0) AppendImageRecords(*swapchain, count, reply, replySize);
+    if (message.capacity != 0 && !AppendImageRecords(caller, *swapchain, count, reply, replySize)) {
+        return XR_ERROR_RUNTIME_FAILURE;
+    }
     return XR_SUCCESS;
 }
 
-XrResult HandleAcquireSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleAcquireSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                      uint32_t* replySize) {
     AcquireSwapchainImageRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     if (message.info.type != 0 && message.info.type != XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
     uint32_t index = 0;
-    const XrResult result = swapchain->IsStatic() ? AcquireStatic(*swapchain, &index) : AcquireRing(*swapchain, &index);
+    XrResult result;
+    {
+        std::lock_guard lock(swapchain->ringLock);
+        result = swapchain->IsStatic() ? AcquireStatic(*swapchain, &index) : AcquireRing(*swapchain, &index);
+    }
     if (XR_SUCCEEDED(result)) EncodeReply(IndexReply {index}, reply, replySize);
     return result;
 }
 
-XrResult HandleWaitSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+XrResult HandleWaitSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
     WaitSwapchainImageRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // The timeout is not used: an acquired image is always ready, so waiting never blocks.
+    std::lock_guard lock(swapchain->ringLock);
     if (swapchain->waitIndex == -1) return XR_ERROR_CALL_ORDER_INVALID;
     auto& state = swapchain->imageStates[static_cast<size_t>(swapchain->waitIndex)];
     if (state != ImageState::Acquired) return XR_ERROR_CALL_ORDER_INVALID;
@@ -193,12 +237,13 @@ XrResult HandleWaitSwapchainImage(QorServer&, const uint8_t* request, uint32_t s
     return XR_SUCCESS;
 }
 
-XrResult HandleReleaseSwapchainImage(QorServer&, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
+XrResult HandleReleaseSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
     ReleaseSwapchainImageRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    const auto swapchain = SwapchainRegistry::Get().Find(message.swapchain);
+    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     QorSwapchain& chain = *swapchain;
+    std::lock_guard lock(chain.ringLock);
     if (chain.waitIndex == -1) return XR_ERROR_CALL_ORDER_INVALID;
     auto& state = chain.imageStates[static_cast<size_t>(chain.waitIndex)];
     if (state != ImageState::Waited) return XR_ERROR_CALL_ORDER_INVALID;

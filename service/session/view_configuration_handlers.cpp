@@ -1,6 +1,6 @@
 // View configurations of a system: which exist, their properties and their views.
 #include "protocol/messages.h"
-#include "service/core/instance_registry.h"
+#include "service/core/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/session/session_handlers.h"
 
@@ -12,8 +12,8 @@ using namespace protocol;
 
 namespace {
 // The instance and system every view-configuration call names, or the error for them.
-XrResult FindSystem(uint64_t instance, uint64_t systemId, const SystemEntry** system) {
-    if (!InstanceRegistry::Get().Find(instance)) return XR_ERROR_INSTANCE_LOST;
+XrResult FindSystem(const Caller& caller, uint64_t instance, uint64_t systemId, const SystemEntry** system) {
+    if (const XrResult found = FindOwnedInstance(caller, instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) return found;
     *system = DriverRegistry::Get().FindSystem(systemId);
     return *system != nullptr ? XR_SUCCESS : XR_ERROR_SYSTEM_INVALID;
 }
@@ -40,23 +40,23 @@ XrResult AnswerEnumeration(uint32_t capacity, const std::vector<Element>& elemen
 }
 }  // namespace
 
-XrResult HandleEnumerateViewConfigurations(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateViewConfigurations(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                            uint32_t* replySize) {
     EnumerateViewConfigurationsRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     const SystemEntry* system = nullptr;
-    if (const XrResult found = FindSystem(message.instance, message.systemId, &system); XR_FAILED(found)) return found;
+    if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     std::vector<uint32_t> types;
     for (const auto& configuration : system->viewConfigurations) types.push_back(static_cast<uint32_t>(configuration.type));
     return AnswerEnumeration(message.capacity, types, reply, replySize);
 }
 
-XrResult HandleGetViewConfigurationProperties(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleGetViewConfigurationProperties(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                               uint32_t* replySize) {
     GetViewConfigurationPropertiesRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     const SystemEntry* system = nullptr;
-    if (const XrResult found = FindSystem(message.instance, message.systemId, &system); XR_FAILED(found)) return found;
+    if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     const ViewConfigurationEntry* configuration = FindConfiguration(*system, message.viewConfigurationType);
     if (configuration == nullptr) return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
     ViewConfigurationPropertiesRecord record;
@@ -67,12 +67,12 @@ XrResult HandleGetViewConfigurationProperties(QorServer&, const uint8_t* request
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateViewConfigurationViews(QorServer&, const uint8_t* request, uint32_t size, uint8_t* reply,
+XrResult HandleEnumerateViewConfigurationViews(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
                                                uint32_t* replySize) {
     EnumerateViewConfigurationViewsRequest message;
     if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     const SystemEntry* system = nullptr;
-    if (const XrResult found = FindSystem(message.instance, message.systemId, &system); XR_FAILED(found)) return found;
+    if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     std::vector<ViewConfigurationViewRecord> views;
     // An unknown type has no views.
     if (const ViewConfigurationEntry* configuration = FindConfiguration(*system, message.viewConfigurationType)) {

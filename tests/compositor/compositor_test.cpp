@@ -6,6 +6,7 @@
 #include "platform/system.h"
 #include "service/compositor/compositor.h"
 #include "service/core/handle_counter.h"
+#include "service/core/logger.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/session/session_registry.h"
@@ -205,7 +206,7 @@ protected:
     }
 
     bool Frame(std::unique_ptr<CompositorLayer> layer = nullptr) {
-        if (layer) Compositor::Get().AddLayer(std::move(layer));
+        if (layer) Compositor::Get().AddLayer(session_->handle, std::move(layer));
         return Compositor::Get().DrawLayers(session_->handle);
     }
 
@@ -320,7 +321,7 @@ TEST_F(CompositorTest, SrgbFormatsRaiseTheLayerToOneOverTwoPointTwoFromTheirView
     EXPECT_TRUE(Near(stage.At(kStageWidth - 1, kStageHeight - 1), expectSrgb(true)));
 
     // A later layer starts again without it.
-    Compositor::Get().AddLayer(Projection(srgb, srgb));
+    Compositor::Get().AddLayer(session_->handle, Projection(srgb, srgb));
     ASSERT_TRUE(Frame(Projection(unorm, unorm)));
     stage = TakeFrame();
     EXPECT_TRUE(Near(stage.At(100, 100), expectUnorm(false)));
@@ -354,7 +355,7 @@ TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfThei
         bool left, right;
     } cases[] = {{XR_EYE_VISIBILITY_BOTH, true, true}, {XR_EYE_VISIBILITY_LEFT, true, false}, {XR_EYE_VISIBILITY_RIGHT, false, true}};
     for (const auto& c : cases) {
-        Compositor::Get().AddLayer(Projection(background, background, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+        Compositor::Get().AddLayer(session_->handle, Projection(background, background, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
         ASSERT_TRUE(Frame(Quad(red, c.visibility, ahead, size)));
         stage = TakeFrame();
         EXPECT_TRUE(Near(stage.At(leftCentre, 1080), c.left ? blended : plain)) << c.visibility;
@@ -375,7 +376,7 @@ TEST_F(CompositorTest, QuadPlacementFollowsTheLayerPoseAndTheEyePose) {
     const XrQuaternionf left90 {0, kSin45, 0, kSin45};
     const XrPosef eyes[2] = {{left90, {0, 0, 0}}, {left90, {0, 0, 0}}};
     const XrQuaternionf upright {0.5f, 0.5f, 0.5f, 0.5f};  // left90 after 90° about z
-    Compositor::Get().AddLayer(Projection(black, black, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+    Compositor::Get().AddLayer(session_->handle, Projection(black, black, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
     ASSERT_TRUE(Frame(Quad(white, XR_EYE_VISIBILITY_BOTH, {upright, {-2, 0, 0}}, {1, 0.25f})));
 
     const Stage stage = TakeFrame();
@@ -426,6 +427,26 @@ TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirL
     shown = TakeFrame();
     EXPECT_TRUE(Near(shown.At(0, 0), {0, 0, 0, 255}, 0));
     EXPECT_TRUE(Near(shown.At(kStageWidth - 1, kStageHeight - 1), {0, 0, 0, 255}, 0));
+}
+
+TEST_F(CompositorTest, AnotherSessionsLayersAreNeverDrawnInThisSessionsFrame) {
+    const uint64_t white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const uint64_t other = NewHandle(kSessionHandleBase);
+    Compositor::Get().AddLayer(other, Projection(white, white));
+    ASSERT_TRUE(Frame());
+    EXPECT_TRUE(Near(TakeFrame().At(100, 100), {0, 0, 0, 255})) << "only the clear";
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), 1u);
+    Compositor::Get().ForgetSession(other);
+    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+#if !defined(_WIN32)  // the service log is process-wide; natively each test has its own process
+    ServiceLogger().Flush();
+    const std::string folder = env_.Path("local/Norvik/OpenXR/Logs");
+    std::string compositorLog;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind("compositor_", 0) == 0) compositorLog = ReadFile(entry.path().string());
+    }
+    EXPECT_NE(compositorLog.find("Stage buffer created: 3840x2160"), std::string::npos) << compositorLog;
+#endif
 }
 
 TEST_F(CompositorTest, DepthViewsAreSkippedAndAMissingSwapchainEndsItsLayer) {
@@ -494,8 +515,8 @@ TEST_F(CompositorTest, SubmissionDrawingAndReleaseMayComeFromManyThreads) {
         applications.emplace_back([&, t] {
             for (int frame = 0; frame < 6; ++frame) {
                 // Layers whose swapchains are gone: the queue and the lock are what is exercised.
-                Compositor::Get().AddLayer(Projection(0x6FFFFF0 + t, 0x6FFFFF0 + t));
-                Compositor::Get().AddLayer(Quad(0x6FFFFF0 + t, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1}));
+                Compositor::Get().AddLayer(session_->handle, Projection(0x6FFFFF0 + t, 0x6FFFFF0 + t));
+                Compositor::Get().AddLayer(session_->handle, Quad(0x6FFFFF0 + t, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1}));
                 if (Compositor::Get().DrawLayers(session_->handle)) ++drawn;
                 if (frame == 3) Compositor::Get().ReleaseStageBuffer();
             }

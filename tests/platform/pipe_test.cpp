@@ -1,9 +1,20 @@
 #include "platform/pipe.h"
+#include "platform/system.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -45,17 +56,33 @@ private:
 
 class PipeTest : public ::testing::Test {
 protected:
-    // Echoes the request with a one-byte prefix; requests starting with 'G' wait at the gate.
-    void StartEchoServer(uint32_t instances) {
+    // Echoes the request with a one-byte prefix; requests starting with 'G' wait at the gate,
+    // 'W' until the client is gone, 'P' answer the client's process id and 'D' attach
+    // descriptors_ to the reply.
+    void StartEchoServer(uint32_t instances, uint32_t requestWaitMs = kDefaultRequestWaitMs) {
         server_ = CreateMessagePipeServer();
         PipeServerOptions options;
         options.name = name_;
         options.instances = instances;
         options.access = PipeAccess::EveryoneAndAppContainers;
-        ASSERT_TRUE(server_->Start(options, [this](const uint8_t* request, uint32_t size, uint8_t* reply,
-                                                   uint32_t* replySize) {
+        options.requestWaitMs = requestWaitMs;
+        ASSERT_TRUE(server_->Start(options, [this](PipeClient& client, const uint8_t* request, uint32_t size,
+                                                   uint8_t* reply, uint32_t* replySize) {
             ++served_;
             if (size > 0 && request[0] == 'G') gate_.Wait();
+            if (size > 0 && request[0] == 'W') {
+                while (!client.Gone()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ++sawGone_;
+            }
+            if (size > 0 && request[0] == 'P') {
+                const uint32_t id = client.ProcessId();
+                std::memcpy(reply, &id, sizeof id);
+                *replySize = sizeof id;
+                return;
+            }
+            if (size > 0 && request[0] == 'D') {
+                for (auto& descriptor : descriptors_) attached_ += client.AttachToReply(std::move(descriptor)) ? 1 : 0;
+            }
             reply[0] = '>';
             std::memcpy(reply + 1, request, std::min<uint32_t>(size, kPipeBufferSize - 1));
             *replySize = std::min<uint32_t>(size + 1, kPipeBufferSize);
@@ -80,6 +107,9 @@ protected:
     test::TempEnvironment environment_;
     std::string name_ = test::UniqueName("NorvikTestPipe");
     std::unique_ptr<MessagePipeServer> server_;
+    std::atomic<int> sawGone_ {0};
+    Descriptors descriptors_;  // handed to the reply of a 'D' request
+    int attached_ = 0;
     std::atomic<int> served_ {0};
     Gate gate_;
 };
@@ -207,6 +237,95 @@ TEST_F(PipeTest, StopEndsServingAndCanBeRepeated) {
     Call("b", 100, &status);
     EXPECT_NE(status, PipeStatus::Ok);
 }
+
+TEST_F(PipeTest, HandlerKnowsItsClientAndWhenItLeaves) {
+    StartEchoServer(1);
+    std::string id = Call("P");
+    ASSERT_EQ(id.size(), sizeof(uint32_t));
+    uint32_t process = 0;
+    std::memcpy(&process, id.data(), sizeof process);
+    EXPECT_EQ(process, ProcessId());
+    // A client that leaves while its request is handled: the handler sees it and the instance
+    // serves the next client.
+    {
+        auto connection = OpenPipeConnection(name_, 500);
+        ASSERT_TRUE(connection);
+        ASSERT_EQ(connection->Write("W", 1), PipeStatus::Ok);
+        ASSERT_TRUE(WaitUntil([&] { return served_ == 2; }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return sawGone_ == 1; }));
+    EXPECT_EQ(Call("next"), ">next");
+    // A stop does not wait for a client that stays: its handler sees it gone too.
+    auto staying = OpenPipeConnection(name_, 500);
+    ASSERT_TRUE(staying);
+    ASSERT_EQ(staying->Write("W", 1), PipeStatus::Ok);
+    ASSERT_TRUE(WaitUntil([&] { return served_ == 4; }));
+    server_->Stop();
+    EXPECT_EQ(sawGone_, 2);
+}
+
+TEST_F(PipeTest, SilentClientsLoseTheirInstanceAfterTheRequestWait) {
+    StartEchoServer(1, 200);
+    auto silent = OpenPipeConnection(name_, 500);
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(Call("served", kWaitForever), ">served");
+    uint8_t byte = 0;
+    uint32_t size = 0;
+    EXPECT_EQ(silent->Read(&byte, 1, &size), PipeStatus::Broken);
+    EXPECT_EQ(served_, 1);
+}
+
+#if !defined(_WIN32)
+TEST_F(PipeTest, DescriptorsTravelBesideTheReplyUpToTheLimit) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    Descriptor writeEnd(ends[1]);
+    for (uint32_t i = 0; i <= kMaxMessageDescriptors; ++i) descriptors_.emplace_back(::dup(ends[0]));
+    ::close(ends[0]);
+    StartEchoServer(1);
+    const char request = 'D';
+    uint8_t reply[16];
+    uint32_t size = 0;
+    Descriptors received;
+    ASSERT_EQ(TransactPipe(name_, &request, 1, reply, sizeof reply, &size, 500, &received), PipeStatus::Ok);
+    EXPECT_EQ(attached_, static_cast<int>(kMaxMessageDescriptors));
+    ASSERT_EQ(received.size(), kMaxMessageDescriptors);
+    ASSERT_EQ(::write(writeEnd.Get(), "z", 1), 1);
+    char byte = 0;
+    EXPECT_EQ(::read(received.back().Get(), &byte, 1), 1);
+    EXPECT_EQ(byte, 'z');
+    EXPECT_EQ(::fcntl(received.front().Get(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+}
+
+TEST_F(PipeTest, ClientsOfAnotherUserAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as another user here";
+    StartEchoServer(1);
+    // Open the folder to others, as a careless administrator might: the peer check still holds.
+    const std::string path = PipePath(name_);
+    ASSERT_EQ(::chmod(environment_.Root().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.substr(0, path.rfind('/')).c_str(), 0755), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only system calls between fork and exit: the parent has other threads.
+        if (::setuid(65534) != 0) ::_exit(2);
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), std::min(path.size(), sizeof address.sun_path - 1));
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(3);
+        if (::send(fd, "x", 1, MSG_NOSIGNAL) != 1) ::_exit(0);  // dropped before the request
+        char reply[16];
+        ::_exit(::recv(fd, reply, sizeof reply, 0) > 0 ? 1 : 0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: served, 2: setuid failed, 3: could not connect";
+    EXPECT_EQ(served_, 0);
+    EXPECT_EQ(Call("own"), ">own");
+}
+#endif
 
 }  // namespace
 }  // namespace qor::platform

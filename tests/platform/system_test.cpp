@@ -5,6 +5,11 @@
 
 #include <thread>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace qor::platform {
 namespace {
 
@@ -14,8 +19,8 @@ TEST(KnownFoldersTest, FoldersComeFromTheEnvironmentInTests) {
 #if !defined(_WIN32)
     EXPECT_EQ(ProgramDataFolder(), environment.Path("programdata"));
     test::UnsetEnv("LOCALAPPDATA");
-    environment.Set("XDG_DATA_HOME", "/xdg/data");
-    EXPECT_EQ(LocalAppDataFolder(), "/xdg/data");
+    environment.Set("XDG_DATA_HOME", environment.Path("xdg/data"));
+    EXPECT_EQ(LocalAppDataFolder(), environment.Path("xdg/data"));
 #endif
 }
 
@@ -48,6 +53,36 @@ TEST(InstanceLockTest, OnlyOneHolderAtATime) {
     first.reset();
     EXPECT_TRUE(TryAcquireInstanceLock(name));
 }
+
+#if !defined(_WIN32)
+// Like OutputDebugStringW without a debugger, nothing is printed unless asked for.
+TEST(DebugOutputTest, StandardErrorOnlyWhenSwitchedOn) {
+    test::TempEnvironment environment;
+    const std::string capture = environment.Path("stderr.txt");
+    const int file = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    const int saved = ::dup(STDERR_FILENO);
+    ASSERT_GE(saved, 0);
+    ::dup2(file, STDERR_FILENO);
+    const struct {
+        const char* value;  // null: unset
+        const char* text;
+    } cases[] = {{"", "empty\n"}, {nullptr, "unset\n"}, {"0", "zero\n"}, {"true", "true\n"}, {"1 ", "spaced\n"}, {"1", "shown\n"}};
+    for (const auto& c : cases) {
+        if (c.value) {
+            environment.Set("NORVIK_DEBUG_OUTPUT", c.value);
+        } else {
+            test::UnsetEnv("NORVIK_DEBUG_OUTPUT");
+        }
+        DebugOutput(c.text);
+    }
+    DebugPrintf("printf %d\n", 7);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+    EXPECT_EQ(test::ReadFile(capture), "shown\nprintf 7\n");
+}
+#endif
 
 TEST(ClockTest, CounterIsMonotonicAtItsFrequency) {
     const int64_t frequency = PerformanceFrequency();

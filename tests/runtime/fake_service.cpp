@@ -8,7 +8,7 @@ FakeService::FakeService(uint32_t instances) : server_(platform::CreateMessagePi
     platform::PipeServerOptions options;
     options.name = "NorvikOpenXRPipe";
     options.instances = instances;
-    server_->Start(options, [this](const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
+    server_->Start(options, [this](platform::PipeClient&, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
         Handle(request, size, reply, replySize);
     });
 }
@@ -89,7 +89,7 @@ FakeClientService::FakeClientService() : server_(platform::CreateMessagePipeServ
     platform::PipeServerOptions options;
     options.name = "QorClientSvc_NamedPipe";
     options.instances = 2;
-    server_->Start(options, [this](const uint8_t* message, uint32_t size, uint8_t*, uint32_t* replySize) {
+    server_->Start(options, [this](platform::PipeClient&, const uint8_t* message, uint32_t size, uint8_t*, uint32_t* replySize) {
         std::lock_guard lock(mutex_);
         messages_.emplace_back(message, message + size);
         times_.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)

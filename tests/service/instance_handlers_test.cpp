@@ -179,6 +179,23 @@ TEST_F(InstanceHandlersTest, CreateAndDestroyWriteTheirLogEntries) {
     EXPECT_NE(log.find(std::string("Destroy Instance : ") + handleText + "\n\tSUCCESS"), std::string::npos);
     EXPECT_NE(log.find(std::string("Destroy Instance : ") + handleText + "\n\tERROR_HANDLE_INVALID"), std::string::npos);
 }
+
+// A client must not be able to write lines of its own into the service log.
+TEST_F(InstanceHandlersTest, ClientNamesCannotForgeLogLines) {
+    if (platform::PathFromUtf8(ServiceLogger().Folder()) !=
+        platform::PathFromUtf8(environment_.Path("local/Norvik/OpenXR/Logs"))) {
+        GTEST_SKIP() << "the process-wide log was opened by an earlier test of this process";
+    }
+    CreateInstance("demo\n2021-06-01  00:00:00\t[ERROR] forged");
+    ServiceLogger().Flush();
+    char today[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(today, sizeof today, "server_%Y-%m-%d.log", std::localtime(&now));
+    const std::string log = test::ReadFile(environment_.Path("local/Norvik/OpenXR/Logs/") + today);
+    EXPECT_NE(log.find("\n  Application Name : demo\\n2021-06-01  00:00:00\\t[ERROR] forged\n"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n2021-06-01  00:00:00"), std::string::npos) << log;
+}
 #endif
 
 TEST_F(InstanceHandlersTest, InstancePropertiesNameTheRuntime) {

@@ -1,5 +1,6 @@
 // Runtime stop frees what the running service holds, in order, without touching the
 // display after the drivers are gone.
+#include "platform/system.h"
 #include "service/compositor/compositor.h"
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
@@ -16,7 +17,7 @@ namespace {
 
 TEST(RuntimeStopTest, EmptiesEveryRegistry) {
     test::TempEnvironment environment;
-    ASSERT_TRUE(InstanceRegistry::Get().Create());
+    ASSERT_TRUE(InstanceRegistry::Get().Create({platform::ProcessId(), 0}));
     auto session = std::make_shared<Session>();
     session->handle = NewHandle(kSessionHandleBase);
     {
@@ -28,7 +29,7 @@ TEST(RuntimeStopTest, EmptiesEveryRegistry) {
     const uint64_t spaceHandle = SpaceTable::Get().Insert(space);
     auto layer = std::make_unique<CompositorLayer>();
     layer->type = XR_TYPE_COMPOSITION_LAYER_QUAD;
-    Compositor::Get().AddLayer(std::move(layer));
+    Compositor::Get().AddLayer(session->handle, std::move(layer));
 
     RuntimeStop();
 

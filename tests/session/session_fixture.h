@@ -3,6 +3,7 @@
 // states it is switched to.
 #pragma once
 
+#include "platform/system.h"
 #include "protocol/layouts.h"
 #include "service/compositor/compositor.h"
 #include "service/core/handle_counter.h"
@@ -57,7 +58,7 @@ protected:
 
     void TearDown() override {
         for (const uint64_t instance : instances_) Send(DestroyInstanceRequest {{instance}});
-        for (const uint64_t swapchain : swapchains_) SwapchainRegistry::Get().Erase(swapchain);
+        for (const uint64_t swapchain : swapchains_) SwapchainRegistry::Get().Erase(swapchain, platform::ProcessId());
         Compositor::Get().Close();
         DriverRegistry::TearDown();  // before the fake display goes: its system points at it
     }
@@ -163,6 +164,8 @@ protected:
     // A swapchain of the session as the swapchain handlers leave it, an image released unless told.
     uint64_t AddSwapchain(uint64_t session, uint32_t arraySize = 1, bool released = true) {
         auto swapchain = std::make_shared<TestSwapchain>();
+        swapchain->session = session;
+        swapchain->ownerProcess = platform::ProcessId();
         swapchain->width = 1920;
         swapchain->height = 2160;
         swapchain->arraySize = arraySize;

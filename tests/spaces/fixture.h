@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver_api/driver_interfaces.h"
+#include "platform/system.h"
 #include "protocol/layouts.h"
 #include "service/core/handle_counter.h"
 #include "service/core/qor_server.h"
@@ -142,6 +143,7 @@ protected:
     std::shared_ptr<Session> AddSession(int32_t graphicsApi = 1) {
         auto session = std::make_shared<Session>();
         session->handle = NewHandle(kSessionHandleBase);
+        session->ownerProcess = platform::ProcessId();
         session->systemId = systemId_;
         session->graphicsApi = graphicsApi;
         std::lock_guard lock(SessionRegistry::Get().Mutex());

@@ -13,7 +13,7 @@ extern char** environ;
 namespace qor::test {
 
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& arguments,
-                           const std::string& stderrFile) {
+                           const std::string& stderrFile, const std::string& stdoutFile) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -22,6 +22,10 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
     posix_spawn_file_actions_init(&actions);
     if (!stderrFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
+    }
+    if (!stdoutFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     }
     pid_t pid = -1;

@@ -11,9 +11,9 @@ namespace qor::test {
 class ChildProcess {
 public:
     // Starts `path` with `arguments`, inheriting this process's environment; stderr goes to
-    // `stderrFile` when given.
+    // `stderrFile` and stdout to `stdoutFile` when given.
     ChildProcess(const std::string& path, const std::vector<std::string>& arguments = {},
-                 const std::string& stderrFile = "");
+                 const std::string& stderrFile = "", const std::string& stdoutFile = "");
     ~ChildProcess();  // kills the child when it still runs
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
