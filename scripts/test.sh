@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs every test: the Linux build under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows cross build under Wine, and a short run of each fuzz target.
+# threaded tests under ThreadSanitizer, the Windows cross build under Wine, and a short run of
+# each fuzz target.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,6 +16,12 @@ cmake --build build-asan -j "$jobs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 (cd build-asan && ctest --output-on-failure -j "$jobs")
+
+echo "== Threaded tests (ThreadSanitizer) =="
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORVIK_SANITIZE_THREAD=ON -DNORVIK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target platform_tests service_core_tests session_tests space_swapchain_tests
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+(cd build-tsan && ctest --output-on-failure -j "$jobs" -L threads)
 
 echo "== Windows tests under Wine =="
 scripts/test-windows.sh
