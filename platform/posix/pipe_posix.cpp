@@ -114,8 +114,8 @@ PipeStatus SendMessage(int fd, const void* data, uint32_t size, const Descriptor
     return static_cast<uint32_t>(sent) == size ? PipeStatus::Ok : PipeStatus::Broken;
 }
 
-// Takes the descriptors of SCM_RIGHTS entries into `received` (or closes them).
-void TakeDescriptors(msghdr& header, Descriptors* received) {
+// Takes the descriptors of SCM_RIGHTS entries into `received`.
+void TakeDescriptors(msghdr& header, Descriptors& received) {
     for (cmsghdr* entry = CMSG_FIRSTHDR(&header); entry != nullptr; entry = CMSG_NXTHDR(&header, entry)) {
         if (entry->cmsg_level != SOL_SOCKET || entry->cmsg_type != SCM_RIGHTS) continue;
         const size_t count = (entry->cmsg_len - CMSG_LEN(0)) / sizeof(int);
@@ -123,8 +123,7 @@ void TakeDescriptors(msghdr& header, Descriptors* received) {
         for (size_t i = 0; i < count; ++i) {
             int fd;
             std::memcpy(&fd, fds + i, sizeof fd);
-            Descriptor descriptor(fd);
-            if (received != nullptr) received->push_back(std::move(descriptor));
+            received.emplace_back(fd);
         }
     }
 }
@@ -148,7 +147,7 @@ PipeStatus ReceiveMessage(int fd, void* buffer, uint32_t capacity, uint32_t* siz
     } while (bytes < 0 && errno == EINTR);
     *size = 0;
     if (bytes < 0) return PipeStatus::Broken;
-    if (received != nullptr) TakeDescriptors(header, received);
+    if (received != nullptr) TakeDescriptors(header, *received);
     if (header.msg_flags & MSG_TRUNC) return PipeStatus::MoreData;
     if (bytes == 0) return PipeStatus::Broken;  // the peer closed
     *size = static_cast<uint32_t>(bytes);
@@ -393,10 +392,7 @@ PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t req
     const int fd = ConnectToPipe(name, waitMs, &status);
     if (fd < 0) return status;
     status = SendMessage(fd, request, requestSize);
-    Descriptors discarded;
-    if (status == PipeStatus::Ok) {
-        status = ReceiveMessage(fd, reply, replyCapacity, replySize, received != nullptr ? received : &discarded);
-    }
+    if (status == PipeStatus::Ok) status = ReceiveMessage(fd, reply, replyCapacity, replySize, received);
     ::close(fd);
     return status;
 }

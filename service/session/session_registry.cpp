@@ -55,9 +55,8 @@ std::shared_ptr<Session> SessionRegistry::Find(uint64_t handle) {
 }
 
 size_t SessionRegistry::CountOfInstanceLocked(uint64_t instance) const {
-    size_t count = 0;
-    for (const auto& [handle, session] : sessions_) count += session->instance == instance ? 1 : 0;
-    return count;
+    return static_cast<size_t>(std::count_if(sessions_.begin(), sessions_.end(),
+                                             [instance](const auto& entry) { return entry.second->instance == instance; }));
 }
 
 bool SessionRegistry::Empty() {
