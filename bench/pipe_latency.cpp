@@ -4,8 +4,8 @@
 //
 //   pipe_latency [--iterations N] [--warmup N]
 #include "platform/pipe.h"
-#include "service/core/pipe_server.h"
-#include "service/core/qor_server.h"
+#include "service/server/pipe_server.h"
+#include "service/server/qor_server.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

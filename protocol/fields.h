@@ -357,7 +357,7 @@ inline void CountField(SizeCounter& counter, const uint32_t& count) { counter(co
 template <typename Message>
 uint32_t EncodeRequest(const Message& message, uint8_t* buffer, size_t capacity) {
     PacketWriter writer(buffer, capacity);
-    writer.U32(static_cast<uint32_t>(Message::kOp));
+    writer.U32(static_cast<uint32_t>(OperationOf<Message>::op));
     FieldWriter fields(writer);
     fields(message);
     return writer.ok() ? static_cast<uint32_t>(writer.size()) : 0;

@@ -177,17 +177,15 @@ struct NameReply {
     template <class F> void Fields(F& f) { f(name); }
 };
 
-// ---- Requests (each names its operation) and replies, in code order ----
+// ---- Requests and replies, in code order (operations.h names each one's operation) ----
 
 struct EnumerateApiLayerPropertiesRequest {
-    static constexpr Op kOp = Op::EnumerateApiLayerProperties;
     uint32_t capacity = 0;
     template <class F> void Fields(F& f) { f(capacity); }
 };
 using EnumerateApiLayerPropertiesReply = EnumerationReply<ApiLayerPropertiesRecord>;
 
 struct EnumerateInstanceExtensionPropertiesRequest {
-    static constexpr Op kOp = Op::EnumerateInstanceExtensionProperties;
     String64 layerName {false, {}, {}};
     uint32_t capacity = 0;
     template <class F> void Fields(F& f) { f(layerName); f(capacity); }
@@ -198,7 +196,6 @@ constexpr size_t kExecutablePathUnits = 512;
 constexpr uint32_t kProcessRecordMarker = 1;
 
 struct CreateInstanceRequest {
-    static constexpr Op kOp = Op::CreateInstance;
     StructHeader info;
     uint64_t createFlags = 0;
     Chars<XR_MAX_APPLICATION_NAME_SIZE> applicationName;
@@ -219,24 +216,22 @@ struct CreateInstanceRequest {
 };
 using CreateInstanceReply = HandleReply;
 
-struct DestroyInstanceRequest : HandleOnly { static constexpr Op kOp = Op::DestroyInstance; };
-struct GetInstancePropertiesRequest : HandleOnly { static constexpr Op kOp = Op::GetInstanceProperties; };
+struct DestroyInstanceRequest : HandleOnly {};
+struct GetInstancePropertiesRequest : HandleOnly {};
 using GetInstancePropertiesReply = InstancePropertiesRecord;
 
 struct ResultToStringRequest {
-    static constexpr Op kOp = Op::ResultToString;
     uint64_t instance = 0;
     int32_t value = 0;
     template <class F> void Fields(F& f) { f(instance); f(value); }
 };
 struct StructureTypeToStringRequest {
-    static constexpr Op kOp = Op::StructureTypeToString;
     uint64_t instance = 0;
     uint32_t value = 0;
     template <class F> void Fields(F& f) { f(instance); f(value); }
 };
 
-struct PollEventRequest : HandleOnly { static constexpr Op kOp = Op::PollEvent; };
+struct PollEventRequest : HandleOnly {};
 // The event as it lies in memory (natural alignment), as many bytes as the event's length.
 struct PollEventReply {
     Rest event;
@@ -244,7 +239,6 @@ struct PollEventReply {
 };
 
 struct GetSystemRequest {
-    static constexpr Op kOp = Op::GetSystem;
     uint64_t instance = 0;
     StructHeader info;
     uint32_t formFactor = 0;
@@ -253,7 +247,6 @@ struct GetSystemRequest {
 using GetSystemReply = HandleReply;
 
 struct GetSystemPropertiesRequest {
-    static constexpr Op kOp = Op::GetSystemProperties;
     uint64_t instance = 0;
     uint64_t systemId = 0;
     template <class F> void Fields(F& f) { f(instance); f(systemId); }
@@ -265,7 +258,6 @@ struct GetSystemPropertiesReply {
 };
 
 struct StringToPathRequest {
-    static constexpr Op kOp = Op::StringToPath;
     uint64_t instance = 0;
     String64 path;
     template <class F> void Fields(F& f) { f(instance); f(path); }
@@ -273,7 +265,6 @@ struct StringToPathRequest {
 using StringToPathReply = HandleReply;
 
 struct PathToStringRequest {
-    static constexpr Op kOp = Op::PathToString;
     uint64_t instance = 0;
     uint64_t path = 0;
     uint32_t capacity = 0;
@@ -286,7 +277,6 @@ struct CountedStringReply {
 using PathToStringReply = CountedStringReply;
 
 struct GetReferenceSpaceBoundsRectRequest {
-    static constexpr Op kOp = Op::GetReferenceSpaceBoundsRect;
     uint64_t session = 0;
     uint32_t referenceSpaceType = 0;
     template <class F> void Fields(F& f) { f(session); f(referenceSpaceType); }
@@ -297,7 +287,6 @@ struct GetReferenceSpaceBoundsRectReply {
 };
 
 struct EnumerateReferenceSpacesRequest {
-    static constexpr Op kOp = Op::EnumerateReferenceSpaces;
     uint64_t session = 0;
     uint32_t capacity = 0;
     template <class F> void Fields(F& f) { f(session); f(capacity); }
@@ -305,7 +294,6 @@ struct EnumerateReferenceSpacesRequest {
 using EnumerateReferenceSpacesReply = EnumerationReply<uint32_t>;
 
 struct CreateReferenceSpaceRequest {
-    static constexpr Op kOp = Op::CreateReferenceSpace;
     uint64_t session = 0;
     StructHeader info;
     uint32_t referenceSpaceType = 0;
@@ -315,7 +303,6 @@ struct CreateReferenceSpaceRequest {
 using CreateReferenceSpaceReply = HandleReply;
 
 struct CreateActionSpaceRequest {
-    static constexpr Op kOp = Op::CreateActionSpace;
     uint64_t session = 0;
     StructHeader info;
     uint64_t action = 0;
@@ -325,10 +312,9 @@ struct CreateActionSpaceRequest {
 };
 using CreateActionSpaceReply = HandleReply;
 
-struct DestroySpaceRequest : HandleOnly { static constexpr Op kOp = Op::DestroySpace; };
+struct DestroySpaceRequest : HandleOnly {};
 
 struct LocateSpaceRequest {
-    static constexpr Op kOp = Op::LocateSpace;
     uint64_t space = 0;
     uint64_t baseSpace = 0;
     int64_t time = 0;
@@ -339,7 +325,6 @@ struct LocateSpaceRequest {
 using LocateSpaceReply = SpaceLocationRecord;
 
 struct EnumerateViewConfigurationsRequest {
-    static constexpr Op kOp = Op::EnumerateViewConfigurations;
     uint64_t instance = 0;
     uint64_t systemId = 0;
     uint32_t capacity = 0;
@@ -348,7 +333,6 @@ struct EnumerateViewConfigurationsRequest {
 using EnumerateViewConfigurationsReply = EnumerationReply<uint32_t>;
 
 struct GetViewConfigurationPropertiesRequest {
-    static constexpr Op kOp = Op::GetViewConfigurationProperties;
     uint64_t instance = 0;
     uint64_t systemId = 0;
     uint32_t viewConfigurationType = 0;
@@ -357,7 +341,6 @@ struct GetViewConfigurationPropertiesRequest {
 using GetViewConfigurationPropertiesReply = ViewConfigurationPropertiesRecord;
 
 struct EnumerateViewConfigurationViewsRequest {
-    static constexpr Op kOp = Op::EnumerateViewConfigurationViews;
     uint64_t instance = 0;
     uint64_t systemId = 0;
     uint32_t viewConfigurationType = 0;
@@ -377,7 +360,6 @@ struct GraphicsBindingRecord {
 
 // xrCreateSession: the create info, then the binding record when the application gave one.
 struct CreateSessionRequest {
-    static constexpr Op kOp = Op::CreateSession;
     uint64_t instance = 0;
     StructHeader info;
     uint64_t createFlags = 0;
@@ -387,21 +369,19 @@ struct CreateSessionRequest {
 };
 using CreateSessionReply = HandleReply;
 
-struct DestroySessionRequest : HandleOnly { static constexpr Op kOp = Op::DestroySession; };
+struct DestroySessionRequest : HandleOnly {};
 
 struct BeginSessionRequest {
-    static constexpr Op kOp = Op::BeginSession;
     uint64_t session = 0;
     StructHeader info;
     uint32_t primaryViewConfigurationType = 0;
     template <class F> void Fields(F& f) { f(session); f(info); f(primaryViewConfigurationType); }
 };
 
-struct EndSessionRequest : HandleOnly { static constexpr Op kOp = Op::EndSession; };
-struct RequestExitSessionRequest : HandleOnly { static constexpr Op kOp = Op::RequestExitSession; };
+struct EndSessionRequest : HandleOnly {};
+struct RequestExitSessionRequest : HandleOnly {};
 
 struct EnumerateSwapchainFormatsRequest {
-    static constexpr Op kOp = Op::EnumerateSwapchainFormats;
     uint64_t session = 0;
     uint32_t capacity = 0;
     template <class F> void Fields(F& f) { f(session); f(capacity); }
@@ -409,7 +389,6 @@ struct EnumerateSwapchainFormatsRequest {
 using EnumerateSwapchainFormatsReply = EnumerationReply<int64_t>;
 
 struct CreateSwapchainRequest {
-    static constexpr Op kOp = Op::CreateSwapchain;
     uint64_t session = 0;
     StructHeader info;
     uint64_t createFlags = 0;
@@ -428,10 +407,9 @@ struct CreateSwapchainRequest {
 };
 using CreateSwapchainReply = HandleReply;
 
-struct DestroySwapchainRequest : HandleOnly { static constexpr Op kOp = Op::DestroySwapchain; };
+struct DestroySwapchainRequest : HandleOnly {};
 
 struct EnumerateSwapchainImagesRequest {
-    static constexpr Op kOp = Op::EnumerateSwapchainImages;
     uint64_t swapchain = 0;
     uint32_t capacity = 0;
     template <class F> void Fields(F& f) { f(swapchain); f(capacity); }
@@ -444,7 +422,6 @@ struct EnumerateSwapchainImagesReply {
 };
 
 struct AcquireSwapchainImageRequest {
-    static constexpr Op kOp = Op::AcquireSwapchainImage;
     uint64_t swapchain = 0;
     OptionalInfo info;
     template <class F> void Fields(F& f) { f(swapchain); f(info); }
@@ -456,7 +433,6 @@ struct IndexReply {
 using AcquireSwapchainImageReply = IndexReply;
 
 struct WaitSwapchainImageRequest {
-    static constexpr Op kOp = Op::WaitSwapchainImage;
     uint64_t swapchain = 0;
     StructHeader info;
     int64_t timeout = 0;
@@ -464,14 +440,12 @@ struct WaitSwapchainImageRequest {
 };
 
 struct ReleaseSwapchainImageRequest {
-    static constexpr Op kOp = Op::ReleaseSwapchainImage;
     uint64_t swapchain = 0;
     Padding<16> ignored;
     template <class F> void Fields(F& f) { f(swapchain); f(ignored); }
 };
 
 struct LocateViewsRequest {
-    static constexpr Op kOp = Op::LocateViews;
     uint64_t session = 0;
     StructHeader info;
     uint32_t viewConfigurationType = 0;
@@ -488,7 +462,6 @@ struct LocateViewsReply {
 };
 
 struct WaitFrameRequest {
-    static constexpr Op kOp = Op::WaitFrame;
     uint64_t session = 0;
     OptionalInfo info;
     template <class F> void Fields(F& f) { f(session); f(info); }
@@ -496,7 +469,6 @@ struct WaitFrameRequest {
 using WaitFrameReply = FrameStateRecord;
 
 struct BeginFrameRequest {
-    static constexpr Op kOp = Op::BeginFrame;
     uint64_t session = 0;
     OptionalInfo info;
     template <class F> void Fields(F& f) { f(session); f(info); }
@@ -504,7 +476,6 @@ struct BeginFrameRequest {
 
 // xrEndFrame: this header, then the layer records (layouts.h).
 struct EndFrameRequest {
-    static constexpr Op kOp = Op::EndFrame;
     uint64_t session = 0;
     StructHeader info;
     int64_t displayTime = 0;
@@ -515,7 +486,6 @@ struct EndFrameRequest {
 };
 
 struct EnumerateEnvironmentBlendModesRequest {
-    static constexpr Op kOp = Op::EnumerateEnvironmentBlendModes;
     uint64_t instance = 0;
     uint64_t systemId = 0;
     uint32_t viewConfigurationType = 0;
@@ -525,7 +495,6 @@ struct EnumerateEnvironmentBlendModesRequest {
 using EnumerateEnvironmentBlendModesReply = EnumerationReply<uint32_t>;
 
 struct CreateActionSetRequest {
-    static constexpr Op kOp = Op::CreateActionSet;
     uint64_t instance = 0;
     StructHeader info;
     Chars<XR_MAX_ACTION_SET_NAME_SIZE> actionSetName;
@@ -535,10 +504,9 @@ struct CreateActionSetRequest {
 };
 using CreateActionSetReply = HandleReply;
 
-struct DestroyActionSetRequest : HandleOnly { static constexpr Op kOp = Op::DestroyActionSet; };
+struct DestroyActionSetRequest : HandleOnly {};
 
 struct CreateActionRequest {
-    static constexpr Op kOp = Op::CreateAction;
     uint64_t actionSet = 0;
     StructHeader info;
     Chars<XR_MAX_ACTION_NAME_SIZE> actionName;
@@ -549,10 +517,9 @@ struct CreateActionRequest {
 };
 using CreateActionReply = HandleReply;
 
-struct DestroyActionRequest : HandleOnly { static constexpr Op kOp = Op::DestroyAction; };
+struct DestroyActionRequest : HandleOnly {};
 
 struct SuggestInteractionProfileBindingsRequest {
-    static constexpr Op kOp = Op::SuggestInteractionProfileBindings;
     uint64_t instance = 0;
     StructHeader info;
     uint64_t interactionProfile = 0;
@@ -561,7 +528,6 @@ struct SuggestInteractionProfileBindingsRequest {
 };
 
 struct AttachSessionActionSetsRequest {
-    static constexpr Op kOp = Op::AttachSessionActionSets;
     uint64_t session = 0;
     StructHeader info;
     List<uint64_t> actionSets;
@@ -569,7 +535,6 @@ struct AttachSessionActionSetsRequest {
 };
 
 struct GetCurrentInteractionProfileRequest {
-    static constexpr Op kOp = Op::GetCurrentInteractionProfile;
     uint64_t session = 0;
     uint64_t topLevelUserPath = 0;
     template <class F> void Fields(F& f) { f(session); f(topLevelUserPath); }
@@ -583,13 +548,12 @@ struct ActionStateGetInfo {
     uint64_t subactionPath = 0;
     template <class F> void Fields(F& f) { f(session); f(info); f(action); f(subactionPath); }
 };
-struct GetActionStateBooleanRequest : ActionStateGetInfo { static constexpr Op kOp = Op::GetActionStateBoolean; };
-struct GetActionStateFloatRequest : ActionStateGetInfo { static constexpr Op kOp = Op::GetActionStateFloat; };
-struct GetActionStateVector2fRequest : ActionStateGetInfo { static constexpr Op kOp = Op::GetActionStateVector2f; };
-struct GetActionStatePoseRequest : ActionStateGetInfo { static constexpr Op kOp = Op::GetActionStatePose; };
+struct GetActionStateBooleanRequest : ActionStateGetInfo {};
+struct GetActionStateFloatRequest : ActionStateGetInfo {};
+struct GetActionStateVector2fRequest : ActionStateGetInfo {};
+struct GetActionStatePoseRequest : ActionStateGetInfo {};
 
 struct ApplyHapticFeedbackRequest {
-    static constexpr Op kOp = Op::ApplyHapticFeedback;
     uint64_t session = 0;
     StructHeader info;
     uint64_t action = 0;
@@ -598,10 +562,9 @@ struct ApplyHapticFeedbackRequest {
     template <class F> void Fields(F& f) { f(session); f(info); f(action); f(subactionPath); f(haptic); }
 };
 
-struct StopHapticFeedbackRequest : ActionStateGetInfo { static constexpr Op kOp = Op::StopHapticFeedback; };
+struct StopHapticFeedbackRequest : ActionStateGetInfo {};
 
 struct SyncActionsRequest {
-    static constexpr Op kOp = Op::SyncActions;
     uint64_t session = 0;
     StructHeader info;
     List<ActionSubactionPair> activeActionSets;  // (action set, subaction path)
@@ -609,7 +572,6 @@ struct SyncActionsRequest {
 };
 
 struct EnumerateBoundSourcesForActionRequest {
-    static constexpr Op kOp = Op::EnumerateBoundSourcesForAction;
     uint64_t session = 0;
     StructHeader info;
     uint64_t action = 0;
@@ -619,7 +581,6 @@ struct EnumerateBoundSourcesForActionRequest {
 using EnumerateBoundSourcesForActionReply = EnumerationReply<uint64_t>;
 
 struct GetInputSourceLocalizedNameRequest {
-    static constexpr Op kOp = Op::GetInputSourceLocalizedName;
     uint64_t session = 0;
     StructHeader info;
     uint64_t sourcePath = 0;
@@ -634,12 +595,22 @@ struct GraphicsRequirementsRequest {
     uint64_t systemId = 0;
     template <class F> void Fields(F& f) { f(instance); f(systemId); }
 };
-struct GetD3D11GraphicsRequirementsRequest : GraphicsRequirementsRequest {
-    static constexpr Op kOp = Op::GetD3D11GraphicsRequirementsKHR;
-};
-struct GetD3D12GraphicsRequirementsRequest : GraphicsRequirementsRequest {
-    static constexpr Op kOp = Op::GetD3D12GraphicsRequirementsKHR;
-};
+struct GetD3D11GraphicsRequirementsRequest : GraphicsRequirementsRequest {};
+struct GetD3D12GraphicsRequirementsRequest : GraphicsRequirementsRequest {};
 using GraphicsRequirementsReply = GraphicsRequirementsRecord;
+
+// The body of an operation that answers with its result alone.
+struct NoReply {
+    template <class F> void Fields(F&) {}
+};
+
+#define NORVIK_OPERATION_OF(Name, Code, Function, Request, Reply, ...) \
+    template <>                                                        \
+    struct OperationOf<Request> {                                      \
+        static constexpr Op op = Op::Name;                             \
+        using ReplyType = Reply;                                       \
+    };
+NORVIK_OPERATIONS(NORVIK_OPERATION_OF)
+#undef NORVIK_OPERATION_OF
 
 }  // namespace qor::protocol

@@ -8,62 +8,9 @@ namespace qor::protocol {
 namespace {
 constexpr std::array kOperations = {
     OpInfo {Op::Liveness, "(liveness probe)"},
-    OpInfo {Op::EnumerateApiLayerProperties, "xrEnumerateApiLayerProperties"},
-    OpInfo {Op::EnumerateInstanceExtensionProperties, "xrEnumerateInstanceExtensionProperties"},
-    OpInfo {Op::CreateInstance, "xrCreateInstance"},
-    OpInfo {Op::DestroyInstance, "xrDestroyInstance"},
-    OpInfo {Op::GetInstanceProperties, "xrGetInstanceProperties"},
-    OpInfo {Op::ResultToString, "xrResultToString"},
-    OpInfo {Op::StructureTypeToString, "xrStructureTypeToString"},
-    OpInfo {Op::PollEvent, "xrPollEvent"},
-    OpInfo {Op::GetSystem, "xrGetSystem"},
-    OpInfo {Op::GetSystemProperties, "xrGetSystemProperties"},
-    OpInfo {Op::StringToPath, "xrStringToPath"},
-    OpInfo {Op::PathToString, "xrPathToString"},
-    OpInfo {Op::GetReferenceSpaceBoundsRect, "xrGetReferenceSpaceBoundsRect"},
-    OpInfo {Op::EnumerateReferenceSpaces, "xrEnumerateReferenceSpaces"},
-    OpInfo {Op::CreateReferenceSpace, "xrCreateReferenceSpace"},
-    OpInfo {Op::CreateActionSpace, "xrCreateActionSpace"},
-    OpInfo {Op::DestroySpace, "xrDestroySpace"},
-    OpInfo {Op::LocateSpace, "xrLocateSpace"},
-    OpInfo {Op::EnumerateViewConfigurations, "xrEnumerateViewConfigurations"},
-    OpInfo {Op::GetViewConfigurationProperties, "xrGetViewConfigurationProperties"},
-    OpInfo {Op::EnumerateViewConfigurationViews, "xrEnumerateViewConfigurationViews"},
-    OpInfo {Op::CreateSession, "xrCreateSession"},
-    OpInfo {Op::DestroySession, "xrDestroySession"},
-    OpInfo {Op::BeginSession, "xrBeginSession"},
-    OpInfo {Op::EndSession, "xrEndSession"},
-    OpInfo {Op::RequestExitSession, "xrRequestExitSession"},
-    OpInfo {Op::EnumerateSwapchainFormats, "xrEnumerateSwapchainFormats"},
-    OpInfo {Op::CreateSwapchain, "xrCreateSwapchain"},
-    OpInfo {Op::DestroySwapchain, "xrDestroySwapchain"},
-    OpInfo {Op::EnumerateSwapchainImages, "xrEnumerateSwapchainImages"},
-    OpInfo {Op::AcquireSwapchainImage, "xrAcquireSwapchainImage"},
-    OpInfo {Op::WaitSwapchainImage, "xrWaitSwapchainImage"},
-    OpInfo {Op::ReleaseSwapchainImage, "xrReleaseSwapchainImage"},
-    OpInfo {Op::LocateViews, "xrLocateViews"},
-    OpInfo {Op::WaitFrame, "xrWaitFrame"},
-    OpInfo {Op::BeginFrame, "xrBeginFrame"},
-    OpInfo {Op::EndFrame, "xrEndFrame"},
-    OpInfo {Op::EnumerateEnvironmentBlendModes, "xrEnumerateEnvironmentBlendModes"},
-    OpInfo {Op::CreateActionSet, "xrCreateActionSet"},
-    OpInfo {Op::DestroyActionSet, "xrDestroyActionSet"},
-    OpInfo {Op::CreateAction, "xrCreateAction"},
-    OpInfo {Op::DestroyAction, "xrDestroyAction"},
-    OpInfo {Op::SuggestInteractionProfileBindings, "xrSuggestInteractionProfileBindings"},
-    OpInfo {Op::AttachSessionActionSets, "xrAttachSessionActionSets"},
-    OpInfo {Op::GetCurrentInteractionProfile, "xrGetCurrentInteractionProfile"},
-    OpInfo {Op::GetActionStateBoolean, "xrGetActionStateBoolean"},
-    OpInfo {Op::GetActionStateFloat, "xrGetActionStateFloat"},
-    OpInfo {Op::GetActionStateVector2f, "xrGetActionStateVector2f"},
-    OpInfo {Op::GetActionStatePose, "xrGetActionStatePose"},
-    OpInfo {Op::ApplyHapticFeedback, "xrApplyHapticFeedback"},
-    OpInfo {Op::StopHapticFeedback, "xrStopHapticFeedback"},
-    OpInfo {Op::SyncActions, "xrSyncActions"},
-    OpInfo {Op::EnumerateBoundSourcesForAction, "xrEnumerateBoundSourcesForAction"},
-    OpInfo {Op::GetInputSourceLocalizedName, "xrGetInputSourceLocalizedName"},
-    OpInfo {Op::GetD3D11GraphicsRequirementsKHR, "xrGetD3D11GraphicsRequirementsKHR"},
-    OpInfo {Op::GetD3D12GraphicsRequirementsKHR, "xrGetD3D12GraphicsRequirementsKHR"},
+#define NORVIK_OP_INFO(Name, Code, Function, ...) OpInfo {Op::Name, #Function},
+    NORVIK_OPERATIONS(NORVIK_OP_INFO)
+#undef NORVIK_OP_INFO
 };
 
 constexpr bool Ascending() {
@@ -72,7 +19,7 @@ constexpr bool Ascending() {
     }
     return true;
 }
-static_assert(Ascending(), "the lookup below relies on ascending codes");
+static_assert(Ascending(), "the lookup below and the dispatcher rely on ascending codes");
 }  // namespace
 
 std::span<const OpInfo> AllOperations() { return kOperations; }

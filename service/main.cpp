@@ -1,5 +1,5 @@
 // Norvik XR Service: a windowed program without a visible window.
-#include "service/core/runtime.h"
+#include "service/server/runtime.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -2,11 +2,10 @@
 // the hand-over of layers to the compositor.
 #include "protocol/layouts.h"
 #include "service/compositor/compositor.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/core/service_clock.h"
 #include "service/session/frame_counters.h"
-#include "service/session/handler_guard.h"
-#include "service/session/session_handlers.h"
+#include "service/server/handlers.h"
 #include "service/session/session_state.h"
 #include "service/session/swapchain.h"
 
@@ -118,9 +117,9 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
     return XR_ERROR_LAYER_INVALID;
 }
 
-XrResult WaitFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    WaitFrameRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+}  // namespace
+
+XrResult HandleWaitFrame(const Caller& caller, const WaitFrameRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
@@ -144,13 +143,11 @@ XrResult WaitFrame(const Caller& caller, const uint8_t* request, uint32_t size, 
         }
     }
     session->waitCounter = NextFrameCount(session->waitCounter);
-    EncodeReply(state, reply, replySize);
+    reply.Encode(state);
     return XR_SUCCESS;
 }
 
-XrResult BeginFrame(const Caller& caller, const uint8_t* request, uint32_t size) {
-    BeginFrameRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleBeginFrame(const Caller& caller, const BeginFrameRequest& message, Reply&) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
@@ -184,9 +181,7 @@ XrResult BeginFrame(const Caller& caller, const uint8_t* request, uint32_t size)
     return anyMissing ? XR_FRAME_DISCARDED : XR_SUCCESS;
 }
 
-XrResult EndFrame(const Caller& caller, const uint8_t* request, uint32_t size) {
-    EndFrameRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEndFrame(const Caller& caller, const EndFrameRequest& message, Reply&) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (message.environmentBlendMode != XR_ENVIRONMENT_BLEND_MODE_OPAQUE) {
@@ -211,20 +206,6 @@ XrResult EndFrame(const Caller& caller, const uint8_t* request, uint32_t size) {
     for (auto& layer : layers) compositor.AddLayer(session->handle, std::move(layer));
     compositor.DrawLayers(session->handle);
     return XR_SUCCESS;
-}
-}  // namespace
-
-XrResult HandleWaitFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                         uint32_t* replySize) {
-    return Guarded([&] { return WaitFrame(caller, request, size, reply, replySize); });
-}
-
-XrResult HandleBeginFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return BeginFrame(caller, request, size); });
-}
-
-XrResult HandleEndFrame(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return EndFrame(caller, request, size); });
 }
 
 }  // namespace qor

@@ -4,10 +4,9 @@
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/core/logger.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
-#include "service/session/handler_guard.h"
-#include "service/session/session_handlers.h"
+#include "service/server/handlers.h"
 #include "service/session/session_state.h"
 
 #include <cinttypes>
@@ -67,10 +66,9 @@ void StopOtherSessionsLocked(SessionRegistry& registry) {
     }
 }
 
-XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                       uint32_t* replySize) {
-    CreateSessionRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+}  // namespace
+
+XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& message, Reply& reply) {
     LogEntry log("Create Session : \n");
     std::shared_ptr<InstanceRecord> instance;
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST, &instance);
@@ -134,7 +132,7 @@ XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t si
         StopOtherSessionsLocked(registry);
         registry.SessionsLocked().emplace(session->handle, session);
     }
-    EncodeReply(CreateSessionReply {session->handle}, reply, replySize);
+    reply.Encode(CreateSessionReply {session->handle});
 
     ChangeSessionState(*session, XR_SESSION_STATE_UNKNOWN, XR_SESSION_STATE_IDLE);
     log.Add("\tConnect Display device");
@@ -149,9 +147,7 @@ XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t si
     return XR_SUCCESS;
 }
 
-XrResult DestroySession(const Caller& caller, const uint8_t* request, uint32_t size) {
-    DestroySessionRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleDestroySession(const Caller& caller, const DestroySessionRequest& message, Reply&) {
     LogEntry log("Destroy Session : " + PointerText(message.handle) + "\n");
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) {
@@ -177,9 +173,7 @@ XrResult DestroySession(const Caller& caller, const uint8_t* request, uint32_t s
     return XR_SUCCESS;
 }
 
-XrResult BeginSession(const Caller& caller, const uint8_t* request, uint32_t size) {
-    BeginSessionRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleBeginSession(const Caller& caller, const BeginSessionRequest& message, Reply&) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     switch (ReadSessionState(*session)) {
@@ -210,9 +204,7 @@ XrResult BeginSession(const Caller& caller, const uint8_t* request, uint32_t siz
     return XR_SUCCESS;
 }
 
-XrResult EndSession(const Caller& caller, const uint8_t* request, uint32_t size) {
-    EndSessionRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleEndSession(const Caller& caller, const EndSessionRequest& message, Reply&) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const XrSessionState state = ReadSessionState(*session);
@@ -242,9 +234,7 @@ XrResult EndSession(const Caller& caller, const uint8_t* request, uint32_t size)
     return XR_SUCCESS;
 }
 
-XrResult RequestExitSession(const Caller& caller, const uint8_t* request, uint32_t size) {
-    RequestExitSessionRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleRequestExitSession(const Caller& caller, const RequestExitSessionRequest& message, Reply&) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!InstanceRegistry::Get().Find(session->instance)) return XR_ERROR_INSTANCE_LOST;
@@ -261,28 +251,6 @@ XrResult RequestExitSession(const Caller& caller, const uint8_t* request, uint32
     session->exitRequested = true;
     ExitWalkDown(*session);
     return XR_SUCCESS;
-}
-}  // namespace
-
-XrResult HandleCreateSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                             uint32_t* replySize) {
-    return Guarded([&] { return CreateSession(caller, request, size, reply, replySize); });
-}
-
-XrResult HandleDestroySession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return DestroySession(caller, request, size); });
-}
-
-XrResult HandleBeginSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return BeginSession(caller, request, size); });
-}
-
-XrResult HandleEndSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return EndSession(caller, request, size); });
-}
-
-XrResult HandleRequestExitSession(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    return Guarded([&] { return RequestExitSession(caller, request, size); });
 }
 
 }  // namespace qor

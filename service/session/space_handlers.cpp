@@ -3,9 +3,9 @@
 // application's spaces.
 #include "protocol/messages.h"
 #include "service/core/handle_counter.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
-#include "service/session/session_handlers.h"
+#include "service/server/handlers.h"
 #include "service/session/session_registry.h"
 #include "service/session/space_table.h"
 
@@ -165,12 +165,12 @@ Location LocateActionAndReference(const Session& session, uint64_t sHandle, cons
     return {kAllLocationFlags, Carry(reference.pose, device)};
 }
 
-void AppendViewState(uint64_t flags, uint32_t count, uint8_t* reply, uint32_t* replySize) {
+void AppendViewState(uint64_t flags, uint32_t count, Reply& reply) {
     LocateViewsReply answer;
     answer.viewState.header.type = XR_TYPE_VIEW_STATE;
     answer.viewState.viewStateFlags = flags;
     answer.count = count;
-    EncodeReply(answer, reply, replySize);
+    reply.Encode(answer);
 }
 }  // namespace
 
@@ -232,41 +232,24 @@ void SetActionSpaceChecks(ActionSpaceChecks* checks) { actionSpaceChecks.store(c
 
 // ---- Handlers ----
 
-XrResult HandleGetReferenceSpaceBoundsRect(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                           uint32_t* replySize) {
-    GetReferenceSpaceBoundsRectRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleGetReferenceSpaceBoundsRect(const Caller& caller, const GetReferenceSpaceBoundsRectRequest& message, Reply& reply) {
     if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
     if (message.referenceSpaceType < XR_REFERENCE_SPACE_TYPE_VIEW ||
         message.referenceSpaceType > XR_REFERENCE_SPACE_TYPE_STAGE) {
         return XR_ERROR_REFERENCE_SPACE_UNSUPPORTED;
     }
-    EncodeReply(GetReferenceSpaceBoundsRectReply {{0, 0}}, reply, replySize);
+    reply.Encode(GetReferenceSpaceBoundsRectReply {{0, 0}});
     return XR_SPACE_BOUNDS_UNAVAILABLE;
 }
 
-XrResult HandleEnumerateReferenceSpaces(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                        uint32_t* replySize) {
-    EnumerateReferenceSpacesRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateReferenceSpaces(const Caller& caller, const EnumerateReferenceSpacesRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const std::vector<uint32_t> types(session->referenceSpaceTypes.begin(), session->referenceSpaceTypes.end());
-    EnumerateReferenceSpacesReply answer;
-    answer.count = static_cast<uint32_t>(types.size());
-    if (message.capacity != 0 && message.capacity < answer.count) {
-        EncodeReply(answer, reply, replySize);
-        return XR_ERROR_SIZE_INSUFFICIENT;
-    }
-    if (message.capacity != 0) answer.items.items = types;
-    EncodeReply(answer, reply, replySize);
-    return XR_SUCCESS;
+    return AnswerEnumeration(reply, message.capacity, std::span<const uint32_t>(types));
 }
 
-XrResult HandleCreateReferenceSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                    uint32_t* replySize) {
-    CreateReferenceSpaceRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleCreateReferenceSpace(const Caller& caller, const CreateReferenceSpaceRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const auto& types = session->referenceSpaceTypes;
@@ -281,14 +264,11 @@ XrResult HandleCreateReferenceSpace(const Caller& caller, const uint8_t* request
     space.ownerProcess = session->ownerProcess;
     const uint64_t handle = SpaceTable::Get().Insert(space);
     if (handle == 0) return XR_ERROR_LIMIT_REACHED;
-    EncodeReply(HandleReply {handle}, reply, replySize);
+    reply.Encode(HandleReply {handle});
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateActionSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                 uint32_t* replySize) {
-    CreateActionSpaceRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleCreateActionSpace(const Caller& caller, const CreateActionSpaceRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     ActionSpaceChecks* checks = actionSpaceChecks.load();
@@ -306,19 +286,15 @@ XrResult HandleCreateActionSpace(const Caller& caller, const uint8_t* request, u
     const uint64_t handle = SpaceTable::Get().Insert(space);
     if (handle == 0) return XR_ERROR_LIMIT_REACHED;
     checks->RememberSpace(message.action, handle);
-    EncodeReply(HandleReply {handle}, reply, replySize);
+    reply.Encode(HandleReply {handle});
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroySpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    DestroySpaceRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleDestroySpace(const Caller& caller, const DestroySpaceRequest& message, Reply&) {
     return SpaceTable::Get().Erase(message.handle, caller.client.ProcessId()) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
 
-XrResult HandleLocateSpace(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    LocateSpaceRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleLocateSpace(const Caller& caller, const LocateSpaceRequest& message, Reply& reply) {
     SpaceInfo s;
     SpaceInfo b;
     std::shared_ptr<Session> session;
@@ -341,13 +317,11 @@ XrResult HandleLocateSpace(const Caller& caller, const uint8_t* request, uint32_
     record.header = {message.locationType, 0};
     record.locationFlags = location.flags;
     record.pose = location.pose;
-    EncodeReply(record, reply, replySize);
+    reply.Encode(record);
     return XR_SUCCESS;
 }
 
-XrResult HandleLocateViews(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    LocateViewsRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleLocateViews(const Caller& caller, const LocateViewsRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     SpaceInfo space;
@@ -357,11 +331,11 @@ XrResult HandleLocateViews(const Caller& caller, const uint8_t* request, uint32_
 
     // The display time and view configuration type are not used.
     if (message.viewCapacity == 0) {
-        AppendViewState(kAllViewStateFlags, kStereoViewCount, reply, replySize);
+        AppendViewState(kAllViewStateFlags, kStereoViewCount, reply);
         return XR_SUCCESS;
     }
     if (message.viewCapacity < kStereoViewCount) {
-        AppendViewState(kAllViewStateFlags, kStereoViewCount, reply, replySize);
+        AppendViewState(kAllViewStateFlags, kStereoViewCount, reply);
         return XR_ERROR_SIZE_INSUFFICIENT;
     }
     XrView eyes[kDisplayViewCapacity];
@@ -375,7 +349,7 @@ XrResult HandleLocateViews(const Caller& caller, const uint8_t* request, uint32_
     }
     const uint64_t flags = located ? kAllViewStateFlags : 0;
     if (message.viewCapacity < count) {
-        AppendViewState(flags, count, reply, replySize);
+        AppendViewState(flags, count, reply);
         return XR_ERROR_SIZE_INSUFFICIENT;
     }
     std::vector<ViewRecord> views(count);
@@ -392,7 +366,7 @@ XrResult HandleLocateViews(const Caller& caller, const uint8_t* request, uint32_
     answer.viewState.viewStateFlags = flags;
     answer.count = count;
     answer.views.items = views;
-    EncodeReply(answer, reply, replySize);
+    reply.Encode(answer);
     return XR_SUCCESS;
 }
 

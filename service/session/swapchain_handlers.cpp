@@ -3,9 +3,9 @@
 #include "protocol/layouts.h"
 #include "gpu/device.h"
 #include "service/core/logger.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/driverhost/graphics_devices.h"
-#include "service/session/session_handlers.h"
+#include "service/server/handlers.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
 
@@ -51,9 +51,8 @@ std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const Create
 // The image records, and beside the reply what the application's process needs to open the
 // images (descriptors of the shared objects where the platform passes them); false when that
 // cannot be sent.
-bool AppendImageRecords(const Caller& caller, const QorSwapchain& swapchain, int32_t count, uint8_t* reply,
-                        uint32_t* replySize) {
-    PacketWriter writer(reply, kMaxReplySize, *replySize);
+bool AppendImageRecords(const Caller& caller, const QorSwapchain& swapchain, int32_t count, Reply& reply) {
+    PacketWriter writer(reply.bytes, kMaxReplySize, *reply.size);
     FieldWriter fields(writer);
     for (int32_t i = 0; i < count; ++i) {
         const SwapchainImageRecord& image = swapchain.images[static_cast<size_t>(i)];
@@ -69,7 +68,7 @@ bool AppendImageRecords(const Caller& caller, const QorSwapchain& swapchain, int
             if (!caller.client.AttachToReply(std::move(descriptor))) return false;
         }
     }
-    if (writer.ok()) *replySize = static_cast<uint32_t>(writer.size());
+    if (writer.ok()) *reply.size = static_cast<uint32_t>(writer.size());
     return true;
 }
 
@@ -104,25 +103,12 @@ XrResult AcquireRing(QorSwapchain& swapchain, uint32_t* index) {
 }
 }  // namespace
 
-XrResult HandleEnumerateSwapchainFormats(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                         uint32_t* replySize) {
-    EnumerateSwapchainFormatsRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateSwapchainFormats(const Caller& caller, const EnumerateSwapchainFormatsRequest& message, Reply& reply) {
     if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
-    EnumerateSwapchainFormatsReply answer;
-    answer.count = static_cast<uint32_t>(std::size(kSwapchainFormats));
-    if (message.capacity != 0 && message.capacity < answer.count) {
-        EncodeReply(answer, reply, replySize);
-        return XR_ERROR_SIZE_INSUFFICIENT;
-    }
-    if (message.capacity != 0) answer.items.items = kSwapchainFormats;
-    EncodeReply(answer, reply, replySize);
-    return XR_SUCCESS;
+    return AnswerEnumeration(reply, message.capacity, std::span<const int64_t>(kSwapchainFormats));
 }
 
-XrResult HandleCreateSwapchain(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize) {
-    CreateSwapchainRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleCreateSwapchain(const Caller& caller, const CreateSwapchainRequest& message, Reply& reply) {
     const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
     if (!session) {
         Log("CreateSwapchain : ERROR_HANDLE_INVALID");
@@ -167,14 +153,12 @@ XrResult HandleCreateSwapchain(const Caller& caller, const uint8_t* request, uin
         std::lock_guard lock(session->swapchainsLock);
         session->swapchains.push_back(handle);
     }
-    EncodeReply(HandleReply {handle}, reply, replySize);
+    reply.Encode(HandleReply {handle});
     Log(CreatedLog(*swapchain));
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroySwapchain(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    DestroySwapchainRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleDestroySwapchain(const Caller& caller, const DestroySwapchainRequest& message, Reply&) {
     // The textures go with the last holder of the object.
     const auto erased = SwapchainRegistry::Get().Erase(message.handle, caller.client.ProcessId());
     if (!erased) return XR_ERROR_HANDLE_INVALID;
@@ -188,26 +172,20 @@ XrResult HandleDestroySwapchain(const Caller& caller, const uint8_t* request, ui
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateSwapchainImages(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                        uint32_t* replySize) {
-    EnumerateSwapchainImagesRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateSwapchainImages(const Caller& caller, const EnumerateSwapchainImagesRequest& message, Reply& reply) {
     const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // Only images that exist are reported (fewer than the image count when creation stopped).
     const int32_t count = swapchain->UsableImageCount();
-    EncodeReply(IndexReply {static_cast<uint32_t>(count)}, reply, replySize);
+    reply.Encode(IndexReply {static_cast<uint32_t>(count)});
     if (message.capacity != 0 && message.capacity < static_cast<uint32_t>(count)) return XR_ERROR_SIZE_INSUFFICIENT;
-    if (message.capacity != 0 && !AppendImageRecords(caller, *swapchain, count, reply, replySize)) {
+    if (message.capacity != 0 && !AppendImageRecords(caller, *swapchain, count, reply)) {
         return XR_ERROR_RUNTIME_FAILURE;
     }
     return XR_SUCCESS;
 }
 
-XrResult HandleAcquireSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                     uint32_t* replySize) {
-    AcquireSwapchainImageRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleAcquireSwapchainImage(const Caller& caller, const AcquireSwapchainImageRequest& message, Reply& reply) {
     const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     if (message.info.type != 0 && message.info.type != XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO) {
@@ -219,13 +197,11 @@ XrResult HandleAcquireSwapchainImage(const Caller& caller, const uint8_t* reques
         std::lock_guard lock(swapchain->ringLock);
         result = swapchain->IsStatic() ? AcquireStatic(*swapchain, &index) : AcquireRing(*swapchain, &index);
     }
-    if (XR_SUCCEEDED(result)) EncodeReply(IndexReply {index}, reply, replySize);
+    if (XR_SUCCEEDED(result)) reply.Encode(IndexReply {index});
     return result;
 }
 
-XrResult HandleWaitSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    WaitSwapchainImageRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleWaitSwapchainImage(const Caller& caller, const WaitSwapchainImageRequest& message, Reply&) {
     const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // The timeout is not used: an acquired image is always ready, so waiting never blocks.
@@ -237,9 +213,7 @@ XrResult HandleWaitSwapchainImage(const Caller& caller, const uint8_t* request, 
     return XR_SUCCESS;
 }
 
-XrResult HandleReleaseSwapchainImage(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    ReleaseSwapchainImageRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleReleaseSwapchainImage(const Caller& caller, const ReleaseSwapchainImageRequest& message, Reply&) {
     const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     QorSwapchain& chain = *swapchain;

@@ -1,8 +1,8 @@
 // View configurations of a system: which exist, their properties and their views.
 #include "protocol/messages.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
-#include "service/session/session_handlers.h"
+#include "service/server/handlers.h"
 
 #include <algorithm>
 
@@ -25,36 +25,17 @@ const ViewConfigurationEntry* FindConfiguration(const SystemEntry& system, uint3
     return nullptr;
 }
 
-// The two-call rule: the count always; the elements when the capacity holds them.
-template <typename Element>
-XrResult AnswerEnumeration(uint32_t capacity, const std::vector<Element>& elements, uint8_t* reply, uint32_t* replySize) {
-    EnumerationReply<Element> answer;
-    answer.count = static_cast<uint32_t>(elements.size());
-    if (capacity != 0 && capacity < answer.count) {
-        EncodeReply(answer, reply, replySize);
-        return XR_ERROR_SIZE_INSUFFICIENT;
-    }
-    if (capacity != 0) answer.items.items = elements;
-    if (!EncodeReply(answer, reply, replySize)) return XR_ERROR_RUNTIME_FAILURE;
-    return XR_SUCCESS;
-}
 }  // namespace
 
-XrResult HandleEnumerateViewConfigurations(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                           uint32_t* replySize) {
-    EnumerateViewConfigurationsRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateViewConfigurations(const Caller& caller, const EnumerateViewConfigurationsRequest& message, Reply& reply) {
     const SystemEntry* system = nullptr;
     if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     std::vector<uint32_t> types;
     for (const auto& configuration : system->viewConfigurations) types.push_back(static_cast<uint32_t>(configuration.type));
-    return AnswerEnumeration(message.capacity, types, reply, replySize);
+    return AnswerEnumeration(reply, message.capacity, std::span<const uint32_t>(types));
 }
 
-XrResult HandleGetViewConfigurationProperties(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                              uint32_t* replySize) {
-    GetViewConfigurationPropertiesRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleGetViewConfigurationProperties(const Caller& caller, const GetViewConfigurationPropertiesRequest& message, Reply& reply) {
     const SystemEntry* system = nullptr;
     if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     const ViewConfigurationEntry* configuration = FindConfiguration(*system, message.viewConfigurationType);
@@ -63,14 +44,11 @@ XrResult HandleGetViewConfigurationProperties(const Caller& caller, const uint8_
     record.header.type = XR_TYPE_VIEW_CONFIGURATION_PROPERTIES;
     record.viewConfigurationType = static_cast<uint32_t>(configuration->type);
     record.fovMutable = configuration->fovMutable;
-    EncodeReply(record, reply, replySize);
+    reply.Encode(record);
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateViewConfigurationViews(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                               uint32_t* replySize) {
-    EnumerateViewConfigurationViewsRequest message;
-    if (!DecodeRequest(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateViewConfigurationViews(const Caller& caller, const EnumerateViewConfigurationViewsRequest& message, Reply& reply) {
     const SystemEntry* system = nullptr;
     if (const XrResult found = FindSystem(caller, message.instance, message.systemId, &system); XR_FAILED(found)) return found;
     std::vector<ViewConfigurationViewRecord> views;
@@ -88,7 +66,7 @@ XrResult HandleEnumerateViewConfigurationViews(const Caller& caller, const uint8
             views.push_back(record);
         }
     }
-    return AnswerEnumeration(message.capacity, views, reply, replySize);
+    return AnswerEnumeration(reply, message.capacity, std::span<const ViewConfigurationViewRecord>(views));
 }
 
 }  // namespace qor

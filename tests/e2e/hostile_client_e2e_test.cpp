@@ -90,7 +90,7 @@ template <typename Request>
 std::string ProbeArgument(const Request& request) {
     std::array<uint8_t, kMaxRequestSize> bytes {};
     const uint32_t size = EncodeRequest(request, bytes.data(), bytes.size());
-    return std::to_string(static_cast<uint32_t>(Request::kOp)) + ":" + Hex({bytes.begin() + 4, bytes.begin() + size});
+    return std::to_string(static_cast<uint32_t>(protocol::OperationOf<Request>::op)) + ":" + Hex({bytes.begin() + 4, bytes.begin() + size});
 }
 
 std::set<std::string> SharedMemoryObjects() {

@@ -3,7 +3,7 @@
 // instance would send garbage or write past its buffer.
 #include "platform/pipe.h"
 #include "protocol/wire.h"
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 
 #include <cstddef>
 #include <cstdint>

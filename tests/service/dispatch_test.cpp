@@ -1,6 +1,6 @@
 #include "protocol/op_codes.h"
 #include "protocol/wire.h"
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // library sends them.
 #include "platform/system.h"
 #include "protocol/layouts.h"
-#include "service/core/core_handlers.h"
+#include "service/instance/extensions.h"
+#include "service/server/qor_server.h"
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/core/layer_features.h"

@@ -4,7 +4,7 @@
 #include "service/compositor/compositor.h"
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
-#include "service/core/runtime.h"
+#include "service/server/runtime.h"
 #include "service/session/session_registry.h"
 #include "service/session/space_table.h"
 #include "service/session/swapchain.h"

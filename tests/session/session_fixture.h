@@ -8,7 +8,7 @@
 #include "service/compositor/compositor.h"
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"

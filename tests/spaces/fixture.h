@@ -7,7 +7,7 @@
 #include "platform/system.h"
 #include "protocol/layouts.h"
 #include "service/core/handle_counter.h"
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/session/session_registry.h"

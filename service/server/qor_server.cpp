@@ -1,4 +1,4 @@
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 
 #include "protocol/op_codes.h"
 #include "protocol/wire.h"
@@ -24,13 +24,6 @@ XrResult Route(const Caller& caller, const uint8_t* request, uint32_t requestSiz
     uint32_t code;
     std::memcpy(&code, request, sizeof code);
 
-    if (code == static_cast<uint32_t>(protocol::Op::EnumerateApiLayerProperties)) {
-        // The service offers no API layers of its own.
-        const uint32_t count = 0;
-        std::memcpy(reply + *replySize, &count, sizeof count);
-        *replySize += sizeof count;
-        return XR_SUCCESS;
-    }
     if (protocol::IsReservedExtensionCode(code)) return XR_ERROR_FUNCTION_UNSUPPORTED;
     if (const HandlerEntry* entry = FindHandler(code)) return entry->handler(caller, request, requestSize, reply, replySize);
     return XR_SUCCESS;  // the liveness probe and every unlisted code

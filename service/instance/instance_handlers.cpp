@@ -1,11 +1,11 @@
 #include "platform/process.h"
 #include "platform/system.h"
 #include "protocol/layouts.h"
-#include "service/core/core_handlers.h"
+#include "service/instance/extensions.h"
 #include "service/core/instance_registry.h"
 #include "service/core/layer_features.h"
 #include "service/core/logger.h"
-#include "service/core/ownership.h"
+#include "service/server/ownership.h"
 #include "service/core/xr_names.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
@@ -49,11 +49,6 @@ std::string CreateInstanceLog(const InstanceRecord& instance, const CreateInstan
     return text;
 }
 
-template <typename Request>
-bool Read(const uint8_t* request, uint32_t size, Request* message) {
-    return DecodeRequest(request, size, message);
-}
-
 // Everything below an instance goes with it: its sessions (with their swapchains and spaces)
 // and its watchdog entry. The record itself has left the registry already.
 void DestroyInstanceContents(uint64_t handle) {
@@ -74,35 +69,26 @@ std::shared_ptr<InstanceRecord> CreateInstanceRecord(const platform::ProcessIden
 }
 }  // namespace
 
-XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                                    uint32_t* replySize) {
-    EnumerateInstanceExtensionPropertiesRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
-    std::vector<ExtensionPropertiesRecord> records;
-    EnumerateInstanceExtensionPropertiesReply answer;
-    answer.count = static_cast<uint32_t>(std::size(kAdvertisedExtensions));
-    if (message.capacity != 0 && message.capacity < answer.count) {
-        EncodeReply(answer, reply, replySize);
-        return XR_ERROR_SIZE_INSUFFICIENT;
-    }
-    if (message.capacity != 0) {
-        for (const auto& extension : kAdvertisedExtensions) {
-            ExtensionPropertiesRecord record;
-            record.header.type = XR_TYPE_EXTENSION_PROPERTIES;
-            std::snprintf(record.extensionName.text.data(), record.extensionName.text.size(), "%s", extension.name);
-            record.extensionVersion = extension.version;
-            records.push_back(record);
-        }
-        answer.items.items = records;
-    }
-    EncodeReply(answer, reply, replySize);
+XrResult HandleEnumerateApiLayerProperties(const Caller&, const EnumerateApiLayerPropertiesRequest&, Reply& reply) {
+    // The service offers no API layers of its own.
+    reply.Encode(EnumerateApiLayerPropertiesReply {});
     return XR_SUCCESS;
 }
 
-XrResult HandleCreateInstance(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                              uint32_t* replySize) {
-    CreateInstanceRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const EnumerateInstanceExtensionPropertiesRequest& message,
+                                                    Reply& reply) {
+    std::vector<ExtensionPropertiesRecord> records;
+    for (const auto& extension : kAdvertisedExtensions) {
+        ExtensionPropertiesRecord record;
+        record.header.type = XR_TYPE_EXTENSION_PROPERTIES;
+        std::snprintf(record.extensionName.text.data(), record.extensionName.text.size(), "%s", extension.name);
+        record.extensionVersion = extension.version;
+        records.push_back(record);
+    }
+    return AnswerEnumeration(reply, message.capacity, std::span<const ExtensionPropertiesRecord>(records));
+}
+
+XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest& message, Reply& reply) {
     if (message.apiVersion >= kFirstUnsupportedApi) return XR_ERROR_API_VERSION_UNSUPPORTED;
     if (message.applicationName.View().empty()) return XR_ERROR_NAME_INVALID;
 
@@ -130,7 +116,7 @@ XrResult HandleCreateInstance(const Caller& caller, const uint8_t* request, uint
     instance->process = ProcessRecord {message.processRecordMarker, message.reserved,
                                        std::u16string(path.data(), std::char_traits<char16_t>::length(path.data()))};
     instance->applicationName = std::string(message.applicationName.View());
-    EncodeReply(HandleReply {instance->handle}, reply, replySize);
+    reply.Encode(HandleReply {instance->handle});
 
     Log(CreateInstanceLog(*instance, message));
     if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
@@ -140,9 +126,7 @@ XrResult HandleCreateInstance(const Caller& caller, const uint8_t* request, uint
     return XR_SUCCESS;
 }
 
-XrResult HandleDestroyInstance(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t*, uint32_t*) {
-    DestroyInstanceRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_HANDLE_INVALID;
+XrResult HandleDestroyInstance(const Caller& caller, const DestroyInstanceRequest& message, Reply&) {
     const bool removed = FindOwnedInstance(caller, message.handle, XR_ERROR_HANDLE_INVALID) == XR_SUCCESS &&
                          InstanceRegistry::Get().Remove(message.handle);
     Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
@@ -151,46 +135,39 @@ XrResult HandleDestroyInstance(const Caller& caller, const uint8_t* request, uin
     return XR_SUCCESS;
 }
 
-XrResult HandleGetInstanceProperties(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetInstanceProperties(const Caller&, const GetInstancePropertiesRequest&, Reply& reply) {
     InstancePropertiesRecord record;
     record.header.type = XR_TYPE_INSTANCE_PROPERTIES;
     record.runtimeVersion = XR_MAKE_VERSION(1, 1, 0);
     std::snprintf(record.runtimeName.text.data(), record.runtimeName.text.size(), "%s", kRuntimeName);
-    EncodeReply(record, reply, replySize);
+    reply.Encode(record);
     return XR_SUCCESS;
 }
 
 namespace {
 template <typename Request>
-XrResult AnswerName(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply, uint32_t* replySize,
+XrResult AnswerName(const Caller& caller, const Request& message, Reply& reply,
                     std::string (*nameOf)(decltype(Request::value))) {
-    Request message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
         return found;
     }
     NameReply answer;
     const std::string name = nameOf(message.value);
     answer.name.text = name;
-    EncodeReply(answer, reply, replySize);
+    reply.Encode(answer);
     return XR_SUCCESS;
 }
 }  // namespace
 
-XrResult HandleResultToString(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                              uint32_t* replySize) {
-    return AnswerName<ResultToStringRequest>(caller, request, size, reply, replySize, ResultName);
+XrResult HandleResultToString(const Caller& caller, const ResultToStringRequest& message, Reply& reply) {
+    return AnswerName(caller, message, reply, ResultName);
 }
 
-XrResult HandleStructureTypeToString(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                     uint32_t* replySize) {
-    return AnswerName<StructureTypeToStringRequest>(caller, request, size, reply, replySize, StructureTypeName);
+XrResult HandleStructureTypeToString(const Caller& caller, const StructureTypeToStringRequest& message, Reply& reply) {
+    return AnswerName(caller, message, reply, StructureTypeName);
 }
 
-XrResult HandlePollEvent(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                         uint32_t* replySize) {
-    PollEventRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandlePollEvent(const Caller& caller, const PollEventRequest& message, Reply& reply) {
     std::shared_ptr<InstanceRecord> instance;
     if (const XrResult found = FindOwnedInstance(caller, message.handle, XR_ERROR_INSTANCE_LOST, &instance);
         XR_FAILED(found)) {
@@ -199,30 +176,24 @@ XrResult HandlePollEvent(const Caller& caller, const uint8_t* request, uint32_t 
     instance->lastPoll = static_cast<int64_t>(std::time(nullptr));
     std::vector<uint8_t> event;
     if (!TakeEvent(*instance, &event)) return XR_EVENT_UNAVAILABLE;
-    EncodeReply(PollEventReply {Rest {event}}, reply, replySize);
+    reply.Encode(PollEventReply {Rest {event}});
     return XR_SUCCESS;
 }
 
-XrResult HandleGetSystem(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                         uint32_t* replySize) {
-    GetSystemRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleGetSystem(const Caller& caller, const GetSystemRequest& message, Reply& reply) {
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
         return found;
     }
     for (const auto& [id, system] : DriverRegistry::Get().Systems()) {
         if (system->formFactor != static_cast<int32_t>(message.formFactor)) continue;
         if (id == 0) break;
-        EncodeReply(HandleReply {id}, reply, replySize);
+        reply.Encode(HandleReply {id});
         return XR_SUCCESS;
     }
     return XR_ERROR_FORM_FACTOR_UNSUPPORTED;
 }
 
-XrResult HandleGetSystemProperties(const Caller& caller, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                   uint32_t* replySize) {
-    GetSystemPropertiesRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleGetSystemProperties(const Caller& caller, const GetSystemPropertiesRequest& message, Reply& reply) {
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
         return found;
     }
@@ -241,20 +212,17 @@ XrResult HandleGetSystemProperties(const Caller& caller, const uint8_t* request,
     record.maxLayerCount = system->maxLayerCount;
     record.orientationTracking = system->orientationTracking;
     record.positionTracking = system->positionTracking;
-    if (!EncodeReply(record, reply, replySize)) return XR_ERROR_RUNTIME_FAILURE;
+    if (!EncodeReply(record, reply.bytes, reply.size)) return XR_ERROR_RUNTIME_FAILURE;
     if (handTracking) {
         HandTrackingPropertiesRecord hand;
         hand.header.type = XR_TYPE_SYSTEM_HAND_TRACKING_PROPERTIES_EXT;
         hand.supportsHandTracking = XR_TRUE;
-        EncodeReply(hand, reply, replySize);
+        reply.Encode(hand);
     }
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const uint8_t* request, uint32_t size, uint8_t* reply,
-                                              uint32_t* replySize) {
-    EnumerateEnvironmentBlendModesRequest message;
-    if (!Read(request, size, &message)) return XR_ERROR_VALIDATION_FAILURE;
+XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const EnumerateEnvironmentBlendModesRequest& message, Reply& reply) {
     if (message.viewConfigurationType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO) {
         return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
     }
@@ -262,29 +230,29 @@ XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const uint8_t* requ
     EnumerateEnvironmentBlendModesReply answer;
     answer.count = 1;
     if (message.capacity != 0) answer.items.items = kOpaque;
-    EncodeReply(answer, reply, replySize);
+    reply.Encode(answer);
     return XR_SUCCESS;
 }
 
 namespace {
-XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, uint8_t* reply, uint32_t* replySize) {
+XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, Reply& reply) {
     GraphicsRequirementsRecord record;
     record.header.type = static_cast<uint32_t>(type);
     record.adapterLuid = luid;
     record.minFeatureLevel = 0xb000;  // D3D_FEATURE_LEVEL_11_0
-    EncodeReply(record, reply, replySize);
+    reply.Encode(record);
     return XR_SUCCESS;
 }
 }  // namespace
 
-XrResult HandleGetD3D11GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetD3D11GraphicsRequirementsKHR(const Caller&, const GetD3D11GraphicsRequirementsRequest&, Reply& reply) {
     return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, ServiceGraphicsDevices().d3d11AdapterLuid,
-                                      reply, replySize);
+                                      reply);
 }
 
-XrResult HandleGetD3D12GraphicsRequirements(const Caller&, const uint8_t*, uint32_t, uint8_t* reply, uint32_t* replySize) {
+XrResult HandleGetD3D12GraphicsRequirementsKHR(const Caller&, const GetD3D12GraphicsRequirementsRequest&, Reply& reply) {
     return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR, ServiceGraphicsDevices().d3d12AdapterLuid,
-                                      reply, replySize);
+                                      reply);
 }
 
 }  // namespace qor

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "service/core/instance_registry.h"
-#include "service/core/qor_server.h"
+#include "service/server/qor_server.h"
 
 #include <cstdint>
 #include <memory>

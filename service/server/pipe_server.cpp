@@ -1,4 +1,4 @@
-#include "service/core/pipe_server.h"
+#include "service/server/pipe_server.h"
 
 namespace qor {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/pipe.h"
+#include "service/server/handlers.h"
 #include "platform/window.h"
 
 #include <openxr/openxr.h>
@@ -14,16 +15,7 @@
 
 namespace qor {
 
-class QorServer;
-
-// Who sent a request: the server it reached and the pipe client it came from (its process,
-// whether it is still connected, descriptors for the reply).
-struct Caller {
-    QorServer& server;
-    platform::PipeClient& client;
-};
-
-// Handlers read their body from request byte 4 and append their reply body at *replySize.
+// A dispatch row: reads the request body from byte 4 and appends the reply body at *replySize.
 using OperationHandler = XrResult (*)(const Caller& caller, const uint8_t* request, uint32_t requestSize,
                                       uint8_t* reply, uint32_t* replySize);
 
