@@ -1,6 +1,7 @@
 // The frame loop through the dispatcher: frame timing, the order of wait, begin and end with
 // their 16-bit counters, pacing across request threads, and the checks of submitted layers.
 #include "service/core/service_clock.h"
+#include "service/session/session_present_target.h"
 #include "tests/session/session_fixture.h"
 
 #include <atomic>
@@ -197,7 +198,7 @@ TEST_F(FrameLoopTest, LayerChecksInTheirOrder) {
     for (const auto& c : cases) {
         // Layers are checked before the frame order, so valid ones meet the unbegun frame.
         EXPECT_EQ(End(c.layers), c.expected == XR_SUCCESS ? XR_ERROR_CALL_ORDER_INVALID : c.expected) << c.what;
-        Compositor::Get().DrawLayers(session_);
+        Compositor::Get().DrawLayers(session_, SessionPresentTarget(session_));
     }
     // Blend mode and display time come before the layers.
     const Layers other = Layers().HeaderOnly(XR_TYPE_COMPOSITION_LAYER_CUBE_KHR);

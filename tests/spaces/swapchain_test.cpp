@@ -4,6 +4,7 @@
 #include "tests/spaces/fixture.h"
 
 #include <ctime>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -201,6 +202,30 @@ TEST_F(SwapchainTest, DestroyFreesTheImagesAndTakesTheHandleFromItsSession) {
     for (const auto& texture : device_->textures) EXPECT_TRUE(texture->destroyed);
     std::lock_guard lock(session->swapchainsLock);
     EXPECT_TRUE(session->swapchains.empty());
+}
+
+// A layer still waiting to be drawn holds its swapchain weakly and asks it whether it exists.
+TEST_F(SwapchainTest, ASwapchainTakenFromTheRegistryNoLongerExistsForLayersStillWaiting) {
+    const struct {
+        const char* what;
+        std::function<void(uint64_t session, uint64_t swapchain)> remove;
+        bool othersStay;
+    } cases[] = {
+        {"destroyed", [&](uint64_t, uint64_t swapchain) { Send(DestroySwapchainRequest {{swapchain}}); }, true},
+        {"with its session", [](uint64_t session, uint64_t) { SwapchainRegistry::Get().EraseOfSession(session); }, true},
+        {"at runtime stop", [](uint64_t, uint64_t) { SwapchainRegistry::Get().Clear(); }, false},
+    };
+    for (const auto& c : cases) {
+        const auto session = AddSession();
+        const uint64_t handle = HandleOf(Create(session->handle));
+        const auto swapchain = SwapchainRegistry::Get().Find(handle);
+        const auto other = SwapchainRegistry::Get().Find(HandleOf(Create(AddSession()->handle)));
+        ASSERT_TRUE(swapchain && other);
+        EXPECT_TRUE(swapchain->Exists());
+        c.remove(session->handle, handle);
+        EXPECT_FALSE(swapchain->Exists()) << c.what;
+        EXPECT_EQ(other->Exists(), c.othersStay) << c.what;
+    }
 }
 
 TEST_F(SwapchainTest, ImagesThatStoppedPartWayAreTheOnlyOnesShownAndTurned) {
