@@ -7,8 +7,6 @@
 //   compositor_frame [--frames N]
 #include "gpu/device.h"
 #include "service/compositor/compositor.h"
-#include "service/driverhost/graphics_devices.h"
-#include "service/session/swapchain.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,41 +26,54 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kHalfWidth = 1920;
 constexpr uint32_t kHalfHeight = 2160;
 
-class BenchSwapchain final : public qor::QorSwapchain {
+// One released sRGB eye image, as a swapchain shows it to the compositor.
+class EyeImage final : public qor::LayerImageSource {
 public:
-    bool CreateImages(qor::gpu::Device&) override { return true; }
+    explicit EyeImage(std::unique_ptr<qor::gpu::Texture> texture) : texture_(std::move(texture)) {}
+    bool Exists() const override { return true; }
+    qor::gpu::Texture* ReleasedImage() const override { return texture_.get(); }
+    uint32_t ImageWidth() const override { return texture_->Desc().width; }
+    uint32_t ImageHeight() const override { return texture_->Desc().height; }
+    int64_t ImageFormat() const override { return texture_->Desc().format; }
+    uint64_t ImageUsageFlags() const override {
+        return XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT | XR_SWAPCHAIN_USAGE_SAMPLED_BIT;
+    }
+
+private:
+    std::unique_ptr<qor::gpu::Texture> texture_;
 };
 
-uint64_t AddEyeSwapchain(qor::gpu::Device& device, uint32_t width, uint32_t height, uint8_t seed) {
-    auto swapchain = std::make_shared<BenchSwapchain>();
-    swapchain->usageFlags = XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT | XR_SWAPCHAIN_USAGE_SAMPLED_BIT;
-    swapchain->format = qor::gpu::format::kR8G8B8A8UnormSrgb;
-    swapchain->width = width;
-    swapchain->height = height;
+// Frames go nowhere: no provider is polled and no display presents.
+class NoDisplay final : public qor::PresentTarget {
+public:
+    std::span<qor::IServerDeviceProvider* const> Providers() const override { return {}; }
+    qor::IQorDisplayComponent* Display() const override { return nullptr; }
+};
+
+std::shared_ptr<EyeImage> MakeEyeImage(qor::gpu::Device& device, uint32_t width, uint32_t height, uint8_t seed) {
     qor::gpu::TextureDesc desc;
     desc.width = width;
     desc.height = height;
-    desc.format = swapchain->format;
+    desc.format = qor::gpu::format::kR8G8B8A8UnormSrgb;
     desc.bindFlags = qor::gpu::kBindShaderResource;
     auto texture = device.CreateTexture(desc);
-    if (!texture || !texture->CreateShaderResourceView(desc.format)) return 0;
+    if (!texture || !texture->CreateShaderResourceView(desc.format)) return nullptr;
     std::vector<uint8_t> pixels(size_t(width) * height * 4);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + seed);
-    if (!texture->WritePixels(0, pixels.data(), pixels.size())) return 0;
-    swapchain->textures.push_back(std::move(texture));
-    swapchain->lastReleased = 0;
-    return qor::SwapchainRegistry::Get().Insert(swapchain);
+    if (!texture->WritePixels(0, pixels.data(), pixels.size())) return nullptr;
+    return std::make_shared<EyeImage>(std::move(texture));
 }
 
-std::unique_ptr<qor::CompositorLayer> ProjectionLayer(uint64_t left, uint64_t right, uint32_t width, uint32_t height) {
+std::unique_ptr<qor::CompositorLayer> ProjectionLayer(const qor::LayerImage& left, const qor::LayerImage& right,
+                                                      uint32_t width, uint32_t height) {
     auto layer = std::make_unique<qor::CompositorLayer>();
     layer->type = XR_TYPE_COMPOSITION_LAYER_PROJECTION;
     layer->viewCount = 2;
-    const uint64_t swapchains[2] = {left, right};
+    const qor::LayerImage images[2] = {left, right};
     for (int i = 0; i < 2; ++i) {
         layer->views[i].pose.orientation.w = 1;
         layer->views[i].fov = {-0.5f, 0.5f, 0.5f, -0.5f};
-        layer->views[i].swapchain = swapchains[i];
+        layer->views[i].image = images[i];
         layer->views[i].imageRect = {{0, 0}, {int32_t(width), int32_t(height)}};
     }
     return layer;
@@ -73,22 +84,21 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Median time of DrawLayers for a projection layer of two width x height views. No session is
-// registered, so nothing is presented; the stage goes back to key 0 between frames as the
-// display side would give it back.
-std::optional<double> MedianFrameMs(qor::gpu::Device& device, uint32_t width, uint32_t height, uint32_t frames) {
-    const uint64_t left = AddEyeSwapchain(device, width, height, 1);
-    const uint64_t right = AddEyeSwapchain(device, width, height, 2);
-    if (left == 0 || right == 0) {
+// Median time of DrawLayers for a projection layer of two width x height views. Nothing is
+// presented; the stage goes back to key 0 between frames as the display side would give it back.
+std::optional<double> MedianFrameMs(qor::Compositor& compositor, qor::gpu::Device& device, uint32_t width,
+                                    uint32_t height, uint32_t frames) {
+    const auto left = MakeEyeImage(device, width, height, 1);
+    const auto right = MakeEyeImage(device, width, height, 2);
+    if (!left || !right) {
         std::fprintf(stderr, "compositor_frame: cannot make the eye images\n");
         return std::nullopt;
     }
-    qor::Compositor& compositor = qor::Compositor::Get();
     std::vector<double> drawMs;
     for (uint32_t i = 0; i < frames + 2; ++i) {
         compositor.AddLayer(0, ProjectionLayer(left, right, width, height));
         const auto start = Clock::now();
-        const bool drawn = compositor.DrawLayers(0);
+        const bool drawn = compositor.DrawLayers(0, NoDisplay());
         const auto end = Clock::now();
         if (!drawn || compositor.ReleaseStageBuffer() != qor::gpu::kSyncOk) {
             std::fprintf(stderr, "compositor_frame: frame %u was not composed\n", i);
@@ -113,14 +123,14 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    qor::ServiceGraphicsDevices().d3d11Device = qor::gpu::CreateDevice(qor::gpu::Api::D3D11, 0, &error);
-    qor::gpu::Device* device = qor::ServiceGraphicsDevices().d3d11Device.get();
-    if (device == nullptr) {
+    const std::unique_ptr<qor::gpu::Device> device = qor::gpu::CreateDevice(qor::gpu::Api::D3D11, 0, &error);
+    if (!device) {
         std::fprintf(stderr, "compositor_frame: no Direct3D 11 device: %s\n", error.c_str());
         return 1;
     }
-    const std::optional<double> oneToOne = MedianFrameMs(*device, kHalfWidth, kHalfHeight, frames);
-    const std::optional<double> stretched = MedianFrameMs(*device, kHalfWidth, kHalfHeight / 2, frames);
+    qor::Compositor compositor([&device] { return device.get(); });
+    const std::optional<double> oneToOne = MedianFrameMs(compositor, *device, kHalfWidth, kHalfHeight, frames);
+    const std::optional<double> stretched = MedianFrameMs(compositor, *device, kHalfWidth, kHalfHeight / 2, frames);
     if (!oneToOne || !stretched) return 1;
 
     // The same bytes moved by memcpy: both eye images into one stage-sized buffer.
@@ -144,8 +154,6 @@ int main(int argc, char** argv) {
     std::printf("ratio compositor / memcpy: %.1f\n", *oneToOne / copy);
     std::printf("compositor frame, two %ux%u views stretched over the halves: median %.2f ms (%.1f x memcpy)\n",
                 kHalfWidth, kHalfHeight / 2, *stretched, *stretched / copy);
-    qor::Compositor::Get().Close();
-    qor::SwapchainRegistry::Get().Clear();
-    qor::ServiceGraphicsDevices().d3d11Device.reset();
+    compositor.Close();
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "platform/pipe.h"
 #include "service/server/pipe_server.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -319,8 +320,10 @@ int main(int argc, char** argv) {
         Watchdog watchdog;
 
         // Part A: bound exactly as the service binds it at startup.
-        qor::QorServer server;
-        pipeStarted = qor::PipeServer::Instance().Start(
+        qor::ServiceState state;
+        qor::QorServer server(state);
+        qor::PipeServer pipeServer;
+        pipeStarted = pipeServer.Start(
             [&server](qor::platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
                       uint32_t* replySize) { server.Dispatch(client, request, requestSize, reply, replySize); });
         if (pipeStarted) {
@@ -329,7 +332,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pipe_latency: the service pipe did not start\n");
         }
         // The pipe threads call into `server`, so they stop before it goes.
-        qor::PipeServer::Instance().Stop();
+        pipeServer.Stop();
 
         // Part B.
         sockaddr_un address {};

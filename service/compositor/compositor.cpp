@@ -3,13 +3,8 @@
 // provider and PresentFrame on the session's display.
 #include "service/compositor/compositor.h"
 
-#include "driver_api/driver_interfaces.h"
 #include "service/compositor/compositor_math.h"
 #include "service/core/logger.h"
-#include "service/driverhost/driver_registry.h"
-#include "service/driverhost/graphics_devices.h"
-#include "service/session/session_registry.h"
-#include "service/session/swapchain.h"
 
 #include <cstdio>
 #include <string>
@@ -46,12 +41,10 @@ bool VisibleIn(int32_t eyeVisibility, uint32_t view) {
     }
 }
 
-// The image the application released last; null when there is none to show (nothing released
-// yet, or image creation stopped before that image).
-gpu::Texture* ReleasedImage(const QorSwapchain& swapchain) {
-    const int32_t index = swapchain.lastReleased;
-    if (index < 0 || index >= static_cast<int32_t>(swapchain.textures.size())) return nullptr;
-    return swapchain.textures[static_cast<size_t>(index)].get();
+// The layer's source while its swapchain exists; null once it is destroyed.
+std::shared_ptr<const LayerImageSource> ExistingSource(const LayerImage& image) {
+    auto source = image.lock();
+    return source && source->Exists() ? source : nullptr;
 }
 
 // Two triangles over [x0, x1] × [y0, y1] in the order the pipelines draw them, bottom-left
@@ -66,18 +59,17 @@ gpu::QuadVertices Rectangle(float x0, float y0, float x1, float y1, float u0, fl
 }
 }  // namespace
 
-Compositor& Compositor::Get() {
-    static auto* compositor = new Compositor;  // never destroyed: request threads may still draw
-    {
-        std::lock_guard lock(compositor->mutex_);
-        compositor->ReadyLocked();
-    }
-    return *compositor;
+Compositor::Compositor(DeviceSource device) : deviceSource_(std::move(device)) {}
+
+bool Compositor::PrepareStage() {
+    std::lock_guard lock(mutex_);
+    return ReadyLocked();
 }
 
 void Compositor::SetGraphicsApi(int32_t api) {
     std::lock_guard lock(mutex_);
     graphicsApi_ = api;
+    ReadyLocked();
 }
 
 int32_t Compositor::GraphicsApi() const {
@@ -105,7 +97,7 @@ void Compositor::ForgetSession(uint64_t session) {
     std::erase_if(queue_, [session](const QueuedLayer& queued) { return queued.session == session; });
 }
 
-bool Compositor::DrawLayers(uint64_t session) {
+bool Compositor::DrawLayers(uint64_t session, const PresentTarget& target) {
     std::lock_guard lock(mutex_);
     ++frame_;
     if (!ReadyLocked()) {
@@ -144,7 +136,7 @@ bool Compositor::DrawLayers(uint64_t session) {
     DropOldFramesLocked();
     context_->Flush();
     stage_->ReleaseSync(kDisplayKey);
-    PresentLocked(session);
+    PresentLocked(target);
     return true;
 }
 
@@ -174,7 +166,7 @@ size_t Compositor::QueuedLayers() {
 }
 
 bool Compositor::ReadyLocked() {
-    gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
+    gpu::Device* device = deviceSource_ ? deviceSource_() : nullptr;
     if (device != device_) {
         ReleaseObjectsLocked();
         device_ = device;
@@ -227,15 +219,15 @@ void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {
     bool gammaCorrect = false;  // once set, it stays for the layer's later views
     for (uint32_t i = 0; i < layer.viewCount && i < 2; ++i) {
         const CompositorView& view = layer.views[i];
-        const auto swapchain = SwapchainRegistry::Get().Find(view.swapchain);
-        if (!swapchain) return;  // the rest of this layer is not drawn
-        if ((swapchain->usageFlags & XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT) != 0) continue;
-        if (IsSrgbFormat(swapchain->format)) gammaCorrect = true;
-        gpu::Texture* image = ReleasedImage(*swapchain);
-        if (image == nullptr || swapchain->width == 0 || swapchain->height == 0) continue;
+        const auto source = ExistingSource(view.image);
+        if (!source) return;  // the rest of this layer is not drawn
+        if ((source->ImageUsageFlags() & XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT) != 0) continue;
+        if (IsSrgbFormat(source->ImageFormat())) gammaCorrect = true;
+        gpu::Texture* image = source->ReleasedImage();
+        if (image == nullptr || source->ImageWidth() == 0 || source->ImageHeight() == 0) continue;
 
-        const double width = swapchain->width;
-        const double height = swapchain->height;
+        const double width = source->ImageWidth();
+        const double height = source->ImageHeight();
         const XrRect2Di& rect = view.imageRect;
         const auto uL = static_cast<float>(rect.offset.x / width);
         const auto uR = static_cast<float>((double(rect.offset.x) + rect.extent.width) / width);
@@ -249,9 +241,9 @@ void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {
 }
 
 void Compositor::DrawQuadLocked(const CompositorLayer& layer) {
-    const auto swapchain = SwapchainRegistry::Get().Find(layer.swapchain);
-    if (!swapchain) return;
-    gpu::Texture* image = ReleasedImage(*swapchain);
+    const auto source = ExistingSource(layer.image);
+    if (!source) return;
+    gpu::Texture* image = source->ReleasedImage();
     if (image == nullptr) return;
     // The whole image over the layer's size, centred on its origin in its own plane.
     const float w = layer.size.width / 2;
@@ -266,16 +258,11 @@ void Compositor::DrawQuadLocked(const CompositorLayer& layer) {
     }
 }
 
-void Compositor::PresentLocked(uint64_t session) {
-    DriverRegistry& drivers = DriverRegistry::Get();
-    for (IServerDeviceProvider* provider : drivers.Providers()) {
+void Compositor::PresentLocked(const PresentTarget& target) {
+    for (IServerDeviceProvider* provider : target.Providers()) {
         if (provider != nullptr) provider->PollFrame();
     }
-    const auto found = SessionRegistry::Get().Find(session);
-    if (!found) return;
-    if (const SystemEntry* system = drivers.FindSystem(found->systemId); system != nullptr && system->display != nullptr) {
-        system->display->PresentFrame(stageHandle_);
-    }
+    if (IQorDisplayComponent* display = target.Display()) display->PresentFrame(stageHandle_);
 }
 
 }  // namespace qor

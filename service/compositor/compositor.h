@@ -4,62 +4,43 @@
 
 #include "gpu/device.h"
 #include "gpu/draw.h"
+#include "service/compositor/compositor_frame.h"
 
 #include <openxr/openxr.h>
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
 namespace qor {
 
-struct CompositorView {
-    uint32_t type = 0;
-    uint64_t next = 0;
-    XrPosef pose {};
-    XrFovf fov {};
-    uint64_t swapchain = 0;
-    XrRect2Di imageRect {};
-    uint32_t imageArrayIndex = 0;
-};
-
-// A layer as xrEndFrame hands it over (the compositor owns it from then on).
-struct CompositorLayer {
-    uint32_t type = 0;  // XR_TYPE_COMPOSITION_LAYER_PROJECTION or _QUAD
-    uint64_t next = 0;
-    uint64_t layerFlags = 0;
-    uint64_t space = 0;
-    // Projection: two views.
-    uint32_t viewCount = 0;
-    CompositorView views[2];
-    // Quad.
-    int32_t eyeVisibility = 0;
-    uint64_t swapchain = 0;
-    XrRect2Di imageRect {};
-    uint32_t imageArrayIndex = 0;
-    XrPosef pose {};
-    XrExtent2Df size {};
-};
-
 class Compositor {
 public:
-    // Created on first use, and its stage buffer made on the service's Direct3D 11 device
-    // (again after Close, or when that device has changed).
-    static Compositor& Get();
+    // The device to draw on, asked before each use; null while there is none.
+    using DeviceSource = std::function<gpu::Device*()>;
 
+    // Its stage buffer is made on the source's device at first use (again after Close, or
+    // when the source gives another device).
+    explicit Compositor(DeviceSource device);
+
+    // Makes the stage buffer when it is missing; true when a frame can be drawn.
+    bool PrepareStage();
+
+    // A session's graphics API; the stage buffer is made then, if it is missing.
     void SetGraphicsApi(int32_t api);
     int32_t GraphicsApi() const;
     // Takes one layer of the session's frame; a projection layer's view poses and fields of
     // view are kept for the quad layers drawn after it.
     bool AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> layer);
-    // Draws the session's queued layers into the stage buffer and presents it on the
-    // session's display; true when a frame was composed and presented. Layers of other
-    // sessions are never drawn in it. When the stage buffer cannot be taken the layers stay
+    // Draws the session's queued layers into the stage buffer and presents it on `target`;
+    // true when a frame was composed and presented. Layers of other sessions are never
+    // drawn in it. When the stage buffer cannot be taken the layers stay
     // queued for the next frame (those of the last kHeldFrames frames: older ones are
     // dropped, so a display side that never takes frames costs neither memory nor a flood of
     // stale draws later).
-    bool DrawLayers(uint64_t session);
+    bool DrawLayers(uint64_t session, const PresentTarget& target);
     // Drops the layers of a session that is gone.
     void ForgetSession(uint64_t session);
     // Hands the stage buffer back to the display side; the AcquireSync result.
@@ -79,18 +60,18 @@ private:
         uint64_t frame;  // the DrawLayers call it was submitted for
     };
 
-    Compositor() = default;
-    // Makes the drawing objects when the service's device is not the one they were made on;
+    // Makes the drawing objects when the source's device is not the one they were made on;
     // true when a frame can be drawn.
     bool ReadyLocked();
     void ReleaseObjectsLocked();
     void DrawProjectionLocked(const CompositorLayer& layer);
     void DrawQuadLocked(const CompositorLayer& layer);
-    void PresentLocked(uint64_t session);
+    void PresentLocked(const PresentTarget& target);
     void DropOldFramesLocked();
     // One compositor-log line when the stage buffer's state changes (not one per frame).
     void NoteStageStateLocked(uint32_t syncResult);
 
+    const DeviceSource deviceSource_;
     mutable std::mutex mutex_;  // serialises the queue, the stored views and the drawing
     int32_t graphicsApi_ = 1;
     std::deque<QueuedLayer> queue_;

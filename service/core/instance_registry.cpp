@@ -7,11 +7,6 @@
 
 namespace qor {
 
-InstanceRegistry& InstanceRegistry::Get() {
-    static auto* registry = new InstanceRegistry;  // never destroyed: pipe threads may still look up
-    return *registry;
-}
-
 std::shared_ptr<InstanceRecord> InstanceRegistry::Create(const platform::ProcessIdentity& owner) {
     std::lock_guard lock(mutex_);
     if (instances_.size() >= kMaxInstances) return nullptr;

@@ -49,7 +49,6 @@ struct InstanceRecord {
 
 class InstanceRegistry {
 public:
-    static InstanceRegistry& Get();
 
     // A new record with a fresh handle, owned by `owner`; null when kMaxInstances exist already.
     std::shared_ptr<InstanceRecord> Create(const platform::ProcessIdentity& owner);

@@ -2,6 +2,7 @@
 
 #include "platform/system.h"
 
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -126,11 +127,21 @@ void Logger::WriteEntry(const Entry& entry) {
     file.flush();
 }
 
+std::string ServiceLogFolder() { return platform::JoinPath(platform::LocalAppDataFolder(), "\\Norvik\\OpenXR\\Logs"); }
+
+namespace {
+std::atomic<Logger*> activeLogger {nullptr};
+}  // namespace
+
 Logger& ServiceLogger() {
-    static Logger* logger =
-        new Logger(platform::JoinPath(platform::LocalAppDataFolder(), "\\Norvik\\OpenXR\\Logs"));
-    return *logger;
+    if (Logger* active = activeLogger.load()) return *active;
+    static Logger* fallback = new Logger(ServiceLogFolder());  // kept until exit
+    return *fallback;
 }
+
+ActiveLogger::ActiveLogger(Logger& logger) : previous_(activeLogger.exchange(&logger)) {}
+
+ActiveLogger::~ActiveLogger() { activeLogger.store(previous_); }
 
 void Log(std::string text) { ServiceLogger().Log(std::move(text)); }
 

@@ -77,9 +77,25 @@ private:
     std::thread writer_;
 };
 
-// The process-wide logger under local application data "\Norvik\OpenXR\Logs", created on
-// first use and kept until exit.
+// The service's log folder: local application data + "\Norvik\OpenXR\Logs".
+std::string ServiceLogFolder();
+
+// The logger the free functions below write to: the running service's, or, outside one (a
+// second copy that refuses to start), one made on first use and kept until exit.
 Logger& ServiceLogger();
+// Makes `logger` the one the free functions write to while it lives; the previous one
+// comes back when it goes.
+class ActiveLogger {
+public:
+    explicit ActiveLogger(Logger& logger);
+    ~ActiveLogger();
+    ActiveLogger(const ActiveLogger&) = delete;
+    ActiveLogger& operator=(const ActiveLogger&) = delete;
+
+private:
+    Logger* previous_;
+};
+
 void Log(std::string text);
 void LogError(std::string text);
 void LogCompositor(std::string text);

@@ -109,7 +109,7 @@ AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enume
     return choice;
 }
 
-void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters) {
     uint64_t luid = 0;
     if (choice.adapter) {
@@ -123,7 +123,6 @@ void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
     // Without a device the service still answers; the requirements report the chosen adapter.
     if (!device) LogError("Graphics device creation failed: " + error);
     if (device) luid = device->AdapterLuid();
-    GraphicsDevices& devices = ServiceGraphicsDevices();
     if (api == GraphicsApi::D3D11) {
         devices.d3d11AdapterLuid = luid;
         devices.d3d11Device = std::move(device);
@@ -133,12 +132,12 @@ void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
     }
 }
 
-void ChooseGraphicsAdapters() {
+void ChooseGraphicsAdapters(GraphicsDevices& devices) {
     std::vector<platform::GraphicsAdapter> adapters;
     const AdapterChoice forD3D11 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(GraphicsApi::D3D11, forD3D11, adapters);
+    CreateGraphicsDevice(devices, GraphicsApi::D3D11, forD3D11, adapters);
     const AdapterChoice forD3D12 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(GraphicsApi::D3D12, forD3D12, adapters);
+    CreateGraphicsDevice(devices, GraphicsApi::D3D12, forD3D12, adapters);
 }
 
 }  // namespace qor

@@ -2,6 +2,8 @@
 // the stereoscopic monitor.
 #pragma once
 
+#include "service/driverhost/graphics_devices.h"
+
 #include "platform/adapters.h"
 
 #include <cstdint>
@@ -39,13 +41,13 @@ AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enume
 enum class GraphicsApi { D3D11, D3D12 };
 
 // Makes the service's device for `api` on the chosen adapter and keeps it, with the
-// adapter's LUID, in ServiceGraphicsDevices(). With no adapter chosen the device goes on the
+// adapter's LUID, in `devices`. With no adapter chosen the device goes on the
 // default adapter (the first one, as device creation without an adapter does).
-void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters);
 
 // Runtime start: select for Direct3D 11 and make its device, then select again for
 // Direct3D 12 and make that device.
-void ChooseGraphicsAdapters();
+void ChooseGraphicsAdapters(GraphicsDevices& devices);
 
 }  // namespace qor

@@ -19,9 +19,6 @@ constexpr const char* kDefaultFolderName = "default";
 // The driver name goes through a 64-byte text buffer on its way to the log.
 constexpr size_t kLoggedNameBytes = 63;
 
-std::mutex instanceMutex;
-DriverRegistry* instance = nullptr;  // deliberately not a static object: drivers may be gone at exit
-
 std::string Utf8Of(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
@@ -29,23 +26,16 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 }  // namespace
 
-DriverRegistry& DriverRegistry::Get() {
-    std::lock_guard lock(instanceMutex);
-    if (instance == nullptr) instance = new DriverRegistry();
-    return *instance;
-}
-
-void DriverRegistry::TearDown() {
-    std::lock_guard lock(instanceMutex);
-    delete instance;
-    instance = nullptr;
-}
-
 DriverRegistry::DriverRegistry()
     : context_(std::make_unique<ImplQorDriverContext>(
           [this](std::unique_ptr<SystemEntry> system) { return AddSystem(std::move(system)); })) {}
 
-DriverRegistry::~DriverRegistry() { SwitchDisplaysOff(); }
+void DriverRegistry::Close() {
+    SwitchDisplaysOff();
+    systems_.clear();
+}
+
+DriverRegistry::~DriverRegistry() { Close(); }
 
 void DriverRegistry::SetLogSink(LogSink sink) { log_ = std::move(sink); }
 
@@ -77,6 +67,11 @@ void DriverRegistry::SwitchDisplaysOff() {
 SystemEntry* DriverRegistry::FindSystem(uint64_t systemId) {
     const auto found = systems_.find(systemId);
     return found == systems_.end() ? nullptr : found->second.get();
+}
+
+IQorDisplayComponent* DriverRegistry::DisplayOf(uint64_t systemId) {
+    const SystemEntry* system = FindSystem(systemId);
+    return system != nullptr ? system->display : nullptr;
 }
 
 bool DriverRegistry::AddSystem(std::unique_ptr<SystemEntry> system) {

@@ -1,4 +1,4 @@
-// The service-wide driver registry: the driver context, the providers of the loaded driver
+// The driver registry: the driver context, the providers of the loaded driver
 // libraries, and the systems their display devices registered.
 #pragma once
 
@@ -24,13 +24,11 @@ struct DriverFolderEntry {
 
 class DriverRegistry {
 public:
-    // The process-wide registry, created (with its driver context) on first use.
-    static DriverRegistry& Get();
-    // Runtime stop: every system's display is switched off, the registry is destroyed and
-    // forgotten; the next Get() makes a new one. Driver libraries stay loaded.
-    static void TearDown();
 
     DriverRegistry();
+    // Runtime stop: every system's display is switched off and the systems are forgotten.
+    // Driver libraries stay loaded.
+    void Close();
     ~DriverRegistry();
     DriverRegistry(const DriverRegistry&) = delete;
     DriverRegistry& operator=(const DriverRegistry&) = delete;
@@ -42,6 +40,8 @@ public:
 
     // Null when no system has this id.
     SystemEntry* FindSystem(uint64_t systemId);
+    // The system's display; null when there is no such system or it has none.
+    IQorDisplayComponent* DisplayOf(uint64_t systemId);
     // Keeps the first entry for an id; false when the id was present.
     bool AddSystem(std::unique_ptr<SystemEntry> system);
     // All systems in ascending id order.

@@ -15,7 +15,5 @@ struct GraphicsDevices {
     std::unique_ptr<gpu::Device> d3d12Device;
 };
 
-// The process-wide record; empty until the devices are made.
-GraphicsDevices& ServiceGraphicsDevices();
 
 }  // namespace qor

@@ -1,40 +1,32 @@
 #include "service/driverhost/watchdog.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace qor {
 
-namespace {
-std::mutex watchMutex;
-std::vector<std::pair<uint64_t, std::u16string>> watched;
-platform::WindowHandle serviceWindow = 0;
-}  // namespace
-
-void WatchdogSetWindow(platform::WindowHandle window) {
-    std::lock_guard lock(watchMutex);
-    serviceWindow = window;
+void Watchdog::SetWindow(platform::WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    window_ = window;
 }
 
-platform::WindowHandle WatchdogWindow() {
-    std::lock_guard lock(watchMutex);
-    return serviceWindow;
+platform::WindowHandle Watchdog::Window() {
+    std::lock_guard lock(mutex_);
+    return window_;
 }
 
-void WatchdogRegisterProcess(uint64_t instance, const std::u16string& executablePath) {
-    std::lock_guard lock(watchMutex);
-    watched.emplace_back(instance, executablePath);
+void Watchdog::RegisterProcess(uint64_t instance, const std::u16string& executablePath) {
+    std::lock_guard lock(mutex_);
+    watched_.emplace_back(instance, executablePath);
 }
 
-void WatchdogRemoveInstance(uint64_t instance) {
-    std::lock_guard lock(watchMutex);
-    watched.erase(std::remove_if(watched.begin(), watched.end(), [&](const auto& entry) { return entry.first == instance; }),
-                  watched.end());
+void Watchdog::RemoveInstance(uint64_t instance) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(watched_, [&](const auto& entry) { return entry.first == instance; });
 }
 
-std::vector<std::pair<uint64_t, std::u16string>> WatchedProcesses() {
-    std::lock_guard lock(watchMutex);
-    return watched;
+std::vector<std::pair<uint64_t, std::u16string>> Watchdog::WatchedProcesses() {
+    std::lock_guard lock(mutex_);
+    return watched_;
 }
 
 }  // namespace qor

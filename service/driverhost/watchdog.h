@@ -5,19 +5,27 @@
 #include "platform/window.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace qor {
 
-// The service window the watchdog closes (WM_CLOSE) once no watched application runs.
-void WatchdogSetWindow(platform::WindowHandle window);
-platform::WindowHandle WatchdogWindow();
+class Watchdog {
+public:
+    // The service window the watchdog closes (WM_CLOSE) once no watched application runs.
+    void SetWindow(platform::WindowHandle window);
+    platform::WindowHandle Window();
+    void RegisterProcess(uint64_t instance, const std::u16string& executablePath);
+    void RemoveInstance(uint64_t instance);
+    // The registered (instance, executable path) entries, oldest first.
+    std::vector<std::pair<uint64_t, std::u16string>> WatchedProcesses();
 
-void WatchdogRegisterProcess(uint64_t instance, const std::u16string& executablePath);
-void WatchdogRemoveInstance(uint64_t instance);
-// The registered (instance, executable path) entries, oldest first.
-std::vector<std::pair<uint64_t, std::u16string>> WatchedProcesses();
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<uint64_t, std::u16string>> watched_;
+    platform::WindowHandle window_ = 0;
+};
 
 }  // namespace qor

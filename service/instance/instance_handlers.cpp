@@ -51,19 +51,19 @@ std::string CreateInstanceLog(const InstanceRecord& instance, const CreateInstan
 
 // Everything below an instance goes with it: its sessions (with their swapchains and spaces)
 // and its watchdog entry. The record itself has left the registry already.
-void DestroyInstanceContents(uint64_t handle) {
-    RemoveSessionsOfInstance(handle);
-    WatchdogRemoveInstance(handle);
+void DestroyInstanceContents(ServiceState& state, uint64_t handle) {
+    RemoveSessionsOfInstance(state, handle);
+    state.watchdog.RemoveInstance(handle);
 }
 
 // A full registry may hold instances of applications that exited without destroying them;
 // they are destroyed before a new application is refused.
-std::shared_ptr<InstanceRecord> CreateInstanceRecord(const platform::ProcessIdentity& owner) {
-    auto& registry = InstanceRegistry::Get();
+std::shared_ptr<InstanceRecord> CreateInstanceRecord(ServiceState& state, const platform::ProcessIdentity& owner) {
+    auto& registry = state.instances;
     if (auto instance = registry.Create(owner)) return instance;
     for (const uint64_t handle : registry.RemoveOfExitedProcesses()) {
         Log("Destroy Instance of an exited process : " + PointerText(handle));
-        DestroyInstanceContents(handle);
+        DestroyInstanceContents(state, handle);
     }
     return registry.Create(owner);
 }
@@ -96,10 +96,10 @@ XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest&
     // never counts as running, so its instance is the first to be reclaimed.
     const uint32_t process = caller.client.ProcessId();
     const platform::ProcessIdentity owner = platform::IdentifyProcess(process).value_or(platform::ProcessIdentity {process, 0});
-    auto& registry = InstanceRegistry::Get();
+    auto& registry = caller.state.instances;
     std::shared_ptr<InstanceRecord> instance;
     try {
-        instance = CreateInstanceRecord(owner);
+        instance = CreateInstanceRecord(caller.state, owner);
     } catch (const std::bad_alloc&) {
         return XR_ERROR_OUT_OF_MEMORY;
     }
@@ -122,16 +122,16 @@ XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest&
     if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
     const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, 256);
     Log("Add process into watchdog : " + EscapeForLog(narrowPath));
-    WatchdogRegisterProcess(instance->handle, instance->process.executablePath);
+    caller.state.watchdog.RegisterProcess(instance->handle, instance->process.executablePath);
     return XR_SUCCESS;
 }
 
 XrResult HandleDestroyInstance(const Caller& caller, const DestroyInstanceRequest& message, Reply&) {
     const bool removed = FindOwnedInstance(caller, message.handle, XR_ERROR_HANDLE_INVALID) == XR_SUCCESS &&
-                         InstanceRegistry::Get().Remove(message.handle);
+                         caller.state.instances.Remove(message.handle);
     Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
     if (!removed) return XR_ERROR_HANDLE_INVALID;
-    DestroyInstanceContents(message.handle);
+    DestroyInstanceContents(caller.state, message.handle);
     return XR_SUCCESS;
 }
 
@@ -184,7 +184,7 @@ XrResult HandleGetSystem(const Caller& caller, const GetSystemRequest& message, 
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
         return found;
     }
-    for (const auto& [id, system] : DriverRegistry::Get().Systems()) {
+    for (const auto& [id, system] : caller.state.drivers.Systems()) {
         if (system->formFactor != static_cast<int32_t>(message.formFactor)) continue;
         if (id == 0) break;
         reply.Encode(HandleReply {id});
@@ -197,7 +197,7 @@ XrResult HandleGetSystemProperties(const Caller& caller, const GetSystemProperti
     if (const XrResult found = FindOwnedInstance(caller, message.instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) {
         return found;
     }
-    const SystemEntry* system = DriverRegistry::Get().FindSystem(message.systemId);
+    const SystemEntry* system = caller.state.drivers.FindSystem(message.systemId);
     if (system == nullptr) return XR_ERROR_SYSTEM_INVALID;
     ScanImplicitLayerManifests();
     const bool handTracking = CurrentLayerFeatures().handTracking;
@@ -245,13 +245,13 @@ XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, Reply& 
 }
 }  // namespace
 
-XrResult HandleGetD3D11GraphicsRequirementsKHR(const Caller&, const GetD3D11GraphicsRequirementsRequest&, Reply& reply) {
-    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, ServiceGraphicsDevices().d3d11AdapterLuid,
+XrResult HandleGetD3D11GraphicsRequirementsKHR(const Caller& caller, const GetD3D11GraphicsRequirementsRequest&, Reply& reply) {
+    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, caller.state.graphics.d3d11AdapterLuid,
                                       reply);
 }
 
-XrResult HandleGetD3D12GraphicsRequirementsKHR(const Caller&, const GetD3D12GraphicsRequirementsRequest&, Reply& reply) {
-    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR, ServiceGraphicsDevices().d3d12AdapterLuid,
+XrResult HandleGetD3D12GraphicsRequirementsKHR(const Caller& caller, const GetD3D12GraphicsRequirementsRequest&, Reply& reply) {
+    return AnswerGraphicsRequirements(XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR, caller.state.graphics.d3d12AdapterLuid,
                                       reply);
 }
 

@@ -12,12 +12,12 @@
 
 namespace qor {
 
-class QorServer;
+struct ServiceState;
 
-// Who sent a request: the server it reached and the pipe client it came from (its process,
-// whether it is still connected, descriptors for the reply).
+// Who sent a request and what it works on: the service's state and the pipe client it came
+// from (its process, whether it is still connected, descriptors for the reply).
 struct Caller {
-    QorServer& server;
+    ServiceState& state;
     platform::PipeClient& client;
 };
 

@@ -4,7 +4,8 @@
 #pragma once
 
 #include "service/core/instance_registry.h"
-#include "service/server/qor_server.h"
+#include "service/server/handlers.h"
+#include "service/server/service_state.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,7 +27,7 @@ std::shared_ptr<Record> OwnedOnly(const Caller& caller, std::shared_ptr<Record> 
 // another process's; `missing` (the operation's own answer) when there is none.
 inline XrResult FindOwnedInstance(const Caller& caller, uint64_t handle, XrResult missing,
                                   std::shared_ptr<InstanceRecord>* instance = nullptr) {
-    auto found = InstanceRegistry::Get().Find(handle);
+    auto found = caller.state.instances.Find(handle);
     if (!found) return missing;
     if (!OwnedBy(caller, found->ownerProcess)) return XR_ERROR_HANDLE_INVALID;
     if (instance != nullptr) *instance = std::move(found);

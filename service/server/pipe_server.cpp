@@ -2,11 +2,6 @@
 
 namespace qor {
 
-PipeServer& PipeServer::Instance() {
-    static auto* server = new PipeServer;  // never destroyed: pipe threads may outlive main
-    return *server;
-}
-
 bool PipeServer::Start(RequestHandler handler) {
     std::lock_guard lock(mutex_);
     if (server_) server_->Stop();

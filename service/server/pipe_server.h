@@ -19,8 +19,6 @@ using RequestHandler = platform::PipeRequestHandler;
 
 class PipeServer {
 public:
-    // The process-wide server, created on first use.
-    static PipeServer& Instance();
 
     // Starts the 32 instances; false at the first failure (the instances made so far keep
     // running). The handler is stored once and called for every request.
@@ -28,6 +26,7 @@ public:
     // Orderly stop at the end of the program: no request is served afterwards; handlers that
     // wait give up, so this returns promptly whatever the clients do.
     void Stop();
+    ~PipeServer() { Stop(); }
 
 private:
     std::mutex mutex_;

@@ -48,7 +48,7 @@ void QorServer::Dispatch(platform::PipeClient& client, const uint8_t* request, u
     *replySize = protocol::kReplyBodyOffset;
     XrResult result;
     try {
-        result = Route(Caller {*this, client}, request, requestSize, reply, replySize);
+        result = Route(Caller {state_, client}, request, requestSize, reply, replySize);
     } catch (...) {
         // Nothing may escape onto the pipe thread; the caller gets a plain failure.
         result = XR_ERROR_RUNTIME_FAILURE;

@@ -5,11 +5,9 @@
 
 #include "platform/pipe.h"
 #include "service/server/handlers.h"
-#include "platform/window.h"
 
 #include <openxr/openxr.h>
 
-#include <atomic>
 #include <cstdint>
 #include <span>
 
@@ -29,8 +27,7 @@ std::span<const HandlerEntry> HandlerTable();
 
 class QorServer {
 public:
-    void SetWindow(platform::WindowHandle window) { window_ = window; }
-    platform::WindowHandle Window() const { return window_; }
+    explicit QorServer(ServiceState& state) : state_(state) {}
 
     // The RequestHandler bound to the pipe server. Never throws; every input gets a reply
     // of 4 to 8192 bytes.
@@ -41,7 +38,7 @@ public:
     void Dispatch(const uint8_t* request, uint32_t requestSize, uint8_t* reply, uint32_t* replySize);
 
 private:
-    std::atomic<platform::WindowHandle> window_ {0};
+    ServiceState& state_;
 };
 
 }  // namespace qor

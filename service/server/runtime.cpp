@@ -3,22 +3,13 @@
 #include "platform/desktop.h"
 #include "platform/system.h"
 #include "service/core/logger.h"
-#include "service/core/instance_registry.h"
-#include "service/server/pipe_server.h"
-#include "service/server/qor_server.h"
 #include "service/core/service_clock.h"
 #include "service/core/settings.h"
 #include "service/compositor/compositor.h"
 #include "service/driverhost/adapter_selection.h"
-#include "service/driverhost/driver_registry.h"
-#include "service/driverhost/watchdog.h"
-#include "service/session/session_registry.h"
-#include "service/session/space_table.h"
-#include "service/session/swapchain.h"
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 namespace qor {
 
@@ -43,38 +34,25 @@ void LogFolderRefusals() {
 }
 }  // namespace
 
-bool RuntimeStartup(QorServer& server, platform::WindowHandle window) {
+ServiceRuntime::ServiceRuntime(platform::WindowHandle window) {
     Log("Norvik OpenXR runtime startup.");
     LogFolderRefusals();
     ServiceClock::Start();
-    server.SetWindow(window);
+    state_.watchdog.SetWindow(window);
     platform::InitializeComMultithreaded();
     // Read before the drivers register their displays; a first start writes the defaults.
     Settings();
-    DriverRegistry::Get().LoadDrivers();
-    ChooseGraphicsAdapters();
-    return PipeServer::Instance().Start(
-        [&server](platform::PipeClient& client, const uint8_t* request, uint32_t requestSize, uint8_t* reply,
-                  uint32_t* replySize) { server.Dispatch(client, request, requestSize, reply, replySize); });
+    state_.drivers.LoadDrivers();
+    ChooseGraphicsAdapters(state_.graphics);
+    pipeStarted_ = pipe_.Start([this](platform::PipeClient& client, const uint8_t* request, uint32_t requestSize,
+                                      uint8_t* reply, uint32_t* replySize) {
+        server_.Dispatch(client, request, requestSize, reply, replySize);
+    });
 }
 
-void RuntimeStop() {
-    Log("Norvik OpenXR runtime stop.");
-    InstanceRegistry::Get().RemoveAll();
-    DriverRegistry::TearDown();
-    // The systems are gone with the drivers, so sessions go without display calls.
-    {
-        auto& sessions = SessionRegistry::Get();
-        std::lock_guard lock(sessions.Mutex());
-        std::vector<uint64_t> handles;
-        for (const auto& [handle, session] : sessions.SessionsLocked()) handles.push_back(handle);
-        for (const uint64_t handle : handles) {
-            if (auto session = sessions.RemoveLocked(handle)) WakeFrameWaiters(*session);
-        }
-    }
-    SwapchainRegistry::Get().Clear();
-    SpaceTable::Get().Clear();
-    Compositor::Get().Close();
+ServiceRuntime::~ServiceRuntime() {
+    pipe_.Stop();
+    // The members go next: the state logs the stop line and frees what it holds.
 }
 
 int ServiceMain() {
@@ -90,12 +68,11 @@ int ServiceMain() {
     const platform::WindowHandle window =
         platform::CreateMessageOnlyWindow(kServiceWindowName, kServiceWindowName, ServiceWindowProc);
     if (window == 0) return 0;
-    WatchdogSetWindow(window);
     platform::CloseWindowOnTerminationSignals(window);
 
-    auto server = std::make_unique<QorServer>();
     platform::SetPerMonitorDpiAwareV2();
-    RuntimeStartup(*server, window);  // a pipe failure is reported on the debug output only
+    // A pipe failure is reported on the debug output only.
+    auto runtime = std::make_unique<ServiceRuntime>(window);
 
     platform::WindowMessage message;
     int exitCode = 0;
@@ -109,13 +86,10 @@ int ServiceMain() {
     }
 
     SetServiceRunning(false);
-    // The pipe threads use the server object, so they stop before it goes; then every orderly
-    // end (SIGTERM, WM_CLOSE, the exit keys, the watchdog) frees what the runtime holds,
-    // shared textures included.
-    PipeServer::Instance().Stop();
-    RuntimeStop();
+    // Every orderly end (SIGTERM, WM_CLOSE, the exit keys, the watchdog) frees what the
+    // runtime holds, shared textures included.
+    runtime.reset();
     platform::UninitializeCom();
-    server.reset();
     ServiceLogger().Flush();
     return exitCode;
 }

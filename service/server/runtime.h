@@ -1,23 +1,41 @@
-// Program entry and runtime start-up and stop of the XR service.
+// Program entry, and the running service: its state, the dispatcher over it and the pipe
+// that feeds it.
 #pragma once
 
 #include "platform/window.h"
+#include "service/server/pipe_server.h"
+#include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 
 namespace qor {
-
-class QorServer;
 
 // Name of the single-instance lock; a second copy of the service exits when it is held.
 constexpr const char* kServiceInstanceLockName = "QorServer.0";
 constexpr const char* kServiceWindowName = "QOR";
 
-// Logs the start-up line, takes the service clock, initialises COM and starts the pipe
-// server with `server`'s dispatch. Returns the pipe server's start result.
-bool RuntimeStartup(QorServer& server, platform::WindowHandle window);
-// Logs the stop line and releases what start-up made.
-void RuntimeStop();
+class ServiceRuntime {
+public:
+    // Start-up: logs the start-up line, takes the service clock, initialises COM, loads the
+    // drivers, chooses the graphics adapters and starts the pipe with the dispatcher.
+    explicit ServiceRuntime(platform::WindowHandle window);
+    // Orderly stop: the pipe first, so no handler runs any more, then the state (shared
+    // textures included) in its members' order.
+    ~ServiceRuntime();
+    ServiceRuntime(const ServiceRuntime&) = delete;
+    ServiceRuntime& operator=(const ServiceRuntime&) = delete;
 
-// True from start until the message loop ends or the runtime is stopped.
+    // Whether every pipe instance started.
+    bool PipeStarted() const { return pipeStarted_; }
+    ServiceState& State() { return state_; }
+
+private:
+    ServiceState state_;
+    QorServer server_ {state_};
+    PipeServer pipe_;
+    bool pipeStarted_ = false;
+};
+
+// True from start until the message loop ends.
 bool ServiceRunning();
 void SetServiceRunning(bool running);
 

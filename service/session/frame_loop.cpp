@@ -6,6 +6,8 @@
 #include "service/core/service_clock.h"
 #include "service/session/frame_counters.h"
 #include "service/server/handlers.h"
+#include "service/server/service_state.h"
+#include "service/session/session_present_target.h"
 #include "service/session/session_state.h"
 #include "service/session/swapchain.h"
 
@@ -37,9 +39,11 @@ bool PoseValid(const XrPosef& pose) {
 // The layers of one xrEndFrame; they reach the compositor only when the whole call succeeds.
 using FrameLayers = std::vector<std::unique_ptr<CompositorLayer>>;
 
-XrResult CheckSubImage(const Caller& caller, uint64_t handle, const XrRect2Di& rect, uint32_t arrayIndex) {
+// `image` receives the swapchain the layer draws from.
+XrResult CheckSubImage(const Caller& caller, uint64_t handle, const XrRect2Di& rect, uint32_t arrayIndex,
+                       LayerImage* image) {
     // Another process's swapchain is not drawn in this one's frame.
-    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(handle));
+    const auto swapchain = OwnedOnly(caller, caller.state.swapchains.Find(handle));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     if (swapchain->lastReleased == -1) return XR_ERROR_LAYER_INVALID;
     // In 64 bits, so offsets near the i32 limit cannot wrap past the check.
@@ -49,12 +53,13 @@ XrResult CheckSubImage(const Caller& caller, uint64_t handle, const XrRect2Di& r
         return XR_ERROR_SWAPCHAIN_RECT_INVALID;
     }
     if (uint64_t(arrayIndex) + 1 > swapchain->arraySize) return XR_ERROR_VALIDATION_FAILURE;
+    *image = swapchain;
     return XR_SUCCESS;
 }
 
-XrResult CheckProjectionView(const Caller& caller, const ProjectionViewRecord& view) {
+XrResult CheckProjectionView(const Caller& caller, const ProjectionViewRecord& view, LayerImage* image) {
     if (!PoseValid(view.pose)) return XR_ERROR_POSE_INVALID;
-    return CheckSubImage(caller, view.swapchain, view.imageRect, view.imageArrayIndex);
+    return CheckSubImage(caller, view.swapchain, view.imageRect, view.imageArrayIndex, image);
 }
 
 std::unique_ptr<CompositorLayer> LayerOf(const LayerHeaderRecord& header) {
@@ -76,8 +81,11 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
         ProjectionViewRecord views[2];
         for (auto& view : views) fields(view);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
-        for (const auto& view : views) {
-            if (const XrResult result = CheckProjectionView(caller, view); XR_FAILED(result)) return result;
+        LayerImage images[2];
+        for (int i = 0; i < 2; ++i) {
+            if (const XrResult result = CheckProjectionView(caller, views[i], &images[i]); XR_FAILED(result)) {
+                return result;
+            }
         }
         auto layer = LayerOf(header);
         layer->viewCount = 2;
@@ -87,7 +95,7 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
             out.next = views[i].header.next;
             out.pose = views[i].pose;
             out.fov = views[i].fov;
-            out.swapchain = views[i].swapchain;
+            out.image = std::move(images[i]);
             out.imageRect = views[i].imageRect;
             out.imageArrayIndex = views[i].imageArrayIndex;
         }
@@ -99,14 +107,15 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
         QuadLayerBodyRecord body;
         fields(body);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
-        if (const XrResult result = CheckSubImage(caller, body.swapchain, body.imageRect, body.imageArrayIndex);
+        LayerImage image;
+        if (const XrResult result = CheckSubImage(caller, body.swapchain, body.imageRect, body.imageArrayIndex, &image);
             XR_FAILED(result)) {
             return result;
         }
         if (!PoseValid(body.pose)) return XR_ERROR_POSE_INVALID;
         auto layer = LayerOf(header);
         layer->eyeVisibility = static_cast<int32_t>(header.fourth);
-        layer->swapchain = body.swapchain;
+        layer->image = std::move(image);
         layer->imageRect = body.imageRect;
         layer->imageArrayIndex = body.imageArrayIndex;
         layer->pose = body.pose;
@@ -120,7 +129,7 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
 }  // namespace
 
 XrResult HandleWaitFrame(const Caller& caller, const WaitFrameRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
 
@@ -148,7 +157,7 @@ XrResult HandleWaitFrame(const Caller& caller, const WaitFrameRequest& message, 
 }
 
 XrResult HandleBeginFrame(const Caller& caller, const BeginFrameRequest& message, Reply&) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (!session->running) return XR_ERROR_SESSION_NOT_RUNNING;
 
@@ -172,7 +181,7 @@ XrResult HandleBeginFrame(const Caller& caller, const BeginFrameRequest& message
     }
     bool anyMissing = false;
     for (const uint64_t handle : swapchains) {
-        if (const auto swapchain = SwapchainRegistry::Get().Find(handle)) {
+        if (const auto swapchain = caller.state.swapchains.Find(handle)) {
             swapchain->acquiredThisFrame = 0;
         } else {
             anyMissing = true;
@@ -182,7 +191,7 @@ XrResult HandleBeginFrame(const Caller& caller, const BeginFrameRequest& message
 }
 
 XrResult HandleEndFrame(const Caller& caller, const EndFrameRequest& message, Reply&) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     if (message.environmentBlendMode != XR_ENVIRONMENT_BLEND_MODE_OPAQUE) {
         return XR_ERROR_ENVIRONMENT_BLEND_MODE_UNSUPPORTED;
@@ -202,9 +211,9 @@ XrResult HandleEndFrame(const Caller& caller, const EndFrameRequest& message, Re
     if (!session->firstFrameEnded.exchange(true)) RunFirstFrameTransitions(*session);
     // Only a frame that was accepted is handed over, and drawn at once: refused calls leave
     // nothing behind.
-    Compositor& compositor = Compositor::Get();
+    Compositor& compositor = caller.state.compositor;
     for (auto& layer : layers) compositor.AddLayer(session->handle, std::move(layer));
-    compositor.DrawLayers(session->handle);
+    compositor.DrawLayers(session->handle, SessionPresentTarget(caller.state, session->handle));
     return XR_SUCCESS;
 }
 

@@ -7,6 +7,7 @@
 #include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/server/handlers.h"
+#include "service/server/service_state.h"
 #include "service/session/session_state.h"
 
 #include <cinttypes>
@@ -51,11 +52,6 @@ private:
     std::string text_;
 };
 
-IQorDisplayComponent* DisplayOf(uint64_t systemId) {
-    const SystemEntry* system = DriverRegistry::Get().FindSystem(systemId);
-    return system != nullptr ? system->display : nullptr;
-}
-
 // Every other session is told to exit: walked down to STOPPING, and told STOPPING once more.
 void StopOtherSessionsLocked(SessionRegistry& registry) {
     for (const auto& [handle, other] : registry.SessionsLocked()) {
@@ -95,12 +91,12 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
             return XR_ERROR_GRAPHICS_DEVICE_INVALID;
         case XR_TYPE_GRAPHICS_BINDING_D3D11_KHR:
             graphicsApi = 1;
-            Compositor::Get().SetGraphicsApi(graphicsApi);
+            caller.state.compositor.SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D11\n");
             break;
         case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR:
             graphicsApi = 2;
-            Compositor::Get().SetGraphicsApi(graphicsApi);
+            caller.state.compositor.SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D12\n");
             break;
         default:  // no binding at all, or one of another family
@@ -108,7 +104,7 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
     }
 
     IQorDisplayComponent* display = nullptr;
-    if (const SystemEntry* system = DriverRegistry::Get().FindSystem(message.systemId)) {
+    if (const SystemEntry* system = caller.state.drivers.FindSystem(message.systemId)) {
         display = system->display;
     } else {
         log.Add("\tERROR_SYSTEM_INVALID");
@@ -117,13 +113,14 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
 
     auto session = std::make_shared<Session>();
     session->instance = message.instance;
+    session->instanceRecord = instance;
     session->ownerProcess = instance->ownerProcess;
     session->systemId = message.systemId;
     session->graphicsApi = graphicsApi;
     // The handle counter's mutex is taken alone, so the handle is drawn before the registry lock.
     session->handle = NewHandle(kSessionHandleBase);
     {
-        auto& registry = SessionRegistry::Get();
+        auto& registry = caller.state.sessions;
         std::lock_guard lock(registry.Mutex());
         if (registry.CountOfInstanceLocked(message.instance) >= kMaxSessionsPerInstance) {
             log.Add("\tERROR_LIMIT_REACHED");
@@ -149,18 +146,18 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
 
 XrResult HandleDestroySession(const Caller& caller, const DestroySessionRequest& message, Reply&) {
     LogEntry log("Destroy Session : " + PointerText(message.handle) + "\n");
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.handle));
     if (!session) {
         log.Add("\tERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
     }
-    if (IQorDisplayComponent* display = DisplayOf(session->systemId)) {
+    if (IQorDisplayComponent* display = caller.state.drivers.DisplayOf(session->systemId)) {
         log.Add("Disable display device");
         display->SetDisplayState(0);
     }
     std::shared_ptr<Session> removed;
     {
-        auto& registry = SessionRegistry::Get();
+        auto& registry = caller.state.sessions;
         std::lock_guard lock(registry.Mutex());
         removed = registry.RemoveLocked(message.handle);
     }
@@ -168,13 +165,13 @@ XrResult HandleDestroySession(const Caller& caller, const DestroySessionRequest&
         log.Add("\tERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
     }
-    FinishRemovedSession(*removed);
+    FinishRemovedSession(caller.state, *removed);
     log.Add("\tERROR_SUCCESS");
     return XR_SUCCESS;
 }
 
 XrResult HandleBeginSession(const Caller& caller, const BeginSessionRequest& message, Reply&) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     switch (ReadSessionState(*session)) {
         case XR_SESSION_STATE_IDLE:
@@ -189,7 +186,7 @@ XrResult HandleBeginSession(const Caller& caller, const BeginSessionRequest& mes
         default:
             break;
     }
-    const SystemEntry* system = DriverRegistry::Get().FindSystem(session->systemId);
+    const SystemEntry* system = caller.state.drivers.FindSystem(session->systemId);
     if (system == nullptr) return XR_ERROR_SESSION_LOST;
     bool supported = false;
     for (const auto& configuration : system->viewConfigurations) {
@@ -205,7 +202,7 @@ XrResult HandleBeginSession(const Caller& caller, const BeginSessionRequest& mes
 }
 
 XrResult HandleEndSession(const Caller& caller, const EndSessionRequest& message, Reply&) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const XrSessionState state = ReadSessionState(*session);
     switch (state) {
@@ -226,8 +223,8 @@ XrResult HandleEndSession(const Caller& caller, const EndSessionRequest& message
     }
     // An ended session always goes on to EXITING; it is never made READY again.
     ChangeSessionState(*session, XR_SESSION_STATE_IDLE, XR_SESSION_STATE_EXITING);
-    if (SessionRegistry::Get().Empty()) {
-        if (IQorDisplayComponent* display = DisplayOf(session->systemId)) display->SetDisplayState(0);
+    if (caller.state.sessions.Empty()) {
+        if (IQorDisplayComponent* display = caller.state.drivers.DisplayOf(session->systemId)) display->SetDisplayState(0);
     }
     session->running = false;
     WakeFrameWaiters(*session);
@@ -235,9 +232,9 @@ XrResult HandleEndSession(const Caller& caller, const EndSessionRequest& message
 }
 
 XrResult HandleRequestExitSession(const Caller& caller, const RequestExitSessionRequest& message, Reply&) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.handle));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.handle));
     if (!session) return XR_ERROR_HANDLE_INVALID;
-    if (!InstanceRegistry::Get().Find(session->instance)) return XR_ERROR_INSTANCE_LOST;
+    if (!caller.state.instances.Find(session->instance)) return XR_ERROR_INSTANCE_LOST;
     switch (ReadSessionState(*session)) {
         case XR_SESSION_STATE_IDLE:
         case XR_SESSION_STATE_STOPPING:

@@ -6,6 +6,7 @@
 #include "service/driverhost/driver_registry.h"
 #include "service/session/space_table.h"
 #include "service/session/swapchain.h"
+#include "service/server/service_state.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -43,9 +44,11 @@ bool NamesSession(const std::vector<uint8_t>& block, uint64_t handle) {
 }
 }  // namespace
 
-SessionRegistry& SessionRegistry::Get() {
-    static auto* registry = new SessionRegistry;  // never destroyed: pipe threads may still look up
-    return *registry;
+SessionRegistry::~SessionRegistry() {
+    for (const auto& [handle, session] : sessions_) {
+        session->removed = true;
+        WakeFrameWaiters(*session);
+    }
 }
 
 std::shared_ptr<Session> SessionRegistry::Find(uint64_t handle) {
@@ -68,7 +71,7 @@ std::shared_ptr<Session> SessionRegistry::RemoveLocked(uint64_t handle) {
     const auto found = sessions_.find(handle);
     if (found == sessions_.end()) return nullptr;
     std::shared_ptr<Session> session = found->second;
-    if (const auto instance = InstanceRegistry::Get().Find(session->instance)) {
+    if (const auto instance = session->instanceRecord.lock()) {
         std::lock_guard lock(instance->eventMutex);
         auto& queue = instance->eventQueue;
         queue.erase(std::remove_if(queue.begin(), queue.end(),
@@ -86,16 +89,16 @@ void WakeFrameWaiters(Session& session) {
     session.frameChanged.notify_all();
 }
 
-void FinishRemovedSession(Session& session) {
+void FinishRemovedSession(ServiceState& state, Session& session) {
     WakeFrameWaiters(session);
-    SwapchainRegistry::Get().EraseOfSession(session.handle);
-    SpaceTable::Get().EraseOfSession(session.handle);
-    Compositor::Get().ForgetSession(session.handle);
-    Compositor::Get().ReleaseStageBuffer();
+    state.swapchains.EraseOfSession(session.handle);
+    state.spaces.EraseOfSession(session.handle);
+    state.compositor.ForgetSession(session.handle);
+    state.compositor.ReleaseStageBuffer();
 }
 
-void RemoveSessionsOfInstance(uint64_t instance) {
-    auto& registry = SessionRegistry::Get();
+void RemoveSessionsOfInstance(ServiceState& state, uint64_t instance) {
+    auto& registry = state.sessions;
     std::vector<std::shared_ptr<Session>> owned;
     {
         std::lock_guard lock(registry.Mutex());
@@ -105,10 +108,9 @@ void RemoveSessionsOfInstance(uint64_t instance) {
     }
     for (auto it = owned.rbegin(); it != owned.rend(); ++it) {
         Session& session = **it;
-        if (const SystemEntry* system = DriverRegistry::Get().FindSystem(session.systemId);
-            system != nullptr && system->display != nullptr) {
+        if (IQorDisplayComponent* display = state.drivers.DisplayOf(session.systemId)) {
             Log("Disable display device");
-            system->display->SetDisplayState(0);
+            display->SetDisplayState(0);
         }
         std::shared_ptr<Session> removed;
         {
@@ -118,7 +120,7 @@ void RemoveSessionsOfInstance(uint64_t instance) {
         // As xrDestroySession does: an application that only destroys its instance must not
         // leave the stage buffer with the display side, or the next session could never draw.
         if (removed) {
-            FinishRemovedSession(*removed);
+            FinishRemovedSession(state, *removed);
         } else {
             WakeFrameWaiters(session);
         }

@@ -1,4 +1,4 @@
-// Sessions: the record of every session of every client, and the process-wide registry.
+// Sessions: the record of every session of every client, and their registry.
 #pragma once
 
 #include <openxr/openxr.h>
@@ -13,6 +13,9 @@
 
 namespace qor {
 
+struct InstanceRecord;
+struct ServiceState;
+
 // An instance has at most this many sessions at once (OpenXR applications run one); the bound
 // stops a client that creates them in a loop.
 constexpr size_t kMaxSessionsPerInstance = 4;
@@ -25,6 +28,8 @@ struct Session {
     std::atomic<bool> running {false};
     std::mutex stateLock;  // guards state
     uint64_t instance = 0;
+    // The instance's record, where the session's events are queued; expired once it is gone.
+    std::weak_ptr<InstanceRecord> instanceRecord;
     uint64_t handle = 0;
     uint32_t ownerProcess = 0;  // the instance's creating process
     uint64_t systemId = 0;
@@ -46,7 +51,12 @@ struct Session {
 
 class SessionRegistry {
 public:
-    static SessionRegistry& Get();
+    SessionRegistry() = default;
+    // At stop: every session left is marked removed and its frame waiters woken.
+    ~SessionRegistry();
+    SessionRegistry(const SessionRegistry&) = delete;
+    SessionRegistry& operator=(const SessionRegistry&) = delete;
+
 
     // Lock, find, unlock: the record is used without the registry lock afterwards.
     std::shared_ptr<Session> Find(uint64_t handle);
@@ -73,10 +83,10 @@ void WakeFrameWaiters(Session& session);
 // What follows a session's removal from the registry: its waiters wake, its swapchains,
 // spaces and queued layers go, and the stage buffer is handed back to the display side, so
 // the next session can draw.
-void FinishRemovedSession(Session& session);
+void FinishRemovedSession(ServiceState& state, Session& session);
 
 // Destroys every session of an instance, newest first, switching each one's display off
 // (used when the instance is destroyed).
-void RemoveSessionsOfInstance(uint64_t instance);
+void RemoveSessionsOfInstance(ServiceState& state, uint64_t instance);
 
 }  // namespace qor

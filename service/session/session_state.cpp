@@ -23,7 +23,7 @@ bool ChangeSessionState(Session& session, XrSessionState from, XrSessionState to
 }
 
 void QueueSessionStateEvent(const Session& session, XrSessionState state) {
-    const auto instance = InstanceRegistry::Get().Find(session.instance);
+    const auto instance = session.instanceRecord.lock();
     if (!instance) return;
     XrEventDataSessionStateChanged event {XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED};
     // XrSession is a pointer or an integer depending on the platform; the handle's bits are what travel.

@@ -6,6 +6,7 @@
 #include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/server/handlers.h"
+#include "service/server/service_state.h"
 #include "service/session/session_registry.h"
 #include "service/session/space_table.h"
 
@@ -27,7 +28,6 @@ constexpr uint32_t kDisplayViewCapacity = 4;
 constexpr uint32_t kStereoViewCount = 2;
 constexpr XrPosef kIdentityPose {{0, 0, 0, 1}, {0, 0, 0}};
 
-std::atomic<ActionSpaceChecks*> actionSpaceChecks {nullptr};
 
 // ---- Pose maths (quaternions x, y, z, w; Hamilton products) ----
 
@@ -74,11 +74,6 @@ XrPosef Carry(const XrPosef& relative, const XrPosef& frame) {
 
 // ---- Lookups ----
 
-IQorDisplayComponent* SessionDisplay(const Session& session) {
-    const SystemEntry* system = DriverRegistry::Get().FindSystem(session.systemId);
-    return system != nullptr ? system->display : nullptr;
-}
-
 XrView DefaultView() {
     XrView view {XR_TYPE_VIEW};
     view.pose = kIdentityPose;
@@ -86,10 +81,9 @@ XrView DefaultView() {
 }
 
 // The display component's views (capacity 4); false when it has none to give.
-bool QueryDisplayViews(const Session& session, XrView (&views)[kDisplayViewCapacity], uint32_t* count) {
+bool QueryDisplayViews(IQorDisplayComponent* display, XrView (&views)[kDisplayViewCapacity], uint32_t* count) {
     for (XrView& view : views) view = DefaultView();
     *count = 0;
-    IQorDisplayComponent* display = SessionDisplay(session);
     if (display == nullptr) return false;
     if (display->LocateViews(kDisplayViewCapacity, count, views) != kDriverOk || *count == 0) return false;
     *count = std::min(*count, kDisplayViewCapacity);
@@ -97,10 +91,10 @@ bool QueryDisplayViews(const Session& session, XrView (&views)[kDisplayViewCapac
 }
 
 // The head: the midpoint of the eyes, oriented as the first view.
-bool HeadPose(const Session& session, XrPosef* head) {
+bool HeadPose(IQorDisplayComponent* display, XrPosef* head) {
     XrView views[kDisplayViewCapacity];
     uint32_t count = 0;
-    if (!QueryDisplayViews(session, views, &count)) return false;
+    if (!QueryDisplayViews(display, views, &count)) return false;
     const XrVector3f& left = views[0].pose.position;
     const XrVector3f& right = count >= 2 ? views[1].pose.position : left;  // one view: a mono display
     *head = {views[0].pose.orientation, {(left.x + right.x) / 2, (left.y + right.y) / 2, (left.z + right.z) / 2}};
@@ -109,8 +103,8 @@ bool HeadPose(const Session& session, XrPosef* head) {
 
 // A space of the caller's, with its session still alive; -12 otherwise.
 XrResult FindSpace(const Caller& caller, uint64_t handle, SpaceInfo* space, std::shared_ptr<Session>* session) {
-    if (!SpaceTable::Get().Find(handle, space) || !OwnedBy(caller, space->ownerProcess)) return XR_ERROR_HANDLE_INVALID;
-    *session = SessionRegistry::Get().Find(space->session);
+    if (!caller.state.spaces.Find(handle, space) || !OwnedBy(caller, space->ownerProcess)) return XR_ERROR_HANDLE_INVALID;
+    *session = caller.state.sessions.Find(space->session);
     return *session ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
 
@@ -132,10 +126,10 @@ bool ViewInLocal(uint64_t handle, const SpaceInfo& view, uint64_t viewSpace, con
     return true;
 }
 
-Location LocateReferenceSpaces(const Session& session, uint64_t sHandle, const SpaceInfo& s, uint64_t bHandle,
-                               const SpaceInfo& b) {
+Location LocateReferenceSpaces(IQorDisplayComponent* display, const Session& session, uint64_t sHandle,
+                               const SpaceInfo& s, uint64_t bHandle, const SpaceInfo& b) {
     XrPosef head {};
-    const bool haveHead = HeadPose(session, &head);
+    const bool haveHead = HeadPose(display, &head);
     const uint64_t viewSpace = session.viewSpace.load();
     Location location;
     XrPosef pose {};
@@ -154,11 +148,10 @@ Location LocateReferenceSpaces(const Session& session, uint64_t sHandle, const S
 }
 
 // One action space and one reference space (either may be the located one).
-Location LocateActionAndReference(const Session& session, uint64_t sHandle, const SpaceInfo& action,
-                                  const SpaceInfo& reference) {
+Location LocateActionAndReference(ActionSpaceChecks* checks, const Session& session, uint64_t sHandle,
+                                  const SpaceInfo& action, const SpaceInfo& reference) {
     if (reference.referenceSpaceType != XR_REFERENCE_SPACE_TYPE_LOCAL) return {};
     if (sHandle == session.viewSpace.load()) return {kAllLocationFlags, reference.pose};
-    ActionSpaceChecks* checks = actionSpaceChecks.load();
     XrPosef device {};
     // No action system or no bound device: the pose is unknown and reported as such.
     if (checks == nullptr || !checks->CurrentPose(action.action, action.subactionPath, &device)) return {};
@@ -175,11 +168,6 @@ void AppendViewState(uint64_t flags, uint32_t count, Reply& reply) {
 }  // namespace
 
 // ---- SpaceTable ----
-
-SpaceTable& SpaceTable::Get() {
-    static SpaceTable* table = new SpaceTable();  // kept until exit
-    return *table;
-}
 
 uint64_t SpaceTable::Insert(const SpaceInfo& space) {
     const uint64_t handle = NewHandle(kSpaceHandleBase);
@@ -228,12 +216,11 @@ void SpaceTable::Clear() {
     perSession_.clear();
 }
 
-void SetActionSpaceChecks(ActionSpaceChecks* checks) { actionSpaceChecks.store(checks); }
 
 // ---- Handlers ----
 
 XrResult HandleGetReferenceSpaceBoundsRect(const Caller& caller, const GetReferenceSpaceBoundsRectRequest& message, Reply& reply) {
-    if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
+    if (!OwnedOnly(caller, caller.state.sessions.Find(message.session))) return XR_ERROR_HANDLE_INVALID;
     if (message.referenceSpaceType < XR_REFERENCE_SPACE_TYPE_VIEW ||
         message.referenceSpaceType > XR_REFERENCE_SPACE_TYPE_STAGE) {
         return XR_ERROR_REFERENCE_SPACE_UNSUPPORTED;
@@ -243,14 +230,14 @@ XrResult HandleGetReferenceSpaceBoundsRect(const Caller& caller, const GetRefere
 }
 
 XrResult HandleEnumerateReferenceSpaces(const Caller& caller, const EnumerateReferenceSpacesRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const std::vector<uint32_t> types(session->referenceSpaceTypes.begin(), session->referenceSpaceTypes.end());
     return AnswerEnumeration(reply, message.capacity, std::span<const uint32_t>(types));
 }
 
 XrResult HandleCreateReferenceSpace(const Caller& caller, const CreateReferenceSpaceRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     const auto& types = session->referenceSpaceTypes;
     if (std::find(types.begin(), types.end(), static_cast<int32_t>(message.referenceSpaceType)) == types.end()) {
@@ -262,16 +249,16 @@ XrResult HandleCreateReferenceSpace(const Caller& caller, const CreateReferenceS
     space.pose = message.poseInReferenceSpace;
     space.session = session->handle;
     space.ownerProcess = session->ownerProcess;
-    const uint64_t handle = SpaceTable::Get().Insert(space);
+    const uint64_t handle = caller.state.spaces.Insert(space);
     if (handle == 0) return XR_ERROR_LIMIT_REACHED;
     reply.Encode(HandleReply {handle});
     return XR_SUCCESS;
 }
 
 XrResult HandleCreateActionSpace(const Caller& caller, const CreateActionSpaceRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
-    ActionSpaceChecks* checks = actionSpaceChecks.load();
+    ActionSpaceChecks* checks = caller.state.spaces.ActionChecks();
     if (checks == nullptr) return XR_ERROR_HANDLE_INVALID;  // no actions exist yet
     if (const XrResult checked = checks->CheckPoseAction(message.action, message.subactionPath); XR_FAILED(checked)) {
         return checked;
@@ -283,7 +270,7 @@ XrResult HandleCreateActionSpace(const Caller& caller, const CreateActionSpaceRe
     space.ownerProcess = session->ownerProcess;
     space.action = message.action;
     space.subactionPath = message.subactionPath;
-    const uint64_t handle = SpaceTable::Get().Insert(space);
+    const uint64_t handle = caller.state.spaces.Insert(space);
     if (handle == 0) return XR_ERROR_LIMIT_REACHED;
     checks->RememberSpace(message.action, handle);
     reply.Encode(HandleReply {handle});
@@ -291,7 +278,7 @@ XrResult HandleCreateActionSpace(const Caller& caller, const CreateActionSpaceRe
 }
 
 XrResult HandleDestroySpace(const Caller& caller, const DestroySpaceRequest& message, Reply&) {
-    return SpaceTable::Get().Erase(message.handle, caller.client.ProcessId()) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
+    return caller.state.spaces.Erase(message.handle, caller.client.ProcessId()) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
 
 XrResult HandleLocateSpace(const Caller& caller, const LocateSpaceRequest& message, Reply& reply) {
@@ -306,10 +293,11 @@ XrResult HandleLocateSpace(const Caller& caller, const LocateSpaceRequest& messa
     // The time is not used: poses are the display's and devices' latest.
     Location location;
     if (s.isReferenceSpace && b.isReferenceSpace) {
-        location = LocateReferenceSpaces(*session, message.space, s, message.baseSpace, b);
+        location = LocateReferenceSpaces(caller.state.drivers.DisplayOf(session->systemId), *session, message.space, s,
+                                         message.baseSpace, b);
     } else if (s.isReferenceSpace != b.isReferenceSpace) {
-        location = s.isReferenceSpace ? LocateActionAndReference(*session, message.space, b, s)
-                                      : LocateActionAndReference(*session, message.space, s, b);
+        location = s.isReferenceSpace ? LocateActionAndReference(caller.state.spaces.ActionChecks(), *session, message.space, b, s)
+                                      : LocateActionAndReference(caller.state.spaces.ActionChecks(), *session, message.space, s, b);
     }
     SpaceLocationRecord record;
     // The request's location type comes back, but next is always 0: the runtime library
@@ -322,7 +310,7 @@ XrResult HandleLocateSpace(const Caller& caller, const LocateSpaceRequest& messa
 }
 
 XrResult HandleLocateViews(const Caller& caller, const LocateViewsRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) return XR_ERROR_HANDLE_INVALID;
     SpaceInfo space;
     std::shared_ptr<Session> spaceSession;
@@ -340,7 +328,7 @@ XrResult HandleLocateViews(const Caller& caller, const LocateViewsRequest& messa
     }
     XrView eyes[kDisplayViewCapacity];
     uint32_t count = 0;
-    const bool located = QueryDisplayViews(*session, eyes, &count);
+    const bool located = QueryDisplayViews(caller.state.drivers.DisplayOf(session->systemId), eyes, &count);
     if (!located) {
         // No eye data (the display component failed or is gone): the views are reported as not
         // valid, with identity poses, instead of whatever the component left behind.

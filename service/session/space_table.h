@@ -1,9 +1,10 @@
-// Spaces: the process-wide table of reference and action spaces, and the hook through which
+// Spaces: the table of reference and action spaces, and the hook through which
 // the action system answers for the actions that action spaces are made from.
 #pragma once
 
 #include <openxr/openxr.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -26,28 +27,6 @@ struct SpaceInfo {
 // spaces and one per pose action), so the bound only stops a client that makes them in a loop.
 constexpr uint32_t kMaxSpacesPerSession = 1024;
 
-class SpaceTable {
-public:
-    static SpaceTable& Get();
-    // Takes a handle (base kSpaceHandleBase) and stores the record under it; 0 when its
-    // session has kMaxSpacesPerSession spaces already.
-    uint64_t Insert(const SpaceInfo& space);
-    // A copy, so a space destroyed meanwhile on another thread cannot pull it away.
-    bool Find(uint64_t handle, SpaceInfo* space);
-    // Erases the space when `ownerProcess` made it; false otherwise.
-    bool Erase(uint64_t handle, uint32_t ownerProcess);
-    // Erases every space of the session (which is being destroyed).
-    void EraseOfSession(uint64_t session);
-    void Clear();
-
-private:
-    void ForgetLocked(std::map<uint64_t, SpaceInfo>::iterator found);
-
-    std::mutex mutex_;
-    std::map<uint64_t, SpaceInfo> spaces_;
-    std::map<uint64_t, uint32_t> perSession_;  // the number of spaces of each session
-};
-
 // What xrCreateActionSpace and xrLocateSpace need from the action system. The action work
 // installs its implementation with SetActionSpaceChecks; with none installed every action
 // handle is unknown.
@@ -65,7 +44,32 @@ public:
     virtual bool CurrentPose(uint64_t action, uint64_t subactionPath, XrPosef* pose) = 0;
 };
 
-// Not owned; null removes the hook.
-void SetActionSpaceChecks(ActionSpaceChecks* checks);
+class SpaceTable {
+public:
+    // Takes a handle (base kSpaceHandleBase) and stores the record under it; 0 when its
+    // session has kMaxSpacesPerSession spaces already.
+    uint64_t Insert(const SpaceInfo& space);
+    // A copy, so a space destroyed meanwhile on another thread cannot pull it away.
+    bool Find(uint64_t handle, SpaceInfo* space);
+    // Erases the space when `ownerProcess` made it; false otherwise.
+    bool Erase(uint64_t handle, uint32_t ownerProcess);
+    // Erases every space of the session (which is being destroyed).
+    void EraseOfSession(uint64_t session);
+    void Clear();
+
+    // The action system's answers for action spaces (not owned; null removes them).
+    void SetActionSpaceChecks(ActionSpaceChecks* checks) { actionSpaceChecks_.store(checks); }
+    ActionSpaceChecks* ActionChecks() const { return actionSpaceChecks_.load(); }
+
+private:
+    void ForgetLocked(std::map<uint64_t, SpaceInfo>::iterator found);
+
+    std::mutex mutex_;
+    std::map<uint64_t, SpaceInfo> spaces_;
+    std::map<uint64_t, uint32_t> perSession_;  // the number of spaces of each session
+    std::atomic<ActionSpaceChecks*> actionSpaceChecks_ {nullptr};
+};
+
+
 
 }  // namespace qor

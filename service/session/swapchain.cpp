@@ -81,6 +81,12 @@ std::u16string SwapchainShareName(int32_t index, int32_t image) {
     return std::u16string(text.begin(), text.end());
 }
 
+gpu::Texture* QorSwapchain::ReleasedImage() const {
+    const int32_t index = lastReleased;
+    if (index < 0 || index >= static_cast<int32_t>(textures.size())) return nullptr;
+    return textures[static_cast<size_t>(index)].get();
+}
+
 bool QorSwapchainD3D11::CreateImages(gpu::Device& device) {
     for (int i = 0; i < kTexturesPerSwapchain; ++i) {
         auto texture = CreateImageTexture(device, *this, gpu::kMiscShared);
@@ -126,11 +132,6 @@ uint64_t SwapchainImageBytes(const QorSwapchain& swapchain) {
         bytes *= factor;
     }
     return bytes;
-}
-
-SwapchainRegistry& SwapchainRegistry::Get() {
-    static SwapchainRegistry* registry = new SwapchainRegistry();  // kept until exit
-    return *registry;
 }
 
 std::shared_ptr<QorSwapchain> SwapchainRegistry::Find(uint64_t handle) {
@@ -196,6 +197,7 @@ std::shared_ptr<QorSwapchain> SwapchainRegistry::Erase(uint64_t handle, uint32_t
     if (found == swapchains_.end() || found->second->ownerProcess != ownerProcess) return nullptr;
     erased = std::move(found->second);
     swapchains_.erase(found);
+    erased->removed = true;
     WithdrawLocked(*erased);
     return erased;
 }
@@ -205,6 +207,7 @@ void SwapchainRegistry::EraseOfSession(uint64_t session) {
     const auto lock = TryLockLoop(mutex_);
     for (auto it = swapchains_.begin(); it != swapchains_.end();) {
         if (it->second->session == session) {
+            it->second->removed = true;
             WithdrawLocked(*it->second);
             erased.push_back(std::move(it->second));
             it = swapchains_.erase(it);
@@ -218,6 +221,7 @@ void SwapchainRegistry::Clear() {
     std::map<uint64_t, std::shared_ptr<QorSwapchain>> cleared;
     const auto lock = TryLockLoop(mutex_);
     cleared.swap(swapchains_);
+    for (const auto& [handle, swapchain] : cleared) swapchain->removed = true;
     admittedBySession_.clear();
     admittedBytesByProcess_.clear();
 }

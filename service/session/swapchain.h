@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gpu/device.h"
+#include "service/compositor/compositor_frame.h"
 
 #include <openxr/openxr.h>
 
@@ -33,11 +34,20 @@ struct SwapchainImageRecord {
     std::u16string shareName;     // D3D12 sessions
 };
 
-class QorSwapchain {
+// The compositor draws a submitted layer from its swapchain as it stands at draw time.
+class QorSwapchain : public LayerImageSource {
 public:
     virtual ~QorSwapchain() = default;
     // Creates the three image textures; false when one failed (the images made so far stay).
     virtual bool CreateImages(gpu::Device& device) = 0;
+
+    bool Exists() const override { return !removed; }
+    // Null when nothing was released yet, or image creation stopped before that image.
+    gpu::Texture* ReleasedImage() const override;
+    uint32_t ImageWidth() const override { return width; }
+    uint32_t ImageHeight() const override { return height; }
+    int64_t ImageFormat() const override { return format; }
+    uint64_t ImageUsageFlags() const override { return usageFlags; }
 
     int32_t graphicsApi = 1;  // 1 D3D11 class, 2 D3D12 class
     uint64_t session = 0;
@@ -68,6 +78,9 @@ public:
     // The bytes counted against the owner's limits while the swapchain exists (0 when it was
     // registered without being admitted).
     uint64_t admittedBytes = 0;
+    // Set when the registry lets go of the swapchain (destroyed, with its session, or at
+    // runtime stop), under its mutex.
+    std::atomic<bool> removed {false};
 
     bool IsStatic() const { return (createFlags & XR_SWAPCHAIN_CREATE_STATIC_IMAGE_BIT) != 0; }
     // The images the application sees and the acquire ring turns over: the image count, or
@@ -109,7 +122,6 @@ uint64_t SwapchainImageBytes(const QorSwapchain& swapchain);
 
 class SwapchainRegistry {
 public:
-    static SwapchainRegistry& Get();
     // Lookups take the registry mutex by try-lock, sleeping 1 ms while it is busy.
     std::shared_ptr<QorSwapchain> Find(uint64_t handle);
     // Counts a swapchain about to be made against its session's and owner's limits before

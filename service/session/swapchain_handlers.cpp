@@ -6,6 +6,7 @@
 #include "service/server/ownership.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/server/handlers.h"
+#include "service/server/service_state.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
 
@@ -22,13 +23,14 @@ std::string CreatedLog(const QorSwapchain& swapchain) {
            "\n\tUsage Flags : " + std::to_string(swapchain.usageFlags);
 }
 
-std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const CreateSwapchainRequest& request) {
+std::shared_ptr<QorSwapchain> MakeSwapchain(SwapchainRegistry& registry, const Session& session,
+                                            const CreateSwapchainRequest& request) {
     std::shared_ptr<QorSwapchain> swapchain;
     if (session.graphicsApi == 2) {
         auto d3d12 = std::make_shared<QorSwapchainD3D12>();
         // Taken before the images are made (not advanced after), so two swapchains created at
         // once on different request threads cannot be given the same names.
-        d3d12->shareNameIndex = SwapchainRegistry::Get().NextNameCounter();
+        d3d12->shareNameIndex = registry.NextNameCounter();
         swapchain = std::move(d3d12);
     } else {
         swapchain = std::make_shared<QorSwapchainD3D11>();
@@ -104,36 +106,36 @@ XrResult AcquireRing(QorSwapchain& swapchain, uint32_t* index) {
 }  // namespace
 
 XrResult HandleEnumerateSwapchainFormats(const Caller& caller, const EnumerateSwapchainFormatsRequest& message, Reply& reply) {
-    if (!OwnedOnly(caller, SessionRegistry::Get().Find(message.session))) return XR_ERROR_HANDLE_INVALID;
+    if (!OwnedOnly(caller, caller.state.sessions.Find(message.session))) return XR_ERROR_HANDLE_INVALID;
     return AnswerEnumeration(reply, message.capacity, std::span<const int64_t>(kSwapchainFormats));
 }
 
 XrResult HandleCreateSwapchain(const Caller& caller, const CreateSwapchainRequest& message, Reply& reply) {
-    const auto session = OwnedOnly(caller, SessionRegistry::Get().Find(message.session));
+    const auto session = OwnedOnly(caller, caller.state.sessions.Find(message.session));
     if (!session) {
         Log("CreateSwapchain : ERROR_HANDLE_INVALID");
         return XR_ERROR_HANDLE_INVALID;
     }
     std::shared_ptr<QorSwapchain> swapchain;
     try {
-        swapchain = MakeSwapchain(*session, message);
+        swapchain = MakeSwapchain(caller.state.swapchains, *session, message);
     } catch (const std::bad_alloc&) {
         return XR_ERROR_OUT_OF_MEMORY;
     }
-    if (const XrResult admitted = SwapchainRegistry::Get().Admit(*swapchain); XR_FAILED(admitted)) {
+    if (const XrResult admitted = caller.state.swapchains.Admit(*swapchain); XR_FAILED(admitted)) {
         Log(admitted == XR_ERROR_LIMIT_REACHED ? "CreateSwapchain : ERROR_LIMIT_REACHED"
                                                : "CreateSwapchain : ERROR_OUT_OF_MEMORY");
         return admitted;
     }
     try {
-        gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
+        gpu::Device* device = caller.state.graphics.d3d11Device.get();
         if (device == nullptr) {
             swapchain->imageFailure = static_cast<int32_t>(0x80004005u);  // E_FAIL: no device to make them on
         } else {
             swapchain->CreateImages(*device);
         }
     } catch (const std::bad_alloc&) {
-        SwapchainRegistry::Get().Withdraw(*swapchain);
+        caller.state.swapchains.Withdraw(*swapchain);
         return XR_ERROR_OUT_OF_MEMORY;
     }
     if (swapchain->imageFailure != 0) {
@@ -143,12 +145,12 @@ XrResult HandleCreateSwapchain(const Caller& caller, const CreateSwapchainReques
     // can never render into; it is refused instead. One that stopped part-way is kept with the
     // images it has (see UsableImageCount).
     if (swapchain->UsableImageCount() == 0) {
-        SwapchainRegistry::Get().Withdraw(*swapchain);
+        caller.state.swapchains.Withdraw(*swapchain);
         Log("CreateSwapchain : ERROR_RUNTIME_FAILURE");
         return XR_ERROR_RUNTIME_FAILURE;
     }
 
-    const uint64_t handle = SwapchainRegistry::Get().Insert(swapchain);
+    const uint64_t handle = caller.state.swapchains.Insert(swapchain);
     {
         std::lock_guard lock(session->swapchainsLock);
         session->swapchains.push_back(handle);
@@ -160,11 +162,11 @@ XrResult HandleCreateSwapchain(const Caller& caller, const CreateSwapchainReques
 
 XrResult HandleDestroySwapchain(const Caller& caller, const DestroySwapchainRequest& message, Reply&) {
     // The textures go with the last holder of the object.
-    const auto erased = SwapchainRegistry::Get().Erase(message.handle, caller.client.ProcessId());
+    const auto erased = caller.state.swapchains.Erase(message.handle, caller.client.ProcessId());
     if (!erased) return XR_ERROR_HANDLE_INVALID;
     // Its session forgets it too: a handle left in the list would make every later frame of
     // the session count as one with a missing swapchain.
-    if (const auto session = SessionRegistry::Get().Find(erased->session)) {
+    if (const auto session = caller.state.sessions.Find(erased->session)) {
         std::lock_guard lock(session->swapchainsLock);
         auto& handles = session->swapchains;
         handles.erase(std::remove(handles.begin(), handles.end(), message.handle), handles.end());
@@ -173,7 +175,7 @@ XrResult HandleDestroySwapchain(const Caller& caller, const DestroySwapchainRequ
 }
 
 XrResult HandleEnumerateSwapchainImages(const Caller& caller, const EnumerateSwapchainImagesRequest& message, Reply& reply) {
-    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
+    const auto swapchain = OwnedOnly(caller, caller.state.swapchains.Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // Only images that exist are reported (fewer than the image count when creation stopped).
     const int32_t count = swapchain->UsableImageCount();
@@ -186,7 +188,7 @@ XrResult HandleEnumerateSwapchainImages(const Caller& caller, const EnumerateSwa
 }
 
 XrResult HandleAcquireSwapchainImage(const Caller& caller, const AcquireSwapchainImageRequest& message, Reply& reply) {
-    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
+    const auto swapchain = OwnedOnly(caller, caller.state.swapchains.Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     if (message.info.type != 0 && message.info.type != XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO) {
         return XR_ERROR_VALIDATION_FAILURE;
@@ -202,7 +204,7 @@ XrResult HandleAcquireSwapchainImage(const Caller& caller, const AcquireSwapchai
 }
 
 XrResult HandleWaitSwapchainImage(const Caller& caller, const WaitSwapchainImageRequest& message, Reply&) {
-    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
+    const auto swapchain = OwnedOnly(caller, caller.state.swapchains.Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     // The timeout is not used: an acquired image is always ready, so waiting never blocks.
     std::lock_guard lock(swapchain->ringLock);
@@ -214,7 +216,7 @@ XrResult HandleWaitSwapchainImage(const Caller& caller, const WaitSwapchainImage
 }
 
 XrResult HandleReleaseSwapchainImage(const Caller& caller, const ReleaseSwapchainImageRequest& message, Reply&) {
-    const auto swapchain = OwnedOnly(caller, SwapchainRegistry::Get().Find(message.swapchain));
+    const auto swapchain = OwnedOnly(caller, caller.state.swapchains.Find(message.swapchain));
     if (!swapchain) return XR_ERROR_HANDLE_INVALID;
     QorSwapchain& chain = *swapchain;
     std::lock_guard lock(chain.ringLock);

@@ -3,6 +3,7 @@
 #include "service/server/ownership.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/server/handlers.h"
+#include "service/server/service_state.h"
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ namespace {
 // The instance and system every view-configuration call names, or the error for them.
 XrResult FindSystem(const Caller& caller, uint64_t instance, uint64_t systemId, const SystemEntry** system) {
     if (const XrResult found = FindOwnedInstance(caller, instance, XR_ERROR_INSTANCE_LOST); XR_FAILED(found)) return found;
-    *system = DriverRegistry::Get().FindSystem(systemId);
+    *system = caller.state.drivers.FindSystem(systemId);
     return *system != nullptr ? XR_SUCCESS : XR_ERROR_SYSTEM_INVALID;
 }
 

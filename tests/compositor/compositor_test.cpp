@@ -1,6 +1,6 @@
 // The compositor on the service's device: layers drawn side by side into the stage buffer, read
 // back as the display side reads it (key 1, then back to key 0), the keyed-mutex protocol, and
-// PollFrame / PresentFrame through a loaded test driver.
+// PollFrame / PresentFrame through a loaded test driver on the session's target.
 #include "gpu/device.h"
 #include "platform/library.h"
 #include "platform/system.h"
@@ -8,9 +8,10 @@
 #include "service/core/handle_counter.h"
 #include "service/core/logger.h"
 #include "service/driverhost/driver_registry.h"
-#include "service/driverhost/graphics_devices.h"
+#include "service/session/session_present_target.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
+#include "service/server/service_state.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,10 @@ const float kSin45 = std::sqrt(0.5f);
 class ImageSwapchain final : public QorSwapchain {
 public:
     bool CreateImages(gpu::Device&) override { return true; }
+    uint64_t handle = 0;
 };
+using Swapchain = std::shared_ptr<ImageSwapchain>;
+const LayerImage kNeverMade;
 
 struct Rgba {
     int r, g, b, a;
@@ -83,36 +87,24 @@ protected:
     void SetUp() override {
         env_.Set("NORVIK_COMPOSITOR_TRACE", trace_);
         std::string error;
-        ServiceGraphicsDevices().d3d11Device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
-        ASSERT_TRUE(ServiceGraphicsDevices().d3d11Device) << error;
-        device_ = ServiceGraphicsDevices().d3d11Device.get();
+        ownedDevice_ = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
+        ASSERT_TRUE(ownedDevice_) << error;
+        device_ = ownedDevice_.get();
         if (!CanShareStage()) GTEST_SKIP() << "this device cannot share a texture guarded by a keyed mutex";
-        Compositor::Get().Close();
 
         // "a" does not initialise but is still polled; "default" is tried last and registers the display.
         AddDriver("a");
         AddDriver("default");
         env_.Set("NORVIK_COMPOSITOR_DRIVER_FAIL_a", "1");
-        DriverRegistry::Get().LoadDriversFrom(drivers_);
-        ASSERT_EQ(DriverRegistry::Get().Providers().size(), 2u);
-        ASSERT_EQ(DriverRegistry::Get().Systems().size(), 1u);
+        state_.drivers.LoadDriversFrom(drivers_);
+        ASSERT_EQ(state_.drivers.Providers().size(), 2u);
+        ASSERT_EQ(state_.drivers.Systems().size(), 1u);
 
         session_ = std::make_shared<Session>();
         session_->handle = NewHandle(kSessionHandleBase);
-        session_->systemId = DriverRegistry::Get().Systems().begin()->first;
-        std::lock_guard lock(SessionRegistry::Get().Mutex());
-        SessionRegistry::Get().SessionsLocked()[session_->handle] = session_;
-    }
-
-    void TearDown() override {
-        Compositor::Get().Close();
-        SwapchainRegistry::Get().Clear();
-        {
-            std::lock_guard lock(SessionRegistry::Get().Mutex());
-            SessionRegistry::Get().SessionsLocked().clear();
-        }
-        DriverRegistry::TearDown();
-        ServiceGraphicsDevices().d3d11Device.reset();
+        session_->systemId = state_.drivers.Systems().begin()->first;
+        std::lock_guard lock(state_.sessions.Mutex());
+        state_.sessions.SessionsLocked()[session_->handle] = session_;
     }
 
     bool CanShareStage() {
@@ -148,66 +140,75 @@ protected:
 
     // One image of `format` (a typed texture, so its view's format is the texture's own),
     // shared by legacy handle as a Direct3D 11 swapchain's images are, released and filled
-    // with `pixels` (one slice).
-    uint64_t AddSwapchain(uint32_t width, uint32_t height, uint32_t format, const std::vector<uint8_t>& pixels,
-                          uint64_t usage = kColor) {
+    // with `pixels` (one slice). The registry holds it, as it holds the application's.
+    Swapchain AddSwapchain(uint32_t width, uint32_t height, uint32_t format, const std::vector<uint8_t>& pixels,
+                           uint64_t usage = kColor) {
         auto swapchain = std::make_shared<ImageSwapchain>();
         swapchain->session = session_->handle;
         swapchain->usageFlags = usage;
         swapchain->format = format;
         swapchain->width = width;
         swapchain->height = height;
+        AddImage(*swapchain, pixels);
+        swapchain->lastReleased = 0;
+        swapchain->handle = state_.swapchains.Insert(swapchain);
+        return swapchain;
+    }
+    void AddImage(ImageSwapchain& swapchain, const std::vector<uint8_t>& pixels) {
         gpu::TextureDesc desc;
-        desc.width = width;
-        desc.height = height;
-        desc.format = format;
+        desc.width = swapchain.width;
+        desc.height = swapchain.height;
+        desc.format = static_cast<uint32_t>(swapchain.format);
         desc.bindFlags = gpu::kBindShaderResource;
         desc.miscFlags = gpu::kMiscShared;
         auto texture = device_->CreateTexture(desc);
-        EXPECT_TRUE(texture && texture->CreateShaderResourceView(format));
+        EXPECT_TRUE(texture && texture->CreateShaderResourceView(desc.format));
         EXPECT_TRUE(texture && texture->WritePixels(0, pixels.data(), pixels.size()));
-        swapchain->textures.push_back(std::move(texture));
-        swapchain->lastReleased = 0;
-        return SwapchainRegistry::Get().Insert(swapchain);
+        swapchain.textures.push_back(std::move(texture));
     }
-    uint64_t AddUniform(uint32_t format, Rgba colour, uint64_t usage = kColor) {
+    static std::vector<uint8_t> UniformPixels(Rgba colour) {
         std::vector<uint8_t> pixels;
         for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), {uint8_t(colour.r), uint8_t(colour.g), uint8_t(colour.b), uint8_t(colour.a)});
-        return AddSwapchain(4, 4, format, pixels, usage);
+        return pixels;
     }
+    Swapchain AddUniform(uint32_t format, Rgba colour, uint64_t usage = kColor) {
+        return AddSwapchain(4, 4, format, UniformPixels(colour), usage);
+    }
+    // As xrDestroySwapchain takes it from the registry; the test still holds it.
+    void Destroy(const Swapchain& swapchain) { EXPECT_TRUE(state_.swapchains.Erase(swapchain->handle, 0)); }
 
     static XrRect2Di Rect(int32_t x, int32_t y, int32_t width = int32_t(kHalf), int32_t height = int32_t(kStageHeight)) {
         return {{x, y}, {width, height}};
     }
-    static std::unique_ptr<CompositorLayer> Projection(uint64_t left, uint64_t right, XrRect2Di leftRect = Rect(0, 0),
+    static std::unique_ptr<CompositorLayer> Projection(LayerImage left, LayerImage right, XrRect2Di leftRect = Rect(0, 0),
                                                        XrRect2Di rightRect = Rect(0, 0),
                                                        const XrPosef (&poses)[2] = {kIdentityPose, kIdentityPose}) {
         auto layer = std::make_unique<CompositorLayer>();
         layer->type = XR_TYPE_COMPOSITION_LAYER_PROJECTION;
         layer->viewCount = 2;
-        const uint64_t swapchains[2] = {left, right};
+        const LayerImage images[2] = {left, right};
         const XrRect2Di rects[2] = {leftRect, rightRect};
         for (int i = 0; i < 2; ++i) {
             layer->views[i].pose = poses[i];
             layer->views[i].fov = kSquareFov;
-            layer->views[i].swapchain = swapchains[i];
+            layer->views[i].image = images[i];
             layer->views[i].imageRect = rects[i];
         }
         return layer;
     }
-    static std::unique_ptr<CompositorLayer> Quad(uint64_t swapchain, int32_t visibility, XrPosef pose, XrExtent2Df size) {
+    static std::unique_ptr<CompositorLayer> Quad(LayerImage image, int32_t visibility, XrPosef pose, XrExtent2Df size) {
         auto layer = std::make_unique<CompositorLayer>();
         layer->type = XR_TYPE_COMPOSITION_LAYER_QUAD;
         layer->eyeVisibility = visibility;
-        layer->swapchain = swapchain;
+        layer->image = std::move(image);
         layer->pose = pose;
         layer->size = size;
         return layer;
     }
 
     bool Frame(std::unique_ptr<CompositorLayer> layer = nullptr) {
-        if (layer) Compositor::Get().AddLayer(session_->handle, std::move(layer));
-        return Compositor::Get().DrawLayers(session_->handle);
+        if (layer) compositor_.AddLayer(session_->handle, std::move(layer));
+        return compositor_.DrawLayers(session_->handle, SessionPresentTarget(state_, session_->handle));
     }
 
     // What the display side sees: it takes key 1, reads, and gives the stage back with key 0.
@@ -225,7 +226,12 @@ protected:
     TempEnvironment env_;
     std::string trace_ = env_.Path("trace.txt");
     std::string drivers_ = env_.Path("drivers");
+    std::unique_ptr<gpu::Device> ownedDevice_;
     gpu::Device* device_ = nullptr;
+    // Its swapchains' textures are on the device above.
+    ServiceState state_;
+    // Asks for the device at each use, as the service's compositor does.
+    Compositor compositor_ {[this] { return ownedDevice_.get(); }};
     std::shared_ptr<Session> session_;
 };
 
@@ -268,11 +274,11 @@ std::vector<uint8_t> Pattern(uint32_t width, uint32_t height, uint32_t seed) {
 TEST_F(CompositorTest, AProjectionLayerFillsEachHalfOneToOneAndIsPresentedAfterPolling) {
     const auto left = Pattern(kHalf, kStageHeight, 1);
     const auto right = Pattern(kHalf, kStageHeight, 2);
-    const uint64_t leftSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, left);
-    const uint64_t rightSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, right);
+    const auto leftSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, left);
+    const auto rightSwapchain = AddSwapchain(kHalf, kStageHeight, gpu::format::kR8G8B8A8Unorm, right);
 
     ASSERT_TRUE(Frame(Projection(leftSwapchain, rightSwapchain)));
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    EXPECT_EQ(compositor_.QueuedLayers(), 0u);
     const uint64_t handle = PresentedHandle();
     EXPECT_NE(handle, 0u);
     EXPECT_EQ(Trace(), (std::vector<std::string> {"a poll", "default poll", "default present " + std::to_string(handle)}));
@@ -285,7 +291,7 @@ TEST_F(CompositorTest, AProjectionLayerFillsEachHalfOneToOneAndIsPresentedAfterP
 TEST_F(CompositorTest, AnImageRectWithAnOffsetSamplesExactlyThatRect) {
     const uint32_t width = 2000, height = 2200;
     const auto pixels = Pattern(width, height, 3);
-    const uint64_t swapchain = AddSwapchain(width, height, gpu::format::kR8G8B8A8Unorm, pixels);
+    const auto swapchain = AddSwapchain(width, height, gpu::format::kR8G8B8A8Unorm, pixels);
 
     ASSERT_TRUE(Frame(Projection(swapchain, swapchain, Rect(40, 30), Rect(80, 40))));
     const Stage stage = TakeFrame();
@@ -303,10 +309,10 @@ TEST_F(CompositorTest, SrgbFormatsRaiseTheLayerToOneOverTwoPointTwoFromTheirView
         const auto f = [&](int b) { return StageByte(raised ? Raised(Decoded(b)) : Decoded(b)); };
         return Rgba {f(colour.r), f(colour.g), f(colour.b), 255};
     };
-    const uint64_t unorm = AddUniform(gpu::format::kR8G8B8A8Unorm, colour);
-    const uint64_t srgb = AddUniform(gpu::format::kR8G8B8A8UnormSrgb, colour);
-    const uint64_t bgraSrgb = AddUniform(gpu::format::kB8G8R8A8UnormSrgb, {colour.b, colour.g, colour.r, 255});
-    const uint64_t bgrxSrgb = AddUniform(gpu::format::kB8G8R8X8UnormSrgb, {colour.b, colour.g, colour.r, 0});
+    const auto unorm = AddUniform(gpu::format::kR8G8B8A8Unorm, colour);
+    const auto srgb = AddUniform(gpu::format::kR8G8B8A8UnormSrgb, colour);
+    const auto bgraSrgb = AddUniform(gpu::format::kB8G8R8A8UnormSrgb, {colour.b, colour.g, colour.r, 255});
+    const auto bgrxSrgb = AddUniform(gpu::format::kB8G8R8X8UnormSrgb, {colour.b, colour.g, colour.r, 0});
 
     // Each sRGB format sets the flag; plain UNORM does not.
     ASSERT_TRUE(Frame(Projection(srgb, unorm)));
@@ -321,7 +327,7 @@ TEST_F(CompositorTest, SrgbFormatsRaiseTheLayerToOneOverTwoPointTwoFromTheirView
     EXPECT_TRUE(Near(stage.At(kStageWidth - 1, kStageHeight - 1), expectSrgb(true)));
 
     // A later layer starts again without it.
-    Compositor::Get().AddLayer(session_->handle, Projection(srgb, srgb));
+    compositor_.AddLayer(session_->handle, Projection(srgb, srgb));
     ASSERT_TRUE(Frame(Projection(unorm, unorm)));
     stage = TakeFrame();
     EXPECT_TRUE(Near(stage.At(100, 100), expectUnorm(false)));
@@ -329,7 +335,7 @@ TEST_F(CompositorTest, SrgbFormatsRaiseTheLayerToOneOverTwoPointTwoFromTheirView
 }
 
 TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfTheirEyes) {
-    const uint64_t red = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 0, 0, 128});
+    const auto red = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 0, 0, 128});
     // 1 × 1 at 2 m in front, each eye 3 cm to its side, 90° fields of view: 480 × 540 pixels.
     const XrPosef ahead {{0, 0, 0, 1}, {0, 0, -2}};
     const XrExtent2Df size {1, 1};
@@ -341,7 +347,7 @@ TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfThei
     })) << "a quad before any projection layer draws nothing";
 
     const int grey = 100;
-    const uint64_t background = AddUniform(gpu::format::kR8G8B8A8Unorm, {grey, grey, grey, 255});
+    const auto background = AddUniform(gpu::format::kR8G8B8A8Unorm, {grey, grey, grey, 255});
     const XrPosef eyes[2] = {{{0, 0, 0, 1}, {-0.03f, 0, 0}}, {{0, 0, 0, 1}, {0.03f, 0, 0}}};
     const int under = StageByte(grey / 255.0);
     const double alpha = 128 / 255.0;
@@ -355,7 +361,7 @@ TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfThei
         bool left, right;
     } cases[] = {{XR_EYE_VISIBILITY_BOTH, true, true}, {XR_EYE_VISIBILITY_LEFT, true, false}, {XR_EYE_VISIBILITY_RIGHT, false, true}};
     for (const auto& c : cases) {
-        Compositor::Get().AddLayer(session_->handle, Projection(background, background, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+        compositor_.AddLayer(session_->handle, Projection(background, background, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
         ASSERT_TRUE(Frame(Quad(red, c.visibility, ahead, size)));
         stage = TakeFrame();
         EXPECT_TRUE(Near(stage.At(leftCentre, 1080), c.left ? blended : plain)) << c.visibility;
@@ -368,15 +374,15 @@ TEST_F(CompositorTest, QuadLayersNeedAProjectionLayerAndBlendIntoTheHalvesOfThei
 }
 
 TEST_F(CompositorTest, QuadPlacementFollowsTheLayerPoseAndTheEyePose) {
-    const uint64_t white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
-    const uint64_t black = AddUniform(gpu::format::kR8G8B8A8Unorm, {0, 0, 0, 255});
+    const auto white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const auto black = AddUniform(gpu::format::kR8G8B8A8Unorm, {0, 0, 0, 255});
     // Both eyes at the origin turned 90° to the left (looking down -x); the quad 2 m away on
     // -x, turned the same way so that it faces them, and a further 90° about its own normal:
     // 1 m wide and 0.25 m high becomes 0.25 m wide and 1 m high.
     const XrQuaternionf left90 {0, kSin45, 0, kSin45};
     const XrPosef eyes[2] = {{left90, {0, 0, 0}}, {left90, {0, 0, 0}}};
     const XrQuaternionf upright {0.5f, 0.5f, 0.5f, 0.5f};  // left90 after 90° about z
-    Compositor::Get().AddLayer(session_->handle, Projection(black, black, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
+    compositor_.AddLayer(session_->handle, Projection(black, black, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), eyes));
     ASSERT_TRUE(Frame(Quad(white, XR_EYE_VISIBILITY_BOTH, {upright, {-2, 0, 0}}, {1, 0.25f})));
 
     const Stage stage = TakeFrame();
@@ -394,8 +400,8 @@ TEST_F(CompositorTest, QuadPlacementFollowsTheLayerPoseAndTheEyePose) {
 TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirLayersDrawnLater) {
     const Rgba grey {50, 50, 50, 255};
     const Rgba red {200, 10, 10, 255};
-    const uint64_t first = AddUniform(gpu::format::kR8G8B8A8Unorm, grey);
-    const uint64_t second = AddUniform(gpu::format::kR8G8B8A8Unorm, red);
+    const auto first = AddUniform(gpu::format::kR8G8B8A8Unorm, grey);
+    const auto second = AddUniform(gpu::format::kR8G8B8A8Unorm, red);
     const auto onStage = [](const Rgba& c) { return Rgba {StageByte(c.r / 255.0), StageByte(c.g / 255.0), StageByte(c.b / 255.0), 255}; };
     ASSERT_TRUE(Frame(Projection(first, first)));
     const auto stage = device_->OpenSharedTexture(PresentedHandle());
@@ -404,11 +410,11 @@ TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirL
     const size_t traceLines = Trace().size();
 
     EXPECT_FALSE(Frame(Projection(second, first)));
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 1u);
+    EXPECT_EQ(compositor_.QueuedLayers(), 1u);
     EXPECT_EQ(Trace().size(), traceLines) << "a skipped frame neither polls nor presents";
     ASSERT_TRUE(stage->ReleaseSync(0));
     ASSERT_TRUE(Frame());
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    EXPECT_EQ(compositor_.QueuedLayers(), 0u);
     Stage shown = TakeFrame();
     EXPECT_TRUE(Near(shown.At(0, 0), onStage(red), 0));
     EXPECT_TRUE(Near(shown.At(kHalf, 0), onStage(grey), 0));
@@ -419,25 +425,40 @@ TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirL
     ASSERT_EQ(stage->AcquireSync(1, 10000), gpu::kSyncOk);
     EXPECT_FALSE(Frame(Projection(second, second)));
     for (uint64_t i = 0; i < Compositor::kHeldFrames; ++i) {
-        EXPECT_FALSE(Frame(Quad(0x6FFFFFF, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
+        EXPECT_FALSE(Frame(Quad(kNeverMade, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
     }
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), Compositor::kHeldFrames);
+    EXPECT_EQ(compositor_.QueuedLayers(), Compositor::kHeldFrames);
     ASSERT_TRUE(stage->ReleaseSync(0));
     ASSERT_TRUE(Frame());
     shown = TakeFrame();
     EXPECT_TRUE(Near(shown.At(0, 0), {0, 0, 0, 255}, 0));
     EXPECT_TRUE(Near(shown.At(kStageWidth - 1, kStageHeight - 1), {0, 0, 0, 255}, 0));
+
+    // A held layer shows its swapchains as they are when it is drawn: the image released
+    // since it was submitted, and nothing of one destroyed meanwhile.
+    ASSERT_TRUE(Frame());
+    ASSERT_EQ(stage->AcquireSync(1, 10000), gpu::kSyncOk);
+    AddImage(*second, UniformPixels(grey));
+    const auto third = AddUniform(gpu::format::kR8G8B8A8Unorm, red);
+    EXPECT_FALSE(Frame(Projection(second, third)));
+    second->lastReleased = 1;
+    Destroy(third);
+    ASSERT_TRUE(stage->ReleaseSync(0));
+    ASSERT_TRUE(Frame());
+    shown = TakeFrame();
+    EXPECT_TRUE(Near(shown.At(0, 0), onStage(grey), 0));
+    EXPECT_TRUE(Near(shown.At(kHalf, 0), {0, 0, 0, 255}, 0));
 }
 
 TEST_F(CompositorTest, AnotherSessionsLayersAreNeverDrawnInThisSessionsFrame) {
-    const uint64_t white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const auto white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
     const uint64_t other = NewHandle(kSessionHandleBase);
-    Compositor::Get().AddLayer(other, Projection(white, white));
+    compositor_.AddLayer(other, Projection(white, white));
     ASSERT_TRUE(Frame());
     EXPECT_TRUE(Near(TakeFrame().At(100, 100), {0, 0, 0, 255})) << "only the clear";
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 1u);
-    Compositor::Get().ForgetSession(other);
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    EXPECT_EQ(compositor_.QueuedLayers(), 1u);
+    compositor_.ForgetSession(other);
+    EXPECT_EQ(compositor_.QueuedLayers(), 0u);
 #if !defined(_WIN32)  // the service log is process-wide; natively each test has its own process
     ServiceLogger().Flush();
     const std::string folder = env_.Path("local/Norvik/OpenXR/Logs");
@@ -450,50 +471,55 @@ TEST_F(CompositorTest, AnotherSessionsLayersAreNeverDrawnInThisSessionsFrame) {
 }
 
 TEST_F(CompositorTest, DepthViewsAreSkippedAndAMissingSwapchainEndsItsLayer) {
-    const uint64_t colour = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
-    const uint64_t depth =
+    const auto colour = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    const auto depth =
         AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255}, XR_SWAPCHAIN_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT);
-    const uint64_t missing = 0x6FFFFFF;
+    const auto destroyed = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
+    Destroy(destroyed);
     const Rgba lit {255, 255, 255, 255};
     const Rgba dark {0, 0, 0, 255};
     const struct {
-        uint64_t left, right;
+        const char* what;
+        LayerImage left, right;
         Rgba leftShows, rightShows;
-    } cases[] = {{depth, colour, dark, lit}, {missing, colour, dark, dark}, {colour, missing, lit, dark}};
+    } cases[] = {{"depth, colour", depth, colour, dark, lit},
+                 {"destroyed, colour", destroyed, colour, dark, dark},
+                 {"colour, destroyed", colour, destroyed, lit, dark},
+                 {"never made, colour", kNeverMade, colour, dark, dark}};
     for (const auto& c : cases) {
         ASSERT_TRUE(Frame(Projection(c.left, c.right, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4))));
         const Stage stage = TakeFrame();
-        EXPECT_TRUE(Near(stage.At(960, 1080), c.leftShows, 0)) << std::hex << c.left << " " << c.right;
-        EXPECT_TRUE(Near(stage.At(kHalf + 960, 1080), c.rightShows, 0)) << std::hex << c.left << " " << c.right;
+        EXPECT_TRUE(Near(stage.At(960, 1080), c.leftShows, 0)) << c.what;
+        EXPECT_TRUE(Near(stage.At(kHalf + 960, 1080), c.rightShows, 0)) << c.what;
     }
 }
 
 TEST_F(CompositorTest, ReleasingTheStageBufferLetsTheNextSessionDrawWhetherOrNotTheFrameWasTaken) {
     ASSERT_TRUE(Frame());
     EXPECT_FALSE(Frame()) << "the display side has not taken the first frame";
-    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncOk);
+    EXPECT_EQ(compositor_.ReleaseStageBuffer(), gpu::kSyncOk);
     ASSERT_TRUE(Frame());
 
     TakeFrame();
-    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncTimeout) << "nothing to take back";
+    EXPECT_EQ(compositor_.ReleaseStageBuffer(), gpu::kSyncTimeout) << "nothing to take back";
     EXPECT_TRUE(Frame());
 
     // The stage goes with Close; the next use makes a new one.
     const uint64_t closed = PresentedHandle();
-    Compositor::Get().Close();
+    compositor_.Close();
     EXPECT_FALSE(device_->OpenSharedTexture(closed));
     EXPECT_TRUE(Frame());
     EXPECT_NE(PresentedHandle(), closed);
 }
 
 TEST_F(CompositorTest, WithoutADeviceNothingIsDrawnAndOnlyTheLastFramesLayersAreKept) {
-    Compositor::Get().Close();
-    ServiceGraphicsDevices().d3d11Device.reset();
+    compositor_.Close();
+    ownedDevice_.reset();
     for (uint64_t i = 0; i < Compositor::kHeldFrames + 2; ++i) {
-        EXPECT_FALSE(Frame(Quad(1, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
-        EXPECT_EQ(Compositor::Get().QueuedLayers(), std::min(i + 1, Compositor::kHeldFrames));
+        EXPECT_FALSE(Frame(Quad(kNeverMade, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1})));
+        EXPECT_EQ(compositor_.QueuedLayers(), std::min(i + 1, Compositor::kHeldFrames));
     }
-    EXPECT_EQ(Compositor::Get().ReleaseStageBuffer(), gpu::kSyncFailed);
+    EXPECT_EQ(compositor_.ReleaseStageBuffer(), gpu::kSyncFailed);
     EXPECT_TRUE(Trace().empty());
 }
 
@@ -512,13 +538,13 @@ TEST_F(CompositorTest, SubmissionDrawingAndReleaseMayComeFromManyThreads) {
     std::atomic<int> drawn {1};
     std::vector<std::thread> applications;
     for (int t = 0; t < 2; ++t) {
-        applications.emplace_back([&, t] {
+        applications.emplace_back([&] {
             for (int frame = 0; frame < 6; ++frame) {
                 // Layers whose swapchains are gone: the queue and the lock are what is exercised.
-                Compositor::Get().AddLayer(session_->handle, Projection(0x6FFFFF0 + t, 0x6FFFFF0 + t));
-                Compositor::Get().AddLayer(session_->handle, Quad(0x6FFFFF0 + t, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1}));
-                if (Compositor::Get().DrawLayers(session_->handle)) ++drawn;
-                if (frame == 3) Compositor::Get().ReleaseStageBuffer();
+                compositor_.AddLayer(session_->handle, Projection(kNeverMade, kNeverMade));
+                compositor_.AddLayer(session_->handle, Quad(kNeverMade, XR_EYE_VISIBILITY_BOTH, kIdentityPose, {1, 1}));
+                if (Frame()) ++drawn;
+                if (frame == 3) compositor_.ReleaseStageBuffer();
             }
         });
     }
@@ -528,7 +554,7 @@ TEST_F(CompositorTest, SubmissionDrawingAndReleaseMayComeFromManyThreads) {
     int presents = 0;
     for (const auto& line : Trace()) presents += line.rfind("default present ", 0) == 0 ? 1 : 0;
     EXPECT_EQ(presents, drawn.load());
-    EXPECT_LE(Compositor::Get().QueuedLayers(), 2 * 2 * Compositor::kHeldFrames);
+    EXPECT_LE(compositor_.QueuedLayers(), 2 * 2 * Compositor::kHeldFrames);
 }
 
 }  // namespace

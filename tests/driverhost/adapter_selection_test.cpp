@@ -87,9 +87,9 @@ protected:
     void Write(const char* name, const std::string& text) {
         platform::RegistryWriteString(platform::RegistryRoot::LocalMachine, kKey, name, text);
     }
-    void SetUp() override { ServiceGraphicsDevices() = GraphicsDevices {}; }
 
     test::TempEnvironment env;
+    GraphicsDevices devices;
     const std::string twoAdapters = R"({"adapters": [
         {"description": "Intel", "vendorId": "0x8086", "luid": {"low": 5, "high": 0},
          "outputs": [{"deviceName": "\\\\.\\DISPLAY1", "monitorId": "MONITOR\\ACME77\\{x}"}]},
@@ -112,21 +112,21 @@ TEST_F(MachineAdapterTest, ReadsGpuStatusAndMonitorIdFromTheRegistry) {
 }
 
 TEST_F(MachineAdapterTest, RuntimeStartRecordsBothLuidsOrTheFirstAdapterWhenNoneIsChosen) {
-    ChooseGraphicsAdapters();  // the soft adapter is of an "other" vendor: automatic picks none
-    EXPECT_EQ(ServiceGraphicsDevices().d3d11AdapterLuid, 1u);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d12AdapterLuid, 1u);
+    ChooseGraphicsAdapters(devices);  // the soft adapter is of an "other" vendor: automatic picks none
+    EXPECT_EQ(devices.d3d11AdapterLuid, 1u);
+    EXPECT_EQ(devices.d3d12AdapterLuid, 1u);
     UseConfig(twoAdapters);
     platform::RegistryWriteDword(platform::RegistryRoot::LocalMachine, kKey, "GPUStatus", 2);
-    ChooseGraphicsAdapters();
-    EXPECT_EQ(ServiceGraphicsDevices().d3d11AdapterLuid, (1ULL << 32) | 7u);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d12AdapterLuid, (1ULL << 32) | 7u);
+    ChooseGraphicsAdapters(devices);
+    EXPECT_EQ(devices.d3d11AdapterLuid, (1ULL << 32) | 7u);
+    EXPECT_EQ(devices.d3d12AdapterLuid, (1ULL << 32) | 7u);
     // Both devices exist, each on the chosen adapter.
-    ASSERT_TRUE(ServiceGraphicsDevices().d3d11Device);
-    ASSERT_TRUE(ServiceGraphicsDevices().d3d12Device);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d11Device->Kind(), gpu::Api::D3D11);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d11Device->AdapterLuid(), (1ULL << 32) | 7u);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d12Device->Kind(), gpu::Api::D3D12);
-    EXPECT_EQ(ServiceGraphicsDevices().d3d12Device->AdapterLuid(), (1ULL << 32) | 7u);
+    ASSERT_TRUE(devices.d3d11Device);
+    ASSERT_TRUE(devices.d3d12Device);
+    EXPECT_EQ(devices.d3d11Device->Kind(), gpu::Api::D3D11);
+    EXPECT_EQ(devices.d3d11Device->AdapterLuid(), (1ULL << 32) | 7u);
+    EXPECT_EQ(devices.d3d12Device->Kind(), gpu::Api::D3D12);
+    EXPECT_EQ(devices.d3d12Device->AdapterLuid(), (1ULL << 32) | 7u);
 }
 #endif
 

@@ -183,16 +183,16 @@ TEST_F(DriverLoadingTest, AnEmptyDriversFolderLoadsNothing) {
 
 TEST_F(DriverLoadingTest, TearDownSwitchesDisplaysOffAndARestartInitialisesTheSameProviderAgain) {
     AddDriver("default");
-    DriverRegistry& first = DriverRegistry::Get();
-    first.SetLogSink([this](bool, const std::string& text) { infos.push_back(text); });
-    first.LoadDriversFrom(drivers);
-    ASSERT_EQ(first.Providers().size(), 1u);
-    IServerDeviceProvider* provider = first.Providers()[0];
-    DriverRegistry::TearDown();
+    auto first = std::make_unique<DriverRegistry>();
+    first->SetLogSink([this](bool, const std::string& text) { infos.push_back(text); });
+    first->LoadDriversFrom(drivers);
+    ASSERT_EQ(first->Providers().size(), 1u);
+    IServerDeviceProvider* provider = first->Providers()[0];
+    first.reset();
     EXPECT_EQ(TraceOf("display 0"), std::vector<std::string> {"default"});
     EXPECT_EQ(infos.back(), "Disable display device");
 
-    DriverRegistry& second = DriverRegistry::Get();
+    DriverRegistry second;
     second.SetLogSink([](bool, const std::string&) {});
     EXPECT_TRUE(second.Systems().empty());
     second.LoadDriversFrom(drivers);
@@ -200,7 +200,6 @@ TEST_F(DriverLoadingTest, TearDownSwitchesDisplaysOffAndARestartInitialisesTheSa
     EXPECT_EQ(second.Providers()[0], provider);
     EXPECT_EQ(TraceOf("init").size(), 2u);
     EXPECT_EQ(second.Systems().size(), 1u);
-    DriverRegistry::TearDown();
 }
 
 }  // namespace

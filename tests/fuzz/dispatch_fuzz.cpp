@@ -4,6 +4,7 @@
 #include "platform/pipe.h"
 #include "protocol/wire.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t replySize = 0;  // as the pipe instance hands it over
 
     // A fresh server per input keeps every finding reproducible from its one input.
-    qor::QorServer server;
+    qor::ServiceState state;
+    qor::QorServer server(state);
     server.Dispatch(data, static_cast<uint32_t>(size), reply.get(), &replySize);
 
     Require(replySize >= qor::protocol::kReplyBodyOffset);

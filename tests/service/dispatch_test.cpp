@@ -1,6 +1,7 @@
 #include "protocol/op_codes.h"
 #include "protocol/wire.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,8 @@ protected:
         return Send(request);
     }
 
-    QorServer server_;
+    ServiceState state_;
+    QorServer server_ {state_};
 };
 
 TEST_F(DispatchTest, LivenessAndUnlistedCodesSucceedWithAnEmptyBody) {

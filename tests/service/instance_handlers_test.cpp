@@ -4,6 +4,7 @@
 #include "protocol/layouts.h"
 #include "service/instance/extensions.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/core/layer_features.h"
@@ -32,9 +33,6 @@ struct Answer {
 
 class InstanceHandlersTest : public ::testing::Test {
 protected:
-    void SetUp() override { InstanceRegistry::Get().RemoveAll(); }
-    void TearDown() override { InstanceRegistry::Get().RemoveAll(); }
-
     template <typename Request>
     Answer Send(const Request& request) {
         std::array<uint8_t, kMaxRequestSize> bytes {};
@@ -76,7 +74,8 @@ protected:
     }
 
     test::TempEnvironment environment_;
-    QorServer server_;
+    ServiceState state_;
+    QorServer server_ {state_};
 };
 
 TEST_F(InstanceHandlersTest, ExtensionListFollowsTheTwoCallIdiom) {
@@ -129,11 +128,11 @@ TEST_F(InstanceHandlersTest, CreateChecksVersionNameAndExtensions) {
     EXPECT_EQ(Send(CreateRequest("app", {11})).result, XR_ERROR_INITIALIZATION_FAILED);  // OpenGL ES
     EXPECT_EQ(Send(CreateRequest("app", {8, 13})).result, XR_ERROR_EXTENSION_NOT_PRESENT);  // Vulkan
     // Failed creates leave nothing behind.
-    EXPECT_EQ(InstanceRegistry::Get().Count(), 0u);
+    EXPECT_EQ(state_.instances.Count(), 0u);
 
     const Answer answer = Send(CreateRequest("app", {8, 23}));
     ASSERT_EQ(answer.result, XR_SUCCESS);
-    const auto instance = InstanceRegistry::Get().Find(Decode<HandleReply>(answer).handle);
+    const auto instance = state_.instances.Find(Decode<HandleReply>(answer).handle);
     ASSERT_TRUE(instance);
     EXPECT_EQ(instance->enabledExtensions, (std::vector<uint32_t> {8, 23}));
     EXPECT_EQ(instance->process.executablePath, u"C:\\Games\\app.exe");
@@ -142,23 +141,21 @@ TEST_F(InstanceHandlersTest, CreateChecksVersionNameAndExtensions) {
 
 TEST_F(InstanceHandlersTest, CreateRegistersTheProcessWithTheWatchdogAndDestroyRemovesIt) {
     const uint64_t handle = CreateInstance("KVDSOpenXRApp");
-    EXPECT_EQ(InstanceRegistry::Get().Find(handle)->displayEnable, 0u);
-    const auto watched = WatchedProcesses();
+    EXPECT_EQ(state_.instances.Find(handle)->displayEnable, 0u);
+    const auto watched = state_.watchdog.WatchedProcesses();
     EXPECT_NE(std::find(watched.begin(), watched.end(), std::make_pair(handle, std::u16string(u"C:\\Games\\app.exe"))),
               watched.end());
     DestroyInstanceRequest destroy;
     destroy.handle = handle;
     ASSERT_EQ(Send(destroy).result, XR_SUCCESS);
-    for (const auto& entry : WatchedProcesses()) EXPECT_NE(entry.first, handle);
+    for (const auto& entry : state_.watchdog.WatchedProcesses()) EXPECT_NE(entry.first, handle);
 }
 
 #if !defined(_WIN32)
 // The service log is process-wide; natively every test runs in its own process.
 TEST_F(InstanceHandlersTest, CreateAndDestroyWriteTheirLogEntries) {
-    if (platform::PathFromUtf8(ServiceLogger().Folder()) !=
-        platform::PathFromUtf8(environment_.Path("local/Norvik/OpenXR/Logs"))) {
-        GTEST_SKIP() << "the process-wide log was opened by an earlier test of this process";
-    }
+    ASSERT_EQ(platform::PathFromUtf8(ServiceLogger().Folder()),
+              platform::PathFromUtf8(environment_.Path("local/Norvik/OpenXR/Logs")));
     const uint64_t handle = CreateInstance("demo");
     DestroyInstanceRequest destroy;
     destroy.handle = handle;
@@ -183,10 +180,8 @@ TEST_F(InstanceHandlersTest, CreateAndDestroyWriteTheirLogEntries) {
 
 // A client must not be able to write lines of its own into the service log.
 TEST_F(InstanceHandlersTest, ClientNamesCannotForgeLogLines) {
-    if (platform::PathFromUtf8(ServiceLogger().Folder()) !=
-        platform::PathFromUtf8(environment_.Path("local/Norvik/OpenXR/Logs"))) {
-        GTEST_SKIP() << "the process-wide log was opened by an earlier test of this process";
-    }
+    ASSERT_EQ(platform::PathFromUtf8(ServiceLogger().Folder()),
+              platform::PathFromUtf8(environment_.Path("local/Norvik/OpenXR/Logs")));
     CreateInstance("demo\n2021-06-01  00:00:00\t[ERROR] forged");
     ServiceLogger().Flush();
     char today[32];
@@ -212,7 +207,7 @@ TEST_F(InstanceHandlersTest, InstancePropertiesNameTheRuntime) {
 
 TEST_F(InstanceHandlersTest, OverflowingQueueCountsOneLostEventAndReportsItLast) {
     const uint64_t handle = CreateInstance();
-    auto instance = InstanceRegistry::Get().Find(handle);
+    auto instance = state_.instances.Find(handle);
     for (uint32_t i = 0; i < 300; ++i) {
         XrEventDataSessionStateChanged event {XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED};
         event.time = i;
@@ -242,7 +237,7 @@ TEST_F(InstanceHandlersTest, OverflowingQueueCountsOneLostEventAndReportsItLast)
 
 TEST_F(InstanceHandlersTest, PollingAnEmptyQueueStillRefreshesLastPoll) {
     const uint64_t handle = CreateInstance();
-    auto instance = InstanceRegistry::Get().Find(handle);
+    auto instance = state_.instances.Find(handle);
     ASSERT_EQ(instance->lastPoll, 0);
     PollEventRequest poll;
     poll.handle = handle;
@@ -295,7 +290,7 @@ TEST(XrNamesTest, TablesHoldEveryEnumerantOfTheImplementedVersion) {
 }
 
 // Registers a head-mounted system as a display driver would.
-uint64_t AddHeadMountedSystem(const char* name) {
+uint64_t AddHeadMountedSystem(DriverRegistry& drivers, const char* name) {
     auto system = std::make_unique<SystemEntry>();
     system->systemId = NewHandle(kSystemIdBase);
     system->formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
@@ -307,17 +302,17 @@ uint64_t AddHeadMountedSystem(const char* name) {
     system->orientationTracking = XR_TRUE;
     system->positionTracking = XR_TRUE;
     const uint64_t id = system->systemId;
-    DriverRegistry::Get().AddSystem(std::move(system));
+    drivers.AddSystem(std::move(system));
     return id;
 }
 
 TEST_F(InstanceHandlersTest, SystemsAreFoundByFormFactorAndDescribeThemselves) {
     const uint64_t instance = CreateInstance();
-    const uint64_t id = AddHeadMountedSystem("norvik_test_display");
+    const uint64_t id = AddHeadMountedSystem(state_.drivers, "norvik_test_display");
     GetSystemRequest get {instance, {XR_TYPE_SYSTEM_GET_INFO, 0}, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY};
     Answer answer = Send(get);
     ASSERT_EQ(answer.result, XR_SUCCESS);
-    EXPECT_EQ(Decode<HandleReply>(answer).handle, DriverRegistry::Get().Systems().begin()->first);
+    EXPECT_EQ(Decode<HandleReply>(answer).handle, state_.drivers.Systems().begin()->first);
     get.formFactor = XR_FORM_FACTOR_HANDHELD_DISPLAY;
     EXPECT_EQ(Send(get).result, XR_ERROR_FORM_FACTOR_UNSUPPORTED);
     get.instance = instance + 1000;
@@ -380,8 +375,8 @@ TEST_F(InstanceHandlersTest, BlendModesOnlyForStereo) {
 }
 
 TEST_F(InstanceHandlersTest, GraphicsRequirementsReportTheServiceAdapters) {
-    ServiceGraphicsDevices().d3d11AdapterLuid = 0x0000000500001234ull;
-    ServiceGraphicsDevices().d3d12AdapterLuid = 0x0000000600004321ull;
+    state_.graphics.d3d11AdapterLuid = 0x0000000500001234ull;
+    state_.graphics.d3d12AdapterLuid = 0x0000000600004321ull;
     GetD3D11GraphicsRequirementsRequest d3d11;
     Answer answer = Send(d3d11);
     ASSERT_EQ(answer.result, XR_SUCCESS);

@@ -1,6 +1,7 @@
 // The frame loop through the dispatcher: frame timing, the order of wait, begin and end with
 // their 16-bit counters, pacing across request threads, and the checks of submitted layers.
 #include "service/core/service_clock.h"
+#include "service/session/session_present_target.h"
 #include "tests/session/session_fixture.h"
 
 #include <atomic>
@@ -17,7 +18,7 @@ protected:
         SessionFixture::SetUp();
         session_ = CreateSession(CreateInstance());
         ASSERT_EQ(BeginSession(session_), XR_SUCCESS);
-        record_ = SessionRegistry::Get().Find(session_);
+        record_ = state_.sessions.Find(session_);
     }
     XrResult End(const Layers& layers) { return EndFrame(session_, layers.bytes, layers.count); }
 
@@ -139,17 +140,17 @@ TEST_F(FrameLoopTest, WaitOnOneThreadAndSubmitOnAnotherKeepsInStep) {
 TEST_F(FrameLoopTest, BeginResetsAcquireCountsAndForgetsDestroyedSwapchains) {
     const uint64_t left = AddSwapchain(session_);
     const uint64_t right = AddSwapchain(session_);
-    SwapchainRegistry::Get().Find(left)->acquiredThisFrame = 2;
-    SwapchainRegistry::Get().Find(right)->acquiredThisFrame = 1;
+    state_.swapchains.Find(left)->acquiredThisFrame = 2;
+    state_.swapchains.Find(right)->acquiredThisFrame = 1;
     ASSERT_EQ(Frame(session_), XR_SUCCESS);
-    EXPECT_EQ(SwapchainRegistry::Get().Find(left)->acquiredThisFrame, 0);
-    EXPECT_EQ(SwapchainRegistry::Get().Find(right)->acquiredThisFrame, 0);
+    EXPECT_EQ(state_.swapchains.Find(left)->acquiredThisFrame, 0);
+    EXPECT_EQ(state_.swapchains.Find(right)->acquiredThisFrame, 0);
     ASSERT_EQ(Send(DestroySwapchainRequest {{left}}), XR_SUCCESS);
     for (int frame = 0; frame < 2; ++frame) {
-        SwapchainRegistry::Get().Find(right)->acquiredThisFrame = 3;
+        state_.swapchains.Find(right)->acquiredThisFrame = 3;
         ASSERT_EQ(WaitFrame(session_), XR_SUCCESS);
         EXPECT_EQ(BeginFrame(session_), XR_SUCCESS) << "a destroyed swapchain is no missing one";
-        EXPECT_EQ(SwapchainRegistry::Get().Find(right)->acquiredThisFrame, 0);
+        EXPECT_EQ(state_.swapchains.Find(right)->acquiredThisFrame, 0);
         EXPECT_EQ(EndFrame(session_), XR_SUCCESS);
     }
 }
@@ -197,7 +198,7 @@ TEST_F(FrameLoopTest, LayerChecksInTheirOrder) {
     for (const auto& c : cases) {
         // Layers are checked before the frame order, so valid ones meet the unbegun frame.
         EXPECT_EQ(End(c.layers), c.expected == XR_SUCCESS ? XR_ERROR_CALL_ORDER_INVALID : c.expected) << c.what;
-        Compositor::Get().DrawLayers(session_);
+        state_.compositor.DrawLayers(session_, SessionPresentTarget(state_, session_));
     }
     // Blend mode and display time come before the layers.
     const Layers other = Layers().HeaderOnly(XR_TYPE_COMPOSITION_LAYER_CUBE_KHR);
@@ -226,10 +227,10 @@ TEST_F(FrameLoopTest, RefusedFramesLeaveNoLayersAndAcceptedOnesAreBounded) {
         ASSERT_EQ(BeginFrame(session_), XR_SUCCESS);
         ASSERT_EQ(End(good), XR_SUCCESS);
     }
-    EXPECT_LE(Compositor::Get().QueuedLayers(), good.count * (Compositor::kHeldFrames + 1));
+    EXPECT_LE(state_.compositor.QueuedLayers(), good.count * (Compositor::kHeldFrames + 1));
     // A destroyed session's layers go with it.
     ASSERT_EQ(DestroySession(session_), XR_SUCCESS);
-    EXPECT_EQ(Compositor::Get().QueuedLayers(), 0u);
+    EXPECT_EQ(state_.compositor.QueuedLayers(), 0u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/session/session_registry.h"
 #include "service/session/swapchain.h"
@@ -53,14 +54,12 @@ protected:
         system->formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
         system->viewConfigurations.push_back({XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, XR_FALSE, {{}, {}}});
         system->display = display_.Component();
-        DriverRegistry::Get().AddSystem(std::move(system));
+        state_.drivers.AddSystem(std::move(system));
     }
 
     void TearDown() override {
         for (const uint64_t instance : instances_) Send(DestroyInstanceRequest {{instance}});
-        for (const uint64_t swapchain : swapchains_) SwapchainRegistry::Get().Erase(swapchain, platform::ProcessId());
-        Compositor::Get().Close();
-        DriverRegistry::TearDown();  // before the fake display goes: its system points at it
+        for (const uint64_t swapchain : swapchains_) state_.swapchains.Erase(swapchain, platform::ProcessId());
     }
 
     template <typename Request>
@@ -170,16 +169,18 @@ protected:
         swapchain->height = 2160;
         swapchain->arraySize = arraySize;
         swapchain->lastReleased = released ? 0 : -1;
-        swapchains_.push_back(SwapchainRegistry::Get().Insert(swapchain));
-        const auto record = SessionRegistry::Get().Find(session);
+        swapchains_.push_back(state_.swapchains.Insert(swapchain));
+        const auto record = state_.sessions.Find(session);
         std::lock_guard lock(record->swapchainsLock);
         record->swapchains.push_back(swapchains_.back());
         return swapchains_.back();
     }
 
     TempEnvironment environment_;
-    QorServer server_;
     FakeDisplay display_;
+    // After the display: the drivers' systems point at it until the state goes.
+    ServiceState state_;
+    QorServer server_ {state_};
     uint64_t systemId_ = 0;
     std::vector<uint64_t> instances_;
     std::vector<uint64_t> swapchains_;

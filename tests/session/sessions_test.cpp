@@ -27,7 +27,7 @@ TEST_F(SessionsTest, CreateReportsIdleThenReadyAndSwitchesTheDisplayOn) {
     EXPECT_GE(session, kSessionHandleBase);
     EXPECT_LT(session, kActionSetHandleBase);
     EXPECT_EQ(PollEvents(instance), (Events {State(session, kIdle), State(session, kReady)}));
-    EXPECT_EQ(Compositor::Get().GraphicsApi(), 1);
+    EXPECT_EQ(state_.compositor.GraphicsApi(), 1);
     CreateSession(CreateInstance("KVDSOpenXRApp"));
     EXPECT_EQ(display_.displayStates, (States {1, 999}));
 }
@@ -53,12 +53,12 @@ TEST_F(SessionsTest, CreateRefusals) {
         SendBytes(bytes.data(), size, &result);
         EXPECT_TRUE(XR_FAILED(result)) << size;
     }
-    EXPECT_TRUE(SessionRegistry::Get().Empty());
+    EXPECT_TRUE(state_.sessions.Empty());
     EXPECT_TRUE(PollEvents(instance).empty());
     EXPECT_TRUE(display_.displayStates.empty());
 
     EXPECT_EQ(Send(SessionRequest(instance, XR_TYPE_GRAPHICS_BINDING_D3D12_KHR)), XR_SUCCESS);
-    EXPECT_EQ(Compositor::Get().GraphicsApi(), 2);
+    EXPECT_EQ(state_.compositor.GraphicsApi(), 2);
 }
 
 TEST_F(SessionsTest, CreateAndDestroyWriteOneLogEntryEach) {
@@ -68,8 +68,7 @@ TEST_F(SessionsTest, CreateAndDestroyWriteOneLogEntryEach) {
     DestroySession(session);
     DestroySession(session);
     ServiceLogger().Flush();
-    // The service log is process-wide: it lies in this test's folder only when this test made it.
-    if (ServiceLogger().Folder().rfind(environment_.Root(), 0) != 0) GTEST_SKIP() << "log made by an earlier test";
+    ASSERT_EQ(ServiceLogger().Folder().rfind(environment_.Root(), 0), 0u) << "the service's log lies in this test's folder";
     char today[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(today, sizeof today, "server_%Y-%m-%d.log", std::localtime(&now));
@@ -119,7 +118,7 @@ TEST_F(SessionsTest, BeginSessionResults) {
     ASSERT_EQ(EndSession(session), XR_SUCCESS);
     EXPECT_EQ(BeginSession(session), XR_ERROR_SESSION_NOT_READY);
     const uint64_t orphan = CreateSession(instances_[0]);
-    DriverRegistry::TearDown();
+    state_.drivers.Close();
     EXPECT_EQ(BeginSession(orphan), XR_ERROR_SESSION_LOST) << "its system went away";
 }
 
@@ -168,7 +167,7 @@ TEST_F(SessionsTest, DestroyDropsOnlyThatSessionsPendingEvents) {
     const uint64_t otherInstance = CreateInstance();
     const uint64_t session = CreateSession(instance);
     const uint64_t stranger = session + 1000;
-    const auto record = InstanceRegistry::Get().Find(instance);
+    const auto record = state_.instances.Find(instance);
     const auto queue = [&](auto event, uint64_t named) {
         std::memcpy(&event.session, &named, sizeof named);
         QueueEvent(*record, &event, sizeof event);

@@ -8,6 +8,7 @@
 #include "protocol/layouts.h"
 #include "service/core/handle_counter.h"
 #include "service/server/qor_server.h"
+#include "service/server/service_state.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/session/session_registry.h"
@@ -123,31 +124,20 @@ protected:
     void SetUp() override {
         auto device = std::make_unique<FakeDevice>();
         device_ = device.get();
-        ServiceGraphicsDevices().d3d11Device = std::move(device);
+        state_.graphics.d3d11Device = std::move(device);
         auto system = std::make_unique<SystemEntry>();
         system->systemId = systemId_ = NewHandle(kSystemIdBase);
         system->display = &eyes_;
-        DriverRegistry::Get().AddSystem(std::move(system));
+        state_.drivers.AddSystem(std::move(system));
     }
-    void TearDown() override {
-        SpaceTable::Get().Clear();
-        SwapchainRegistry::Get().Clear();
-        {
-            std::lock_guard lock(SessionRegistry::Get().Mutex());
-            SessionRegistry::Get().SessionsLocked().clear();
-        }
-        DriverRegistry::TearDown();  // forgets the system that points at eyes_
-        ServiceGraphicsDevices().d3d11Device.reset();
-    }
-
     std::shared_ptr<Session> AddSession(int32_t graphicsApi = 1) {
         auto session = std::make_shared<Session>();
         session->handle = NewHandle(kSessionHandleBase);
         session->ownerProcess = platform::ProcessId();
         session->systemId = systemId_;
         session->graphicsApi = graphicsApi;
-        std::lock_guard lock(SessionRegistry::Get().Mutex());
-        SessionRegistry::Get().SessionsLocked()[session->handle] = session;
+        std::lock_guard lock(state_.sessions.Mutex());
+        state_.sessions.SessionsLocked()[session->handle] = session;
         return session;
     }
 
@@ -179,8 +169,10 @@ protected:
     }
 
     TempEnvironment environment_;
-    QorServer server_;
     FakeEyes eyes_;
+    // After the eyes: the drivers' system points at them until the state goes.
+    ServiceState state_;
+    QorServer server_ {state_};
     FakeDevice* device_ = nullptr;
     uint64_t systemId_ = 0;
 };

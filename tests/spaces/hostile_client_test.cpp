@@ -118,7 +118,7 @@ TEST_F(HostileClientTest, ObjectsMadeInALoopAreBounded) {
     EXPECT_EQ(device_->calls - texturesBefore, 3 * (made - 1));
 
     // An application that never polls loses its oldest events, and is told so.
-    const auto record = InstanceRegistry::Get().Find(instance);
+    const auto record = state_.instances.Find(instance);
     const XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
     for (size_t i = 0; i < 3 * kMaxQueuedEvents; ++i) QueueEvent(*record, &event, sizeof event);
     EXPECT_LE(record->eventQueue.size(), kMaxQueuedEvents);

@@ -52,7 +52,7 @@ protected:
         eyes_.SetEyes(kIdentity, {-0.03f, 0, 0.6f}, {0.03f, 0, 0.6f});
     }
     void TearDown() override {
-        SetActionSpaceChecks(nullptr);
+        state_.spaces.SetActionSpaceChecks(nullptr);
         ServiceFixture::TearDown();
     }
     Answer CreateReference(uint32_t type, XrPosef pose = {kIdentity, {0, 0, 0}}, uint64_t session = 0) {
@@ -128,7 +128,7 @@ TEST_F(SpaceTest, ReferenceSpacesAreCreatedForSupportedTypesAndDestroyedOnce) {
 TEST_F(SpaceTest, ActionSpacesNeedThePoseActionChecks) {
     EXPECT_EQ(CreateAction(0x5000001).result, XR_ERROR_HANDLE_INVALID);  // no actions exist
     Hooks hooks;
-    SetActionSpaceChecks(&hooks);
+    state_.spaces.SetActionSpaceChecks(&hooks);
     for (XrResult refused : {XR_ERROR_HANDLE_INVALID, XR_ERROR_ACTION_TYPE_MISMATCH, XR_ERROR_PATH_UNSUPPORTED}) {
         hooks.check = refused;
         EXPECT_EQ(CreateAction(0x5000001, 77).result, refused);
@@ -201,7 +201,7 @@ TEST_F(SpaceTest, WithoutEyeDataTheHeadIsReportedUnknown) {
 TEST_F(SpaceTest, ActionSpacesLocateThroughTheirDeviceOnlyAgainstLocal) {
     Hooks hooks;
     hooks.device = {kQuarterTurnY, {1, 0, 0}};
-    SetActionSpaceChecks(&hooks);
+    state_.spaces.SetActionSpaceChecks(&hooks);
     const uint64_t action = HandleOf(CreateAction(0x5000001, 0, {kQuarterTurnX, {7, 7, 7}}));  // its pose is not applied
     const uint64_t local = Reference(XR_REFERENCE_SPACE_TYPE_LOCAL, {kIdentity, {0.1f, 0, 0}});
     const XrPosef expected {kQuarterTurnY, {1, 0, -0.1f}};
@@ -218,8 +218,8 @@ TEST_F(SpaceTest, SpacesOfADestroyedSessionAreRefused) {
     const uint64_t local = Reference(XR_REFERENCE_SPACE_TYPE_LOCAL);
     const uint64_t other = HandleOf(CreateReference(XR_REFERENCE_SPACE_TYPE_LOCAL, {kIdentity, {0, 0, 0}}, AddSession()->handle));
     {
-        std::lock_guard lock(SessionRegistry::Get().Mutex());
-        SessionRegistry::Get().SessionsLocked().erase(session_->handle);
+        std::lock_guard lock(state_.sessions.Mutex());
+        state_.sessions.SessionsLocked().erase(session_->handle);
     }
     EXPECT_EQ(Locate(local, other).first, XR_ERROR_HANDLE_INVALID);
     EXPECT_EQ(Locate(other, local).first, XR_ERROR_HANDLE_INVALID);

@@ -4,6 +4,7 @@
 #include "tests/spaces/fixture.h"
 
 #include <ctime>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -58,7 +59,7 @@ protected:
         return Send(WaitSwapchainImageRequest {swapchain, {XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO, 0}, XR_INFINITE_DURATION}).result;
     }
     XrResult Release(uint64_t swapchain) { return Send(ReleaseSwapchainImageRequest {swapchain, {}}).result; }
-    static int32_t LastReleased(uint64_t swapchain) { return SwapchainRegistry::Get().Find(swapchain)->lastReleased; }
+    int32_t LastReleased(uint64_t swapchain) { return state_.swapchains.Find(swapchain)->lastReleased; }
 };
 
 TEST_F(SwapchainTest, FormatsAreTheSixteenInOrderUnderTheTwoCallRule) {
@@ -156,7 +157,7 @@ TEST_F(SwapchainTest, TheRingRepliesTheAdvancedIndexAndActsInAcquisitionOrder) {
         EXPECT_EQ(Release(swapchain), XR_SUCCESS);
         EXPECT_EQ(LastReleased(swapchain), released);
     }
-    EXPECT_EQ(SwapchainRegistry::Get().Find(swapchain)->waitIndex, -1);
+    EXPECT_EQ(state_.swapchains.Find(swapchain)->waitIndex, -1);
 }
 
 TEST_F(SwapchainTest, OutOfOrderCallsAreRefusedAndChangeNothing) {
@@ -188,7 +189,7 @@ TEST_F(SwapchainTest, AStaticSwapchainShowsOneImageAcquiredOncePerFrame) {
     EXPECT_EQ(LastReleased(swapchain), 0);
     EXPECT_EQ(Release(swapchain), XR_ERROR_CALL_ORDER_INVALID);
     EXPECT_EQ(Acquire(swapchain).first, XR_ERROR_CALL_ORDER_INVALID);  // same frame
-    SwapchainRegistry::Get().Find(swapchain)->acquiredThisFrame = 0;     // as xrBeginFrame does
+    state_.swapchains.Find(swapchain)->acquiredThisFrame = 0;     // as xrBeginFrame does
     EXPECT_EQ(Acquire(swapchain), Pair(XR_SUCCESS, 0u));
 }
 
@@ -201,6 +202,30 @@ TEST_F(SwapchainTest, DestroyFreesTheImagesAndTakesTheHandleFromItsSession) {
     for (const auto& texture : device_->textures) EXPECT_TRUE(texture->destroyed);
     std::lock_guard lock(session->swapchainsLock);
     EXPECT_TRUE(session->swapchains.empty());
+}
+
+// A layer still waiting to be drawn holds its swapchain weakly and asks it whether it exists.
+TEST_F(SwapchainTest, ASwapchainTakenFromTheRegistryNoLongerExistsForLayersStillWaiting) {
+    const struct {
+        const char* what;
+        std::function<void(uint64_t session, uint64_t swapchain)> remove;
+        bool othersStay;
+    } cases[] = {
+        {"destroyed", [&](uint64_t, uint64_t swapchain) { Send(DestroySwapchainRequest {{swapchain}}); }, true},
+        {"with its session", [&](uint64_t session, uint64_t) { state_.swapchains.EraseOfSession(session); }, true},
+        {"at runtime stop", [&](uint64_t, uint64_t) { state_.swapchains.Clear(); }, false},
+    };
+    for (const auto& c : cases) {
+        const auto session = AddSession();
+        const uint64_t handle = HandleOf(Create(session->handle));
+        const auto swapchain = state_.swapchains.Find(handle);
+        const auto other = state_.swapchains.Find(HandleOf(Create(AddSession()->handle)));
+        ASSERT_TRUE(swapchain && other);
+        EXPECT_TRUE(swapchain->Exists());
+        c.remove(session->handle, handle);
+        EXPECT_FALSE(swapchain->Exists()) << c.what;
+        EXPECT_EQ(other->Exists(), c.othersStay) << c.what;
+    }
 }
 
 TEST_F(SwapchainTest, ImagesThatStoppedPartWayAreTheOnlyOnesShownAndTurned) {
@@ -229,7 +254,7 @@ TEST_F(SwapchainTest, ASwapchainWithoutAnyImageIsRefused) {
         EXPECT_EQ(Create(session->handle).result, XR_ERROR_RUNTIME_FAILURE);
         *refuse = -1;
     }
-    ServiceGraphicsDevices().d3d11Device.reset();
+    state_.graphics.d3d11Device.reset();
     EXPECT_EQ(Create(session->handle).result, XR_ERROR_RUNTIME_FAILURE);
     EXPECT_EQ(Create(session->handle + 999).result, XR_ERROR_HANDLE_INVALID);
     std::lock_guard lock(session->swapchainsLock);
