@@ -72,7 +72,7 @@ CTestProvider provider;
 
 }  // namespace
 
-NORVIK_DRIVER_EXPORT void* DeviceDriverFactory(const char* interfaceName, int32_t* returnCode) {
+NORVIK_EXPORT void* DeviceDriverFactory(const char* interfaceName, int32_t* returnCode) {
     const bool known = interfaceName != nullptr && std::strcmp(interfaceName, kServerDeviceProviderVersion) == 0;
     if (returnCode != nullptr) *returnCode = known ? kDriverOk : kDriverUnknownInterface;
     return &provider;

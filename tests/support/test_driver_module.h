@@ -1,15 +1,10 @@
 // What the test driver modules share: the factory's export and each copy's own name.
 #pragma once
 
+#include "platform/export.h"
 #include "platform/library.h"
 
 #include <string>
-
-#if defined(_WIN32)
-#define NORVIK_DRIVER_EXPORT extern "C" __declspec(dllexport)
-#else
-#define NORVIK_DRIVER_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 namespace qor::test {
 
