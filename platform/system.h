@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -54,6 +55,10 @@ std::unique_ptr<InstanceLock> TryAcquireInstanceLock(std::string_view name);
 // Performance-counter semantics: a monotonic tick count and its ticks per second.
 int64_t PerformanceCounter();
 int64_t PerformanceFrequency();
+
+// The local calendar time of a count of seconds since 1970 (localtime_s / localtime_r); all
+// zero when the value cannot be converted.
+std::tm LocalTime(int64_t seconds);
 
 // Debugger output: OutputDebugStringW on Windows (seen only when a debugger listens); on POSIX
 // standard error, but only while NORVIK_DEBUG_OUTPUT is "1", so applications that load the

@@ -1,12 +1,10 @@
 // The library's load and unload: DllMain on Windows, a constructor and destructor on POSIX.
 // Its only export is the loader negotiation.
+#include "platform/export.h"
 #include "runtime/runtime.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#define NORVIK_EXPORT extern "C" __declspec(dllexport)
-#else
-#define NORVIK_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
 NORVIK_EXPORT XrResult XRAPI_CALL xrNegotiateLoaderRuntimeInterface(const XrNegotiateLoaderInfo* loaderInfo,

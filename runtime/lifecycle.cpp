@@ -1,6 +1,7 @@
 #include "runtime/lifecycle.h"
 
 #include "platform/system.h"
+#include "platform/thread_slot.h"
 #include "runtime/runtime.h"
 
 #include <atomic>
@@ -43,18 +44,12 @@ void OnThreadDetach() {
 
 void OnProcessDetach() {
     AttachMessage();
-#if defined(_WIN32)
     FreeThreadBuffer();
-#endif
-    // On POSIX each thread's buffer belongs to its thread_local holder, which frees it
-    // when the thread ends; freeing it here as well would free it twice at exit.
     FreeThreadSlot();
 }
 
 ThreadBuffer* BufferForCall() {
-#if !defined(_WIN32)
-    if (!HasThreadBuffer()) OnThreadAttach();
-#endif
+    if (!platform::kLibrariesSeeThreadAttach && !HasThreadBuffer()) OnThreadAttach();
     return CurrentThreadBuffer();
 }
 

@@ -5,13 +5,14 @@
 
 namespace qor::runtime {
 
-// The TLS slot (Windows); always succeeds on POSIX.
+// The slot of the per-thread buffers; false when the process has none left.
 bool AllocateThreadSlot();
 void FreeThreadSlot();
 bool HasThreadBuffer();
 
-// The buffer a forwarding function works in. On POSIX the first call of a thread the
-// library has not seen yet counts as that thread's attach (and probes the service).
+// The buffer a forwarding function works in. Where libraries hear of no new threads (POSIX),
+// the first call of a thread the library has not seen yet counts as that thread's attach (and
+// probes the service).
 ThreadBuffer* BufferForCall();
 
 // True once loading gave up waiting for the service; new threads then do not probe.

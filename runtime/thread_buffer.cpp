@@ -1,73 +1,27 @@
-// Per-thread request and reply buffers: a TLS slot on Windows (filled at thread attach or
-// lazily), a thread-local buffer on POSIX (freed when the thread ends).
+// Per-thread request and reply buffers, one block per thread behind the library's thread slot
+// (filled at thread attach or at a thread's first call).
+#include "platform/thread_slot.h"
 #include "runtime/lifecycle.h"
 #include "runtime/service_link.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <memory>
-#include <new>
-#endif
-
 namespace qor::runtime {
 
-#if defined(_WIN32)
-
 namespace {
-DWORD tlsSlot = TLS_OUT_OF_INDEXES;
+constinit platform::ThreadSlot threadSlot {sizeof(ThreadBuffer)};
 }
 
-bool AllocateThreadSlot() {
-    if (tlsSlot == TLS_OUT_OF_INDEXES) tlsSlot = ::TlsAlloc();
-    return tlsSlot != TLS_OUT_OF_INDEXES;
-}
+bool AllocateThreadSlot() { return threadSlot.Open(); }
 
-void FreeThreadSlot() {
-    if (tlsSlot == TLS_OUT_OF_INDEXES) return;
-    ::TlsFree(tlsSlot);
-    tlsSlot = TLS_OUT_OF_INDEXES;
-}
+void FreeThreadSlot() { threadSlot.Close(); }
 
-bool HasThreadBuffer() { return tlsSlot != TLS_OUT_OF_INDEXES && ::TlsGetValue(tlsSlot) != nullptr; }
+bool HasThreadBuffer() { return threadSlot.Block() != nullptr; }
 
 ThreadBuffer* CurrentThreadBuffer() {
     // Code that links the library statically (the tests) never ran process attach.
-    if (tlsSlot == TLS_OUT_OF_INDEXES && !AllocateThreadSlot()) return nullptr;
-    auto* buffer = static_cast<ThreadBuffer*>(::TlsGetValue(tlsSlot));
-    if (buffer == nullptr) {
-        buffer = static_cast<ThreadBuffer*>(::LocalAlloc(LPTR, sizeof(ThreadBuffer)));
-        if (buffer != nullptr) ::TlsSetValue(tlsSlot, buffer);
-    }
-    return buffer;
+    if (!threadSlot.Open()) return nullptr;
+    return static_cast<ThreadBuffer*>(threadSlot.MakeBlock());
 }
 
-void FreeThreadBuffer() {
-    if (tlsSlot == TLS_OUT_OF_INDEXES) return;
-    if (void* buffer = ::TlsGetValue(tlsSlot)) {
-        ::LocalFree(buffer);
-        ::TlsSetValue(tlsSlot, nullptr);
-    }
-}
-
-#else
-
-namespace {
-thread_local std::unique_ptr<ThreadBuffer> threadBuffer;
-}
-
-bool AllocateThreadSlot() { return true; }
-void FreeThreadSlot() {}
-
-bool HasThreadBuffer() { return threadBuffer != nullptr; }
-
-ThreadBuffer* CurrentThreadBuffer() {
-    if (!threadBuffer) threadBuffer.reset(new (std::nothrow) ThreadBuffer {});
-    return threadBuffer.get();
-}
-
-void FreeThreadBuffer() { threadBuffer.reset(); }
-
-#endif
+void FreeThreadBuffer() { threadSlot.FreeBlock(); }
 
 }  // namespace qor::runtime

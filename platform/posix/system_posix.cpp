@@ -109,6 +109,13 @@ int64_t PerformanceCounter() {
 
 int64_t PerformanceFrequency() { return 1000000000LL; }
 
+std::tm LocalTime(int64_t seconds) {
+    const std::time_t value = static_cast<std::time_t>(seconds);
+    std::tm local {};
+    ::localtime_r(&value, &local);
+    return local;
+}
+
 void DebugOutput(std::string_view text) {
     // Read at each call (it is cheap), so a test or a shell can switch it on at any time.
     const char* enabled = std::getenv("NORVIK_DEBUG_OUTPUT");

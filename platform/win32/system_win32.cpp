@@ -150,6 +150,13 @@ int64_t PerformanceFrequency() {
     return frequency.QuadPart;
 }
 
+std::tm LocalTime(int64_t seconds) {
+    const std::time_t value = static_cast<std::time_t>(seconds);
+    std::tm local {};
+    localtime_s(&local, &value);
+    return local;
+}
+
 // Known folders come from the shell with their own access control; nothing is refused here.
 std::vector<std::string> FolderRefusals() { return {}; }
 

@@ -9,17 +9,6 @@
 namespace qor {
 
 namespace {
-std::tm LocalTime(int64_t seconds) {
-    const std::time_t value = static_cast<std::time_t>(seconds);
-    std::tm local {};
-#if defined(_WIN32)
-    localtime_s(&local, &value);
-#else
-    localtime_r(&value, &local);
-#endif
-    return local;
-}
-
 std::string DateSuffix(const std::tm& date) {
     char buffer[32];
     std::strftime(buffer, sizeof buffer, "_%Y-%m-%d", &date);
@@ -28,7 +17,7 @@ std::string DateSuffix(const std::tm& date) {
 }  // namespace
 
 LogClock SystemLogClock() {
-    return LogClock {[] { return static_cast<int64_t>(std::time(nullptr)); }, LocalTime};
+    return LogClock {[] { return static_cast<int64_t>(std::time(nullptr)); }, platform::LocalTime};
 }
 
 std::string Logger::ServerFileName(const std::tm& date) { return "server" + DateSuffix(date) + ".log"; }

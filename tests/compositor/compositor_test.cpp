@@ -85,7 +85,7 @@ private:
 class CompositorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        env_.Set("NORVIK_COMPOSITOR_TRACE", trace_);
+        env_.Set("NORVIK_TEST_DRIVER_TRACE", trace_);
         std::string error;
         ownedDevice_ = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
         ASSERT_TRUE(ownedDevice_) << error;
@@ -95,10 +95,11 @@ protected:
         // "a" does not initialise but is still polled; "default" is tried last and registers the display.
         AddDriver("a");
         AddDriver("default");
-        env_.Set("NORVIK_COMPOSITOR_DRIVER_FAIL_a", "1");
+        env_.Set("NORVIK_TEST_DRIVER_MODE_a", "fail");
         state_.drivers.LoadDriversFrom(drivers_);
         ASSERT_EQ(state_.drivers.Providers().size(), 2u);
         ASSERT_EQ(state_.drivers.Systems().size(), 1u);
+        fs::remove(platform::PathFromUtf8(trace_));  // the trace of the frames alone
 
         session_ = std::make_shared<Session>();
         session_->handle = NewHandle(kSessionHandleBase);
@@ -121,7 +122,7 @@ protected:
     void AddDriver(const std::string& name) {
         const fs::path bin = platform::PathFromUtf8(drivers_) / name / "bin" / std::string(platform::kBinaryFolderName);
         fs::create_directories(bin);
-        fs::copy_file(NORVIK_COMPOSITOR_TEST_DRIVER, bin / (name + "Driver" + std::string(platform::kLibrarySuffix)));
+        fs::copy_file(NORVIK_TEST_DRIVER, bin / (name + "Driver" + std::string(platform::kLibrarySuffix)));
     }
 
     std::vector<std::string> Trace() const {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -97,6 +98,18 @@ TEST(ClockTest, CounterIsMonotonicAtItsFrequency) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     // At least the slept time has passed on the counter.
     EXPECT_GE((PerformanceCounter() - start) * 1000 / frequency, 19);
+}
+
+TEST(ClockTest, LocalTimeIsWhatMktimeReadsBack) {
+    const struct {
+        int64_t seconds;
+        int yearsSince1900;
+    } cases[] = {{1000000000, 101}, {1719835200, 124}};  // September 2001, July 2024 in every zone
+    for (const auto& [seconds, yearsSince1900] : cases) {
+        std::tm local = LocalTime(seconds);
+        EXPECT_EQ(local.tm_year, yearsSince1900);
+        EXPECT_EQ(static_cast<int64_t>(std::mktime(&local)), seconds);
+    }
 }
 
 TEST(ProcessTest, ExecutablePathNamesThisProgram) {

@@ -284,9 +284,14 @@ TEST_F(InstanceHandlersTest, NamesOfResultsAndStructureTypes) {
 
 TEST(XrNamesTest, TablesHoldEveryEnumerantOfTheImplementedVersion) {
     EXPECT_EQ(ResultNameCount(), 69u);
-    EXPECT_GE(StructureTypeNameCount(), 150u);
+    EXPECT_EQ(StructureTypeNameCount(), 156u);
     for (int32_t value = -2000; value <= 2000; ++value) EXPECT_LE(ResultName(value).size(), 63u);
     EXPECT_EQ(StructureTypeName(XR_TYPE_GRAPHICS_BINDING_D3D11_KHR), "XR_TYPE_GRAPHICS_BINDING_D3D11_KHR");
+    // XR_RESULT_MAX_ENUM and what newer headers add (XR_ERROR_UNEXPECTED_STATE_PASSTHROUGH_FB,
+    // XR_TYPE_COMPOSITION_LAYER_IMAGE_LAYOUT_FB) stay unknown.
+    EXPECT_EQ(ResultName(-1000118000), "XR_UNKNOWN_FAILURE_-1000118000");
+    EXPECT_EQ(ResultName(0x7FFFFFFF), "XR_UNKNOWN_SUCCESS_2147483647");
+    EXPECT_EQ(StructureTypeName(1000040000), "XR_UNKNOWN_STRUCTURE_TYPE_1000040000");
 }
 
 // Registers a head-mounted system as a display driver would.

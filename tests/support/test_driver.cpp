@@ -1,12 +1,16 @@
-// A display driver for the compositor tests. Each copy takes its name from its file
-// ("<name>Driver.so" or "<name>Driver.dll"); with NORVIK_COMPOSITOR_DRIVER_FAIL_<name> set, its
-// provider does not initialise (the service still polls it). Otherwise it registers one stereo
-// display. PollFrame and PresentFrame append "<name> poll" and "<name> present <handle>" to the
-// file NORVIK_COMPOSITOR_TRACE names.
+// The display driver of the driver loading and compositor tests. Each copy takes its name from
+// its file ("<name>Driver.so" or "<name>Driver.dll") and its behaviour from
+// NORVIK_TEST_DRIVER_MODE_<name>:
+//   "refuse"  the factory answers code 100 (and still hands out its provider),
+//   "fail"    Initialize returns 101 (the service still polls the provider),
+//   otherwise Initialize registers one stereo display, 1920x2160 a view, whose system name is
+//   the driver's name.
+// Every call is appended as "<name> <call>" to the file NORVIK_TEST_DRIVER_TRACE names:
+// "factory", "init", "poll", "present <handle>", "display <state>".
 #include "driver_api/driver_interfaces.h"
+#include "platform/export.h"
 #include "platform/library.h"
 #include "platform/system.h"
-#include "tests/support/test_driver_module.h"
 
 #include <cstring>
 #include <fstream>
@@ -16,10 +20,24 @@ namespace {
 
 using namespace qor;
 
-std::string DriverName() { return test::TestDriverName(); }
+// The copy's file name without "Driver" and the suffix, found from where the marker (this
+// module's own) was loaded from.
+std::string DriverName() {
+    static const char marker = 0;
+    static const std::string name = [] {
+        std::string path = platform::LibraryPathOf(&marker);
+        const size_t slash = path.find_last_of("/\\");
+        if (slash != std::string::npos) path.erase(0, slash + 1);
+        const size_t end = path.rfind("Driver");
+        return end == std::string::npos ? path : path.substr(0, end);
+    }();
+    return name;
+}
+
+std::string Mode() { return platform::GetEnv(("NORVIK_TEST_DRIVER_MODE_" + DriverName()).c_str()).value_or(""); }
 
 void Trace(const std::string& call) {
-    const auto file = platform::GetEnv("NORVIK_COMPOSITOR_TRACE");
+    const auto file = platform::GetEnv("NORVIK_TEST_DRIVER_TRACE");
     if (!file) return;
     std::ofstream(platform::PathFromUtf8(*file), std::ios::app | std::ios::binary) << DriverName() << ' ' << call << '\n';
 }
@@ -44,15 +62,19 @@ public:
     void GetEyeFov(uint32_t, float*, float*, float*, float*) override {}
     DriverResult LocateViews(uint32_t, uint32_t*, XrView*) override { return kDriverOk; }
     void PresentFrame(uint64_t handle) override { Trace("present " + std::to_string(handle)); }
-    void SetDisplayState(int32_t) override {}
+    void SetDisplayState(int32_t state) override { Trace("display " + std::to_string(state)); }
 };
 
 class CTestProvider final : public IServerDeviceProvider {
 public:
     DriverResult Initialize(IQorDriverContext* context) override {
-        if (platform::GetEnv(("NORVIK_COMPOSITOR_DRIVER_FAIL_" + DriverName()).c_str())) return kDriverLibraryMissing;
+        Trace("init");
+        if (Mode() == "fail") return kDriverLibraryMissing;
         auto* host = static_cast<IQorServerDriverHost*>(context->GetGenericInterface(kServerDriverHostVersion, nullptr));
-        if (host == nullptr) return kDriverUnknownInterface;
+        if (host == nullptr || context->GetGenericInterface(kDriverManagerVersion, nullptr) == nullptr ||
+            context->GetGenericInterface(kInputDeviceVersion, nullptr) == nullptr) {
+            return kDriverUnknownInterface;
+        }
         const std::string name = DriverName();
         host->AddDevice(name.c_str(), 0, name.c_str(), kDeviceStereoDisplay, &display_);
         return kDriverOk;
@@ -72,8 +94,9 @@ CTestProvider provider;
 
 }  // namespace
 
-NORVIK_DRIVER_EXPORT void* DeviceDriverFactory(const char* interfaceName, int32_t* returnCode) {
+NORVIK_EXPORT void* DeviceDriverFactory(const char* interfaceName, int32_t* returnCode) {
+    Trace("factory");
     const bool known = interfaceName != nullptr && std::strcmp(interfaceName, kServerDeviceProviderVersion) == 0;
-    if (returnCode != nullptr) *returnCode = known ? kDriverOk : kDriverUnknownInterface;
+    if (returnCode != nullptr) *returnCode = known && Mode() != "refuse" ? kDriverOk : kDriverUnknownInterface;
     return &provider;
 }
