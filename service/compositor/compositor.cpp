@@ -66,12 +66,12 @@ bool Compositor::PrepareStage() {
     return ReadyLocked();
 }
 
-void Compositor::SetGraphicsApi(int32_t api) {
+void Compositor::SetGraphicsApi(gpu::Api api) {
     std::lock_guard lock(mutex_);
     graphicsApi_ = api;
 }
 
-int32_t Compositor::GraphicsApi() const {
+gpu::Api Compositor::GraphicsApi() const {
     std::lock_guard lock(mutex_);
     return graphicsApi_;
 }
@@ -156,7 +156,7 @@ void Compositor::Close() {
     queue_.clear();
     frame_ = 0;
     storedViewCount_ = 0;
-    graphicsApi_ = 1;
+    graphicsApi_ = gpu::Api::D3D11;
 }
 
 size_t Compositor::QueuedLayers() {

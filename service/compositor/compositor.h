@@ -31,8 +31,9 @@ public:
     // Makes the stage buffer when it is missing; true when a frame can be drawn.
     bool PrepareStage();
 
-    void SetGraphicsApi(int32_t api);
-    int32_t GraphicsApi() const;
+    // The graphics API of the last session created (it is not used in drawing).
+    void SetGraphicsApi(gpu::Api api);
+    gpu::Api GraphicsApi() const;
     // Takes one layer of the session's frame; a projection layer's view poses and fields of
     // view are kept for the quad layers drawn after it.
     bool AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> layer);
@@ -75,7 +76,7 @@ private:
 
     const DeviceSource deviceSource_;
     mutable std::mutex mutex_;  // serialises the queue, the stored views and the drawing
-    int32_t graphicsApi_ = 1;
+    gpu::Api graphicsApi_ = gpu::Api::D3D11;
     std::deque<QueuedLayer> queue_;
     uint64_t frame_ = 0;
     XrPosef storedPoses_[2] {};

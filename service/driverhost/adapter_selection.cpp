@@ -109,7 +109,7 @@ AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enume
     return choice;
 }
 
-void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(gpu::Api api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters) {
     uint64_t luid = 0;
     if (choice.adapter) {
@@ -117,14 +117,13 @@ void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
     } else if (!adapters.empty()) {
         luid = adapters.front().luid.Packed();
     }
-    const gpu::Api deviceApi = api == GraphicsApi::D3D11 ? gpu::Api::D3D11 : gpu::Api::D3D12;
     std::string error;
-    std::unique_ptr<gpu::Device> device = gpu::CreateDevice(deviceApi, luid, &error);
+    std::unique_ptr<gpu::Device> device = gpu::CreateDevice(api, luid, &error);
     // Without a device the service still answers; the requirements report the chosen adapter.
     if (!device) LogError("Graphics device creation failed: " + error);
     if (device) luid = device->AdapterLuid();
     GraphicsDevices& devices = ServiceGraphicsDevices();
-    if (api == GraphicsApi::D3D11) {
+    if (api == gpu::Api::D3D11) {
         devices.d3d11AdapterLuid = luid;
         devices.d3d11Device = std::move(device);
     } else {
@@ -136,9 +135,9 @@ void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
 void ChooseGraphicsAdapters() {
     std::vector<platform::GraphicsAdapter> adapters;
     const AdapterChoice forD3D11 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(GraphicsApi::D3D11, forD3D11, adapters);
+    CreateGraphicsDevice(gpu::Api::D3D11, forD3D11, adapters);
     const AdapterChoice forD3D12 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(GraphicsApi::D3D12, forD3D12, adapters);
+    CreateGraphicsDevice(gpu::Api::D3D12, forD3D12, adapters);
 }
 
 }  // namespace qor

@@ -2,6 +2,7 @@
 // the stereoscopic monitor.
 #pragma once
 
+#include "gpu/device.h"
 #include "platform/adapters.h"
 
 #include <cstdint>
@@ -36,12 +37,10 @@ AdapterChoice SelectAdapter(const std::vector<platform::GraphicsAdapter>& adapte
 // description to standard output. `enumerated`, when given, receives the adapter list used.
 AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enumerated = nullptr);
 
-enum class GraphicsApi { D3D11, D3D12 };
-
 // Makes the service's device for `api` on the chosen adapter and keeps it, with the
 // adapter's LUID, in ServiceGraphicsDevices(). With no adapter chosen the device goes on the
 // default adapter (the first one, as device creation without an adapter does).
-void CreateGraphicsDevice(GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(gpu::Api api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters);
 
 // Runtime start: select for Direct3D 11 and make its device, then select again for

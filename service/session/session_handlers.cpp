@@ -85,7 +85,7 @@ XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t si
     }
 
     const uint32_t bindingType = message.binding.present ? message.binding.value.header.type : 0;
-    int32_t graphicsApi = 0;
+    gpu::Api graphicsApi = gpu::Api::D3D11;
     switch (bindingType) {
         case XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR:
             log.Add("\tGraphic binding : OpenGL\n");
@@ -96,12 +96,12 @@ XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t si
             log.Add("\tERROR_GRAPHICS_DEVICE_INVALID");
             return XR_ERROR_GRAPHICS_DEVICE_INVALID;
         case XR_TYPE_GRAPHICS_BINDING_D3D11_KHR:
-            graphicsApi = 1;
+            graphicsApi = gpu::Api::D3D11;
             Compositor::Get().SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D11\n");
             break;
         case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR:
-            graphicsApi = 2;
+            graphicsApi = gpu::Api::D3D12;
             Compositor::Get().SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D12\n");
             break;

@@ -49,7 +49,7 @@ public:
     int64_t ImageFormat() const override { return format; }
     uint64_t ImageUsageFlags() const override { return usageFlags; }
 
-    int32_t graphicsApi = 1;  // 1 D3D11 class, 2 D3D12 class
+    gpu::Api graphicsApi = gpu::Api::D3D11;  // of its class
     uint64_t session = 0;
     uint32_t ownerProcess = 0;  // the session's creating process
     uint64_t createFlags = 0;
@@ -94,7 +94,7 @@ public:
 // Images shared by legacy handle (sessions bound with Direct3D 11).
 class QorSwapchainD3D11 final : public QorSwapchain {
 public:
-    QorSwapchainD3D11() { graphicsApi = 1; }
+    QorSwapchainD3D11() { graphicsApi = gpu::Api::D3D11; }
     bool CreateImages(gpu::Device& device) override;
 };
 
@@ -102,7 +102,7 @@ public:
 // "DX11_Shared_Texture_Swapchain" + shareNameIndex + "_Image" + i.
 class QorSwapchainD3D12 final : public QorSwapchain {
 public:
-    QorSwapchainD3D12() { graphicsApi = 2; }
+    QorSwapchainD3D12() { graphicsApi = gpu::Api::D3D12; }
     bool CreateImages(gpu::Device& device) override;
 
     int32_t shareNameIndex = 0;  // the registry's name counter, taken for this swapchain

@@ -24,7 +24,7 @@ std::string CreatedLog(const QorSwapchain& swapchain) {
 
 std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const CreateSwapchainRequest& request) {
     std::shared_ptr<QorSwapchain> swapchain;
-    if (session.graphicsApi == 2) {
+    if (session.graphicsApi == gpu::Api::D3D12) {
         auto d3d12 = std::make_shared<QorSwapchainD3D12>();
         // Taken before the images are made (not advanced after), so two swapchains created at
         // once on different request threads cannot be given the same names.

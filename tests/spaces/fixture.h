@@ -140,7 +140,7 @@ protected:
         ServiceGraphicsDevices().d3d11Device.reset();
     }
 
-    std::shared_ptr<Session> AddSession(int32_t graphicsApi = 1) {
+    std::shared_ptr<Session> AddSession(gpu::Api graphicsApi = gpu::Api::D3D11) {
         auto session = std::make_shared<Session>();
         session->handle = NewHandle(kSessionHandleBase);
         session->ownerProcess = platform::ProcessId();
