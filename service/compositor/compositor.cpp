@@ -6,6 +6,7 @@
 #include "service/compositor/compositor_math.h"
 #include "service/core/logger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -81,7 +82,7 @@ bool Compositor::AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> lay
     std::lock_guard lock(mutex_);
     if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
         // Quad layers drawn later are seen through these views.
-        storedViewCount_ = layer->viewCount < 2 ? layer->viewCount : 2;
+        storedViewCount_ = std::min(layer->viewCount, kProjectionViewCount);
         for (uint32_t i = 0; i < storedViewCount_; ++i) {
             storedPoses_[i] = layer->views[i].pose;
             storedFovs_[i] = layer->views[i].fov;
@@ -216,7 +217,7 @@ void Compositor::NoteStageStateLocked(uint32_t syncResult) {
 
 void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {
     bool gammaCorrect = false;  // once set, it stays for the layer's later views
-    for (uint32_t i = 0; i < layer.viewCount && i < 2; ++i) {
+    for (uint32_t i = 0; i < layer.viewCount && i < kProjectionViewCount; ++i) {
         const CompositorView& view = layer.views[i];
         const auto source = ExistingSource(view.image);
         if (!source) return;  // the rest of this layer is not drawn

@@ -79,8 +79,8 @@ private:
     gpu::Api graphicsApi_ = gpu::Api::D3D11;
     std::deque<QueuedLayer> queue_;
     uint64_t frame_ = 0;
-    XrPosef storedPoses_[2] {};
-    XrFovf storedFovs_[2] {};
+    XrPosef storedPoses_[kProjectionViewCount] {};
+    XrFovf storedFovs_[kProjectionViewCount] {};
     uint32_t storedViewCount_ = 0;
 
     // Made on device_ in the order of initialisation; ready_ once all of them exist.

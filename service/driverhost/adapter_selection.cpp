@@ -64,10 +64,10 @@ AdapterChoice SelectAdapter(const std::vector<platform::GraphicsAdapter>& adapte
     };
 
     switch (gpuStatus) {
-        case 1: chooseWithOutputIfThere(intel); return choice;
-        case 2: chooseWithOutputIfThere(nvidia); return choice;
-        case 3: chooseWithOutputIfThere(other); return choice;
-        case 4: chooseWithOutputIfThere(amd); return choice;
+        case kGpuStatusIntel: chooseWithOutputIfThere(intel); return choice;
+        case kGpuStatusNvidia: chooseWithOutputIfThere(nvidia); return choice;
+        case kGpuStatusOtherVendor: chooseWithOutputIfThere(other); return choice;
+        case kGpuStatusAmd: chooseWithOutputIfThere(amd); return choice;
         default: break;
     }
     if (nvidia == kNoAdapterIndex) {

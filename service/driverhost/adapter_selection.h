@@ -13,6 +13,11 @@
 namespace qor {
 
 constexpr uint32_t kNoAdapterIndex = 999;
+// "GPUStatus": the vendor whose adapter the user chose.
+constexpr uint32_t kGpuStatusIntel = 1;
+constexpr uint32_t kGpuStatusNvidia = 2;
+constexpr uint32_t kGpuStatusOtherVendor = 3;
+constexpr uint32_t kGpuStatusAmd = 4;
 constexpr uint32_t kGpuStatusAutomatic = 0xFFFFFFFF;  // "GPUStatus" missing (-1)
 constexpr const char* kMonitorIdDefault = "NOTFOUND";  // "Monitor_ID" missing
 

@@ -140,7 +140,7 @@ XrResult CreateSession(const Caller& caller, const uint8_t* request, uint32_t si
     log.Add("\tConnect Display device");
     if (display != nullptr) {
         log.Add("Enable display device");
-        display->SetDisplayState(instance->displayEnable == 0 ? kDisplayStateForDisplayOffApplication : 1);
+        display->SetDisplayState(instance->displayEnable == 0 ? kDisplayStateForDisplayOffApplication : kDisplayStateOn);
     }
     ChangeSessionState(*session, XR_SESSION_STATE_IDLE, XR_SESSION_STATE_READY);
 
@@ -160,7 +160,7 @@ XrResult DestroySession(const Caller& caller, const uint8_t* request, uint32_t s
     }
     if (IQorDisplayComponent* display = DisplayOf(session->systemId)) {
         log.Add("Disable display device");
-        display->SetDisplayState(0);
+        display->SetDisplayState(kDisplayStateOff);
     }
     std::shared_ptr<Session> removed;
     {
@@ -235,7 +235,7 @@ XrResult EndSession(const Caller& caller, const uint8_t* request, uint32_t size)
     // An ended session always goes on to EXITING; it is never made READY again.
     ChangeSessionState(*session, XR_SESSION_STATE_IDLE, XR_SESSION_STATE_EXITING);
     if (SessionRegistry::Get().Empty()) {
-        if (IQorDisplayComponent* display = DisplayOf(session->systemId)) display->SetDisplayState(0);
+        if (IQorDisplayComponent* display = DisplayOf(session->systemId)) display->SetDisplayState(kDisplayStateOff);
     }
     session->running = false;
     WakeFrameWaiters(*session);

@@ -108,7 +108,7 @@ void RemoveSessionsOfInstance(uint64_t instance) {
         if (const SystemEntry* system = DriverRegistry::Get().FindSystem(session.systemId);
             system != nullptr && system->display != nullptr) {
             Log("Disable display device");
-            system->display->SetDisplayState(0);
+            system->display->SetDisplayState(kDisplayStateOff);
         }
         std::shared_ptr<Session> removed;
         {

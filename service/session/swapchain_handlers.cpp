@@ -44,7 +44,7 @@ std::shared_ptr<QorSwapchain> MakeSwapchain(const Session& session, const Create
     swapchain->faceCount = request.faceCount;
     swapchain->arraySize = request.arraySize;
     swapchain->mipCount = request.mipCount;
-    swapchain->imageCount = swapchain->IsStatic() ? 1 : 3;
+    swapchain->imageCount = swapchain->IsStatic() ? 1 : kSwapchainTextureCount;
     return swapchain;
 }
 
@@ -142,7 +142,7 @@ XrResult HandleCreateSwapchain(const Caller& caller, const uint8_t* request, uin
     try {
         gpu::Device* device = ServiceGraphicsDevices().d3d11Device.get();
         if (device == nullptr) {
-            swapchain->imageFailure = static_cast<int32_t>(0x80004005u);  // E_FAIL: no device to make them on
+            swapchain->imageFailure = kImageStepFailed;  // no device to make them on
         } else {
             swapchain->CreateImages(*device);
         }
