@@ -77,6 +77,11 @@ struct TrackingProperties {
     XrBool32 positionTracking;
 };
 
+// SetDisplayState: 0 switches the display off, any other value on (the service gives 1, or a
+// value of its own for an application that wants the stereoscopic display off).
+constexpr int32_t kDisplayStateOff = 0;
+constexpr int32_t kDisplayStateOn = 1;
+
 // Driver side, a second base of display devices.
 class IQorDisplayComponent {
 public:

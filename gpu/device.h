@@ -19,6 +19,14 @@ enum class Api { D3D11, D3D12 };
 // DXGI_FORMAT values the system uses.
 namespace format {
 constexpr uint32_t kUnknown = 0;
+constexpr uint32_t kR32G32B32A32Typeless = 1;
+constexpr uint32_t kR32G32B32A32Float = 2;
+constexpr uint32_t kR32G32B32A32Uint = 3;
+constexpr uint32_t kR32G32B32A32Sint = 4;
+constexpr uint32_t kR32G32B32Typeless = 5;
+constexpr uint32_t kR32G32B32Float = 6;
+constexpr uint32_t kR32G32B32Uint = 7;
+constexpr uint32_t kR32G32B32Sint = 8;
 constexpr uint32_t kR16G16B16A16Typeless = 9;
 constexpr uint32_t kR16G16B16A16Float = 10;
 constexpr uint32_t kR16G16B16A16Unorm = 11;

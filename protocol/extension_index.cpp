@@ -45,6 +45,16 @@ constexpr std::array<std::string_view, 38> kExtensions = {
     "XR_EXTX_overlay",
     "XR_MNDX_egl_enable",
 };
+
+static_assert(kExtensions[extension::kKhrAndroidCreateInstance] == "XR_KHR_android_create_instance");
+static_assert(kExtensions[extension::kKhrAndroidSurfaceSwapchain] == "XR_KHR_android_surface_swapchain");
+static_assert(kExtensions[extension::kKhrAndroidThreadSettings] == "XR_KHR_android_thread_settings");
+static_assert(kExtensions[extension::kKhrD3D11Enable] == "XR_KHR_D3D11_enable");
+static_assert(kExtensions[extension::kKhrD3D12Enable] == "XR_KHR_D3D12_enable");
+static_assert(kExtensions[extension::kKhrOpenGlEsEnable] == "XR_KHR_opengl_es_enable");
+static_assert(kExtensions[extension::kExtWin32AppContainerCompatible] == "XR_EXT_win32_appcontainer_compatible");
+static_assert(kExtensions[extension::kOculusAndroidSessionStateEnable] == "XR_OCULUS_android_session_state_enable");
+static_assert(kExtensions[extension::kVarjoQuadViews] == "XR_VARJO_quad_views");
 }  // namespace
 
 std::span<const std::string_view> ExtensionIndexTable() { return kExtensions; }

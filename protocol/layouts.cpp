@@ -3,13 +3,13 @@
 namespace qor::protocol {
 
 namespace {
-LayerHeaderRecord HeaderOf(const XrCompositionLayerBaseHeader& layer, uint32_t fourth) {
+LayerHeaderRecord HeaderOf(const XrCompositionLayerBaseHeader& layer, uint32_t viewCountOrEyeVisibility) {
     LayerHeaderRecord header;
     header.type = static_cast<uint32_t>(layer.type);
     header.next = reinterpret_cast<uint64_t>(layer.next);
     header.layerFlags = layer.layerFlags;
     header.space = reinterpret_cast<uint64_t>(layer.space);
-    header.fourth = fourth;
+    header.viewCountOrEyeVisibility = viewCountOrEyeVisibility;
     return header;
 }
 
@@ -59,8 +59,8 @@ bool ReadLayers(std::span<const uint8_t> bytes, uint32_t count, std::vector<Laye
         fields(layer.header);
         if (!reader.ok()) return false;
         if (layer.header.type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
-            if (layer.header.fourth > reader.remaining() / kProjectionViewSize) return false;
-            layer.views.resize(layer.header.fourth);
+            if (layer.header.ViewCount() > reader.remaining() / kProjectionViewSize) return false;
+            layer.views.resize(layer.header.ViewCount());
             for (auto& view : layer.views) fields(view);
         } else if (layer.header.type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
             fields(layer.quad);

@@ -11,15 +11,18 @@ namespace qor::protocol {
 
 // ---- xrEndFrame layers ----
 
-// Every layer starts with this 32-byte header; `fourth` is viewCount for a projection layer
-// and eyeVisibility for a quad layer.
+// Every layer starts with this 32-byte header. Its last field is the first one where the
+// layer types differ: viewCount for a projection layer, eyeVisibility for a quad layer.
 struct LayerHeaderRecord {
     uint32_t type = 0;
     uint64_t next = 0;
     uint64_t layerFlags = 0;
     uint64_t space = 0;
-    uint32_t fourth = 0;
-    template <class F> void Fields(F& f) { f(type); f(next); f(layerFlags); f(space); f(fourth); }
+    uint32_t viewCountOrEyeVisibility = 0;
+    template <class F> void Fields(F& f) { f(type); f(next); f(layerFlags); f(space); f(viewCountOrEyeVisibility); }
+
+    uint32_t ViewCount() const { return viewCountOrEyeVisibility; }       // projection layers
+    uint32_t EyeVisibility() const { return viewCountOrEyeVisibility; }  // quad layers
 };
 
 struct ProjectionViewRecord {  // 88 bytes

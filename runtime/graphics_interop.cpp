@@ -3,8 +3,7 @@
 namespace qor::runtime {
 
 XrResult PrepareSessionGraphics(SessionGraphics& graphics) {
-    const gpu::Api api = graphics.kind == GraphicsKind::D3D11 ? gpu::Api::D3D11 : gpu::Api::D3D12;
-    graphics.wrapped = gpu::WrapApplicationDevice(api, graphics.device, graphics.queue);
+    graphics.wrapped = gpu::WrapApplicationDevice(graphics.kind, graphics.device, graphics.queue);
     return graphics.wrapped ? XR_SUCCESS : XR_ERROR_GRAPHICS_DEVICE_INVALID;
 }
 

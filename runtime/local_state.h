@@ -13,7 +13,8 @@
 
 namespace qor::runtime {
 
-enum class GraphicsKind : uint32_t { D3D11 = 1, D3D12 = 2 };
+// The graphics API of a session's binding, in the graphics seam's own terms.
+using GraphicsKind = gpu::Api;
 
 struct SessionGraphics {
     GraphicsKind kind = GraphicsKind::D3D11;

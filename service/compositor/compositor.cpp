@@ -6,6 +6,7 @@
 #include "service/compositor/compositor_math.h"
 #include "service/core/logger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -66,13 +67,13 @@ bool Compositor::PrepareStage() {
     return ReadyLocked();
 }
 
-void Compositor::SetGraphicsApi(int32_t api) {
+void Compositor::SetGraphicsApi(gpu::Api api) {
     std::lock_guard lock(mutex_);
     graphicsApi_ = api;
     ReadyLocked();
 }
 
-int32_t Compositor::GraphicsApi() const {
+gpu::Api Compositor::GraphicsApi() const {
     std::lock_guard lock(mutex_);
     return graphicsApi_;
 }
@@ -82,7 +83,7 @@ bool Compositor::AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> lay
     std::lock_guard lock(mutex_);
     if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
         // Quad layers drawn later are seen through these views.
-        storedViewCount_ = layer->viewCount < 2 ? layer->viewCount : 2;
+        storedViewCount_ = std::min(layer->viewCount, kProjectionViewCount);
         for (uint32_t i = 0; i < storedViewCount_; ++i) {
             storedPoses_[i] = layer->views[i].pose;
             storedFovs_[i] = layer->views[i].fov;
@@ -157,7 +158,7 @@ void Compositor::Close() {
     queue_.clear();
     frame_ = 0;
     storedViewCount_ = 0;
-    graphicsApi_ = 1;
+    graphicsApi_ = gpu::Api::D3D11;
 }
 
 size_t Compositor::QueuedLayers() {
@@ -217,7 +218,7 @@ void Compositor::NoteStageStateLocked(uint32_t syncResult) {
 
 void Compositor::DrawProjectionLocked(const CompositorLayer& layer) {
     bool gammaCorrect = false;  // once set, it stays for the layer's later views
-    for (uint32_t i = 0; i < layer.viewCount && i < 2; ++i) {
+    for (uint32_t i = 0; i < layer.viewCount && i < kProjectionViewCount; ++i) {
         const CompositorView& view = layer.views[i];
         const auto source = ExistingSource(view.image);
         if (!source) return;  // the rest of this layer is not drawn

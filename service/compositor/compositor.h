@@ -29,8 +29,8 @@ public:
     bool PrepareStage();
 
     // A session's graphics API; the stage buffer is made then, if it is missing.
-    void SetGraphicsApi(int32_t api);
-    int32_t GraphicsApi() const;
+    void SetGraphicsApi(gpu::Api api);
+    gpu::Api GraphicsApi() const;
     // Takes one layer of the session's frame; a projection layer's view poses and fields of
     // view are kept for the quad layers drawn after it.
     bool AddLayer(uint64_t session, std::unique_ptr<CompositorLayer> layer);
@@ -73,11 +73,11 @@ private:
 
     const DeviceSource deviceSource_;
     mutable std::mutex mutex_;  // serialises the queue, the stored views and the drawing
-    int32_t graphicsApi_ = 1;
+    gpu::Api graphicsApi_ = gpu::Api::D3D11;
     std::deque<QueuedLayer> queue_;
     uint64_t frame_ = 0;
-    XrPosef storedPoses_[2] {};
-    XrFovf storedFovs_[2] {};
+    XrPosef storedPoses_[kProjectionViewCount] {};
+    XrFovf storedFovs_[kProjectionViewCount] {};
     uint32_t storedViewCount_ = 0;
 
     // Made on device_ in the order of initialisation; ready_ once all of them exist.

@@ -46,6 +46,9 @@ protected:
     ~PresentTarget() = default;
 };
 
+// A projection layer has one view per eye.
+constexpr uint32_t kProjectionViewCount = 2;
+
 struct CompositorView {
     uint32_t type = 0;
     uint64_t next = 0;
@@ -62,9 +65,9 @@ struct CompositorLayer {
     uint64_t next = 0;
     uint64_t layerFlags = 0;
     uint64_t space = 0;
-    // Projection: two views.
+    // Projection.
     uint32_t viewCount = 0;
-    CompositorView views[2];
+    CompositorView views[kProjectionViewCount];
     // Quad.
     int32_t eyeVisibility = 0;
     LayerImage image;

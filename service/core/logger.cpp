@@ -140,11 +140,14 @@ void LogCompositor(std::string text) { ServiceLogger().LogCompositor(std::move(t
 
 std::string EscapeForLog(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    // ASCII control characters: everything below the space, and DEL.
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned char kDelete = 0x7F;
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
+        if (byte >= kFirstPrintable && byte != kDelete) {
             out += c;
         } else if (c == '\n') {
             out += "\\n";

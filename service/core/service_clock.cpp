@@ -30,8 +30,10 @@ int64_t ServiceClock::NowMicroseconds() {
 }
 
 int64_t ServiceClock::TicksToMicroseconds(int64_t ticks, int64_t ticksPerSecond) {
+    constexpr int64_t kMicrosecondsPerSecond = 1'000'000;
     // ticks * 1000000 would overflow after about 2.5 hours at a 1 GHz counter.
-    return (ticks / ticksPerSecond) * 1000000 + (ticks % ticksPerSecond) * 1000000 / ticksPerSecond;
+    return (ticks / ticksPerSecond) * kMicrosecondsPerSecond +
+           (ticks % ticksPerSecond) * kMicrosecondsPerSecond / ticksPerSecond;
 }
 
 }  // namespace qor

@@ -43,8 +43,9 @@ ServiceSettings LoadSettings(const std::string& path) {
     if (!Json::parseFromStream(builder, file, &root, &errors) || !root.isObject()) return settings;
     const Json::Value& qor = root["qor"];
     if (qor.isNull() || !qor.isObject()) return settings;
-    settings.renderBufferWidth = UnsignedMember(qor, "renderBufferWidth", 1920);
-    settings.renderBufferHeight = UnsignedMember(qor, "renderBufferHeight", 1080);
+    // A member that is missing or unusable keeps its default.
+    settings.renderBufferWidth = UnsignedMember(qor, "renderBufferWidth", settings.renderBufferWidth);
+    settings.renderBufferHeight = UnsignedMember(qor, "renderBufferHeight", settings.renderBufferHeight);
     return settings;
 }
 

@@ -64,10 +64,10 @@ AdapterChoice SelectAdapter(const std::vector<platform::GraphicsAdapter>& adapte
     };
 
     switch (gpuStatus) {
-        case 1: chooseWithOutputIfThere(intel); return choice;
-        case 2: chooseWithOutputIfThere(nvidia); return choice;
-        case 3: chooseWithOutputIfThere(other); return choice;
-        case 4: chooseWithOutputIfThere(amd); return choice;
+        case kGpuStatusIntel: chooseWithOutputIfThere(intel); return choice;
+        case kGpuStatusNvidia: chooseWithOutputIfThere(nvidia); return choice;
+        case kGpuStatusOtherVendor: chooseWithOutputIfThere(other); return choice;
+        case kGpuStatusAmd: chooseWithOutputIfThere(amd); return choice;
         default: break;
     }
     if (nvidia == kNoAdapterIndex) {
@@ -109,7 +109,7 @@ AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enume
     return choice;
 }
 
-void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(GraphicsDevices& devices, gpu::Api api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters) {
     uint64_t luid = 0;
     if (choice.adapter) {
@@ -117,13 +117,12 @@ void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const Adapt
     } else if (!adapters.empty()) {
         luid = adapters.front().luid.Packed();
     }
-    const gpu::Api deviceApi = api == GraphicsApi::D3D11 ? gpu::Api::D3D11 : gpu::Api::D3D12;
     std::string error;
-    std::unique_ptr<gpu::Device> device = gpu::CreateDevice(deviceApi, luid, &error);
+    std::unique_ptr<gpu::Device> device = gpu::CreateDevice(api, luid, &error);
     // Without a device the service still answers; the requirements report the chosen adapter.
     if (!device) LogError("Graphics device creation failed: " + error);
     if (device) luid = device->AdapterLuid();
-    if (api == GraphicsApi::D3D11) {
+    if (api == gpu::Api::D3D11) {
         devices.d3d11AdapterLuid = luid;
         devices.d3d11Device = std::move(device);
     } else {
@@ -135,9 +134,9 @@ void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const Adapt
 void ChooseGraphicsAdapters(GraphicsDevices& devices) {
     std::vector<platform::GraphicsAdapter> adapters;
     const AdapterChoice forD3D11 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(devices, GraphicsApi::D3D11, forD3D11, adapters);
+    CreateGraphicsDevice(devices, gpu::Api::D3D11, forD3D11, adapters);
     const AdapterChoice forD3D12 = SelectMachineAdapter(&adapters);
-    CreateGraphicsDevice(devices, GraphicsApi::D3D12, forD3D12, adapters);
+    CreateGraphicsDevice(devices, gpu::Api::D3D12, forD3D12, adapters);
 }
 
 }  // namespace qor

@@ -2,8 +2,8 @@
 // the stereoscopic monitor.
 #pragma once
 
+#include "gpu/device.h"
 #include "service/driverhost/graphics_devices.h"
-
 #include "platform/adapters.h"
 
 #include <cstdint>
@@ -14,6 +14,11 @@
 namespace qor {
 
 constexpr uint32_t kNoAdapterIndex = 999;
+// "GPUStatus": the vendor whose adapter the user chose.
+constexpr uint32_t kGpuStatusIntel = 1;
+constexpr uint32_t kGpuStatusNvidia = 2;
+constexpr uint32_t kGpuStatusOtherVendor = 3;
+constexpr uint32_t kGpuStatusAmd = 4;
 constexpr uint32_t kGpuStatusAutomatic = 0xFFFFFFFF;  // "GPUStatus" missing (-1)
 constexpr const char* kMonitorIdDefault = "NOTFOUND";  // "Monitor_ID" missing
 
@@ -38,12 +43,10 @@ AdapterChoice SelectAdapter(const std::vector<platform::GraphicsAdapter>& adapte
 // description to standard output. `enumerated`, when given, receives the adapter list used.
 AdapterChoice SelectMachineAdapter(std::vector<platform::GraphicsAdapter>* enumerated = nullptr);
 
-enum class GraphicsApi { D3D11, D3D12 };
-
 // Makes the service's device for `api` on the chosen adapter and keeps it, with the
 // adapter's LUID, in `devices`. With no adapter chosen the device goes on the
 // default adapter (the first one, as device creation without an adapter does).
-void CreateGraphicsDevice(GraphicsDevices& devices, GraphicsApi api, const AdapterChoice& choice,
+void CreateGraphicsDevice(GraphicsDevices& devices, gpu::Api api, const AdapterChoice& choice,
                           const std::vector<platform::GraphicsAdapter>& adapters);
 
 // Runtime start: select for Direct3D 11 and make its device, then select again for

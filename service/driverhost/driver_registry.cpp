@@ -59,7 +59,7 @@ void DriverRegistry::SwitchDisplaysOff() {
     for (auto& [id, system] : systems_) {
         if (system->display == nullptr) continue;
         Info("Disable display device");
-        system->display->SetDisplayState(0);
+        system->display->SetDisplayState(kDisplayStateOff);
     }
     systems_.clear();
 }

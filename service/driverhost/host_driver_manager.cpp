@@ -116,7 +116,7 @@ bool QorHostDriverManager::AddDevice(const char* serial, uint32_t /*vendorId*/, 
         auto record = NewRecord(serial, driver);
         if (IsDisplayClass(deviceClass)) {
             const bool stereo = deviceClass == kDeviceStereoDisplay;
-            record->displayKind = stereo ? 1 : 2;
+            record->displayKind = stereo ? kDisplayKindStereo : kDisplayKindMono;
             auto* display = static_cast<IQorDisplayComponent*>(driver->GetComponent(kDisplayComponentVersion));
             if (display == nullptr) return false;
             record->display = display;
@@ -151,7 +151,9 @@ bool QorHostDriverManager::AddDeviceBasic(const char* serial, DeviceClass device
         std::lock_guard lock(mutex_);
         auto owned = NewRecord(serial, driver);
         DeviceRecord* record = owned.get();
-        if (IsDisplayClass(deviceClass)) record->displayKind = deviceClass == kDeviceStereoDisplay ? 1 : 2;
+        if (IsDisplayClass(deviceClass)) {
+            record->displayKind = deviceClass == kDeviceStereoDisplay ? kDisplayKindStereo : kDisplayKindMono;
+        }
         EnterRecord(std::move(owned));
         auto* display = static_cast<IQorDisplayComponent*>(driver->GetComponent(kDisplayComponentVersion));
         if (display == nullptr) return false;  // the device stays registered

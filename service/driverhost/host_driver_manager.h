@@ -15,6 +15,11 @@
 
 namespace qor {
 
+// DeviceRecord::displayKind.
+constexpr uint32_t kDisplayKindNone = 0;
+constexpr uint32_t kDisplayKindStereo = 1;
+constexpr uint32_t kDisplayKindMono = 2;
+
 // One registered device; owned by the manager and kept while the manager lives.
 struct DeviceRecord {
     uint64_t serialDigestLow = 0;   // MD5 of the serial, bytes 0-7 (little-endian)
@@ -22,7 +27,7 @@ struct DeviceRecord {
     uint64_t deviceIndex = 0;       // a 32-bit value, the key in the device map
     IQorDisplayComponent* display = nullptr;
     IQorDeviceServerDriver* driver = nullptr;
-    uint32_t displayKind = 0;  // 0 none, 1 stereo, 2 mono
+    uint32_t displayKind = kDisplayKindNone;
 };
 
 constexpr uint32_t kSystemVendorId = 0x502;

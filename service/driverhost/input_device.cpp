@@ -7,10 +7,12 @@
 namespace qor {
 
 uint64_t PathHash(std::string_view path) {
-    uint64_t hash = 0xcbf29ce484222325ULL;
+    constexpr uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;  // of 64-bit FNV-1a
+    constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+    uint64_t hash = kFnvOffsetBasis;
     for (char c : path) {
         hash ^= static_cast<uint8_t>(c);
-        hash *= 0x100000001b3ULL;
+        hash *= kFnvPrime;
     }
     return hash;
 }

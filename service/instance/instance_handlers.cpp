@@ -1,5 +1,6 @@
 #include "platform/process.h"
 #include "platform/system.h"
+#include "protocol/extension_index.h"
 #include "protocol/layouts.h"
 #include "service/instance/extensions.h"
 #include "service/core/instance_registry.h"
@@ -24,12 +25,21 @@ namespace {
 constexpr XrVersion kFirstUnsupportedApi = XR_MAKE_VERSION(1, 1, 0);
 constexpr const char* kRuntimeName = "Norvik XR Runtime";
 constexpr const char* kDisplayOffApplication = "KVDSOpenXRApp";
+constexpr uint32_t kD3DFeatureLevel11_0 = 0xb000;  // D3D_FEATURE_LEVEL_11_0
+// The watchdog's log line shows at most this much of the application's path.
+constexpr size_t kLoggedPathBytes = 256;
 
-// Extension indices an instance may enable: D3D11, D3D12, app-container compatibility.
-bool IsSupportedExtension(uint32_t index) { return index == 8 || index == 9 || index == 23; }
+// Extension indices an instance may enable.
+bool IsSupportedExtension(uint32_t index) {
+    using namespace extension;
+    return index == kKhrD3D11Enable || index == kKhrD3D12Enable || index == kExtWin32AppContainerCompatible;
+}
 // The Android, OpenGL ES and quad-view extensions fail initialisation outright.
 bool IsRefusedExtension(uint32_t index) {
-    return index == 0 || index == 1 || index == 2 || index == 11 || index == 34 || index == 35;
+    using namespace extension;
+    return index == kKhrAndroidCreateInstance || index == kKhrAndroidSurfaceSwapchain ||
+           index == kKhrAndroidThreadSettings || index == kKhrOpenGlEsEnable ||
+           index == kOculusAndroidSessionStateEnable || index == kVarjoQuadViews;
 }
 
 std::string PointerText(uint64_t value) {
@@ -120,7 +130,7 @@ XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest&
 
     Log(CreateInstanceLog(*instance, message));
     if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
-    const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, 256);
+    const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, kLoggedPathBytes);
     Log("Add process into watchdog : " + EscapeForLog(narrowPath));
     caller.state.watchdog.RegisterProcess(instance->handle, instance->process.executablePath);
     return XR_SUCCESS;
@@ -239,7 +249,7 @@ XrResult AnswerGraphicsRequirements(XrStructureType type, uint64_t luid, Reply& 
     GraphicsRequirementsRecord record;
     record.header.type = static_cast<uint32_t>(type);
     record.adapterLuid = luid;
-    record.minFeatureLevel = 0xb000;  // D3D_FEATURE_LEVEL_11_0
+    record.minFeatureLevel = kD3DFeatureLevel11_0;
     reply.Encode(record);
     return XR_SUCCESS;
 }

@@ -9,7 +9,7 @@ bool PipeServer::Start(RequestHandler handler) {
     platform::PipeServerOptions options;
     options.name = kServicePipeName;
     options.instances = kServicePipeInstances;
-    options.defaultTimeoutMs = 5000;
+    options.defaultTimeoutMs = kServicePipeDefaultTimeoutMs;
     options.access = platform::PipeAccess::EveryoneAndAppContainers;
     return server_->Start(options, std::move(handler));
 }

@@ -13,6 +13,9 @@ namespace qor {
 
 constexpr const char* kServicePipeName = "NorvikOpenXRPipe";
 constexpr uint32_t kServicePipeInstances = 32;
+// The pipe's own default time-out: how long a client that asks for the default waits for a
+// free instance.
+constexpr uint32_t kServicePipeDefaultTimeoutMs = 5000;
 
 // (the request's client, request bytes, request size, reply bytes, reply size in/out)
 using RequestHandler = platform::PipeRequestHandler;

@@ -20,9 +20,13 @@ namespace qor {
 using namespace protocol;
 
 namespace {
-constexpr int64_t kPredictedDisplayOffset = 7407407;
-constexpr int64_t kPredictedDisplayPeriod = 11111111;
-constexpr uint32_t kEyeVisibilityMaxEnum = 0x7FFFFFFF;
+// The display is paced at 90 Hz: one period is 11111111 ns.
+constexpr int64_t kPredictedDisplayPeriod = 1'000'000'000 / 90;
+// A waited frame is predicted to be shown two thirds of a period ahead (7407407 ns), added
+// unchanged to the service clock's reading, which counts microseconds.
+constexpr int64_t kPredictedDisplayOffset = kPredictedDisplayPeriod * 2 / 3;
+static_assert(kPredictedDisplayPeriod == 11111111 && kPredictedDisplayOffset == 7407407);
+constexpr auto kEyeVisibilityMaxEnum = static_cast<uint32_t>(XR_EYE_VISIBILITY_MAX_ENUM);
 // A blocked wait re-checks its condition at least this often, whatever wakes it.
 constexpr auto kWaitRecheck = std::chrono::milliseconds(50);
 
@@ -77,19 +81,19 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
     fields(header);
     if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
     if (header.type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
-        if (header.fourth != 2) return XR_ERROR_VALIDATION_FAILURE;
-        ProjectionViewRecord views[2];
+        if (header.ViewCount() != kProjectionViewCount) return XR_ERROR_VALIDATION_FAILURE;
+        ProjectionViewRecord views[kProjectionViewCount];
         for (auto& view : views) fields(view);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
-        LayerImage images[2];
-        for (int i = 0; i < 2; ++i) {
+        LayerImage images[kProjectionViewCount];
+        for (uint32_t i = 0; i < kProjectionViewCount; ++i) {
             if (const XrResult result = CheckProjectionView(caller, views[i], &images[i]); XR_FAILED(result)) {
                 return result;
             }
         }
         auto layer = LayerOf(header);
-        layer->viewCount = 2;
-        for (int i = 0; i < 2; ++i) {
+        layer->viewCount = kProjectionViewCount;
+        for (uint32_t i = 0; i < kProjectionViewCount; ++i) {
             CompositorView& out = layer->views[i];
             out.type = views[i].header.type;
             out.next = views[i].header.next;
@@ -103,7 +107,7 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
         return XR_SUCCESS;
     }
     if (header.type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
-        if (header.fourth == kEyeVisibilityMaxEnum) return XR_ERROR_LAYER_INVALID;
+        if (header.EyeVisibility() == kEyeVisibilityMaxEnum) return XR_ERROR_LAYER_INVALID;
         QuadLayerBodyRecord body;
         fields(body);
         if (!reader.ok()) return XR_ERROR_VALIDATION_FAILURE;
@@ -114,7 +118,7 @@ XrResult TakeLayer(const Caller& caller, FieldReader& fields, PacketReader& read
         }
         if (!PoseValid(body.pose)) return XR_ERROR_POSE_INVALID;
         auto layer = LayerOf(header);
-        layer->eyeVisibility = static_cast<int32_t>(header.fourth);
+        layer->eyeVisibility = static_cast<int32_t>(header.EyeVisibility());
         layer->image = std::move(image);
         layer->imageRect = body.imageRect;
         layer->imageArrayIndex = body.imageArrayIndex;

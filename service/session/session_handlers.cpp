@@ -79,7 +79,7 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
     }
 
     const uint32_t bindingType = message.binding.present ? message.binding.value.header.type : 0;
-    int32_t graphicsApi = 0;
+    gpu::Api graphicsApi = gpu::Api::D3D11;
     switch (bindingType) {
         case XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR:
             log.Add("\tGraphic binding : OpenGL\n");
@@ -90,12 +90,12 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
             log.Add("\tERROR_GRAPHICS_DEVICE_INVALID");
             return XR_ERROR_GRAPHICS_DEVICE_INVALID;
         case XR_TYPE_GRAPHICS_BINDING_D3D11_KHR:
-            graphicsApi = 1;
+            graphicsApi = gpu::Api::D3D11;
             caller.state.compositor.SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D11\n");
             break;
         case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR:
-            graphicsApi = 2;
+            graphicsApi = gpu::Api::D3D12;
             caller.state.compositor.SetGraphicsApi(graphicsApi);
             log.Add("\tGraphic binding : D3D12\n");
             break;
@@ -135,7 +135,7 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
     log.Add("\tConnect Display device");
     if (display != nullptr) {
         log.Add("Enable display device");
-        display->SetDisplayState(instance->displayEnable == 0 ? kDisplayStateForDisplayOffApplication : 1);
+        display->SetDisplayState(instance->displayEnable == 0 ? kDisplayStateForDisplayOffApplication : kDisplayStateOn);
     }
     ChangeSessionState(*session, XR_SESSION_STATE_IDLE, XR_SESSION_STATE_READY);
 
@@ -153,7 +153,7 @@ XrResult HandleDestroySession(const Caller& caller, const DestroySessionRequest&
     }
     if (IQorDisplayComponent* display = caller.state.drivers.DisplayOf(session->systemId)) {
         log.Add("Disable display device");
-        display->SetDisplayState(0);
+        display->SetDisplayState(kDisplayStateOff);
     }
     std::shared_ptr<Session> removed;
     {
@@ -224,7 +224,9 @@ XrResult HandleEndSession(const Caller& caller, const EndSessionRequest& message
     // An ended session always goes on to EXITING; it is never made READY again.
     ChangeSessionState(*session, XR_SESSION_STATE_IDLE, XR_SESSION_STATE_EXITING);
     if (caller.state.sessions.Empty()) {
-        if (IQorDisplayComponent* display = caller.state.drivers.DisplayOf(session->systemId)) display->SetDisplayState(0);
+        if (IQorDisplayComponent* display = caller.state.drivers.DisplayOf(session->systemId)) {
+            display->SetDisplayState(kDisplayStateOff);
+        }
     }
     session->running = false;
     WakeFrameWaiters(*session);

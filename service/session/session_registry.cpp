@@ -110,7 +110,7 @@ void RemoveSessionsOfInstance(ServiceState& state, uint64_t instance) {
         Session& session = **it;
         if (IQorDisplayComponent* display = state.drivers.DisplayOf(session.systemId)) {
             Log("Disable display device");
-            display->SetDisplayState(0);
+            display->SetDisplayState(kDisplayStateOff);
         }
         std::shared_ptr<Session> removed;
         {

@@ -1,6 +1,8 @@
 // Sessions: the record of every session of every client, and their registry.
 #pragma once
 
+#include "gpu/device.h"
+
 #include <openxr/openxr.h>
 
 #include <atomic>
@@ -33,7 +35,7 @@ struct Session {
     uint64_t handle = 0;
     uint32_t ownerProcess = 0;  // the instance's creating process
     uint64_t systemId = 0;
-    int32_t graphicsApi = 1;  // 1 D3D11, 2 D3D12
+    gpu::Api graphicsApi = gpu::Api::D3D11;
     XrSessionState state = XR_SESSION_STATE_UNKNOWN;
     std::atomic<bool> exitRequested {false};
     std::vector<int32_t> referenceSpaceTypes {XR_REFERENCE_SPACE_TYPE_VIEW, XR_REFERENCE_SPACE_TYPE_LOCAL};

@@ -10,11 +10,6 @@
 namespace qor {
 
 namespace {
-// The graphics seam reports a refused step without its HRESULT; E_FAIL stands for any of them.
-constexpr int32_t kImageStepFailed = static_cast<int32_t>(0x80004005u);
-
-constexpr int kTexturesPerSwapchain = 3;  // also for a static swapchain, which shows one
-
 gpu::TextureDesc ImageDesc(const QorSwapchain& swapchain, uint32_t miscFlags) {
     gpu::TextureDesc desc;
     desc.width = swapchain.width;
@@ -55,13 +50,15 @@ std::unique_lock<Mutex> TryLockLoop(Mutex& mutex) {
 }  // namespace
 
 uint32_t TypelessFormat(uint32_t format) {
-    if (format >= 2 && format <= 4) return 1;
-    if (format >= 6 && format <= 8) return 5;
-    if (format >= 10 && format <= 14) return 9;
-    if (format == 24 || format == 25) return 23;
-    if (format >= 28 && format <= 32) return 27;
-    if (format == 87 || format == 91) return 90;
-    if (format == 88 || format == 93) return 92;
+    using namespace gpu::format;
+    // The ranges are runs of consecutive DXGI values, typed members of one family.
+    if (format >= kR32G32B32A32Float && format <= kR32G32B32A32Sint) return kR32G32B32A32Typeless;
+    if (format >= kR32G32B32Float && format <= kR32G32B32Sint) return kR32G32B32Typeless;
+    if (format >= kR16G16B16A16Float && format <= kR16G16B16A16Sint) return kR16G16B16A16Typeless;
+    if (format == kR10G10B10A2Unorm || format == kR10G10B10A2Uint) return kR10G10B10A2Typeless;
+    if (format >= kR8G8B8A8Unorm && format <= kR8G8B8A8Sint) return kR8G8B8A8Typeless;
+    if (format == kB8G8R8A8Unorm || format == kB8G8R8A8UnormSrgb) return kB8G8R8A8Typeless;
+    if (format == kB8G8R8X8Unorm || format == kB8G8R8X8UnormSrgb) return kB8G8R8X8Typeless;
     return format;
 }
 
@@ -88,7 +85,7 @@ gpu::Texture* QorSwapchain::ReleasedImage() const {
 }
 
 bool QorSwapchainD3D11::CreateImages(gpu::Device& device) {
-    for (int i = 0; i < kTexturesPerSwapchain; ++i) {
+    for (int i = 0; i < kSwapchainTextureCount; ++i) {
         auto texture = CreateImageTexture(device, *this, gpu::kMiscShared);
         // A texture without a legacy handle cannot be opened by the application, so it counts
         // as a failed image rather than one reported with handle 0.
@@ -105,7 +102,7 @@ bool QorSwapchainD3D11::CreateImages(gpu::Device& device) {
 }
 
 bool QorSwapchainD3D12::CreateImages(gpu::Device& device) {
-    for (int i = 0; i < kTexturesPerSwapchain; ++i) {
+    for (int i = 0; i < kSwapchainTextureCount; ++i) {
         auto texture = CreateImageTexture(device, *this, gpu::kMiscShared | gpu::kMiscSharedNtHandle);
         std::u16string name = SwapchainShareName(shareNameIndex, i);
         if (!texture || !texture->ShareByName(name)) {
@@ -150,7 +147,7 @@ uint64_t SwapchainRegistry::Insert(std::shared_ptr<QorSwapchain> swapchain) {
 XrResult SwapchainRegistry::Admit(QorSwapchain& swapchain) {
     const uint64_t image = SwapchainImageBytes(swapchain);
     if (image > kMaxSwapchainImageBytes) return XR_ERROR_OUT_OF_MEMORY;
-    const uint64_t bytes = image * kTexturesPerSwapchain;
+    const uint64_t bytes = image * kSwapchainTextureCount;
     const auto lock = TryLockLoop(mutex_);
     uint32_t& count = admittedBySession_[swapchain.session];
     uint64_t& processBytes = admittedBytesByProcess_[swapchain.ownerProcess];

@@ -27,6 +27,12 @@ constexpr uint64_t kMaxSwapchainImageBytes = 256ull << 20;
 // and the swapchains of one process take at most 2 GiB together.
 constexpr uint64_t kMaxSwapchainBytesPerProcess = 2ull << 30;
 
+// Every swapchain is made with this many textures; a static one shows only the first.
+constexpr int32_t kSwapchainTextureCount = 3;
+// The HRESULT kept for a failed image step: the graphics seam reports refusals without
+// their own, so E_FAIL stands for any of them (and for having no device at all).
+constexpr int32_t kImageStepFailed = static_cast<int32_t>(0x80004005u);
+
 // What xrEnumerateSwapchainImages reports for one image.
 struct SwapchainImageRecord {
     XrStructureType type = XR_TYPE_UNKNOWN;
@@ -49,7 +55,7 @@ public:
     int64_t ImageFormat() const override { return format; }
     uint64_t ImageUsageFlags() const override { return usageFlags; }
 
-    int32_t graphicsApi = 1;  // 1 D3D11 class, 2 D3D12 class
+    gpu::Api graphicsApi = gpu::Api::D3D11;  // of its class
     uint64_t session = 0;
     uint32_t ownerProcess = 0;  // the session's creating process
     uint64_t createFlags = 0;
@@ -61,7 +67,7 @@ public:
     uint32_t faceCount = 1;
     uint32_t arraySize = 1;
     uint32_t mipCount = 1;
-    int32_t imageCount = 3;    // 1 for a static swapchain
+    int32_t imageCount = kSwapchainTextureCount;  // 1 for a static swapchain
     // The acquire / wait / release ring: requests of several application threads turn it at once.
     std::mutex ringLock;
     int32_t waitIndex = -1;   // guarded by ringLock
@@ -94,7 +100,7 @@ public:
 // Images shared by legacy handle (sessions bound with Direct3D 11).
 class QorSwapchainD3D11 final : public QorSwapchain {
 public:
-    QorSwapchainD3D11() { graphicsApi = 1; }
+    QorSwapchainD3D11() { graphicsApi = gpu::Api::D3D11; }
     bool CreateImages(gpu::Device& device) override;
 };
 
@@ -102,14 +108,21 @@ public:
 // "DX11_Shared_Texture_Swapchain" + shareNameIndex + "_Image" + i.
 class QorSwapchainD3D12 final : public QorSwapchain {
 public:
-    QorSwapchainD3D12() { graphicsApi = 2; }
+    QorSwapchainD3D12() { graphicsApi = gpu::Api::D3D12; }
     bool CreateImages(gpu::Device& device) override;
 
     int32_t shareNameIndex = 0;  // the registry's name counter, taken for this swapchain
 };
 
 // The formats xrEnumerateSwapchainFormats offers, in order (DXGI_FORMAT values).
-inline constexpr int64_t kSwapchainFormats[16] = {91, 87, 29, 28, 30, 31, 32, 93, 88, 24, 25, 11, 12, 13, 14, 10};
+inline constexpr int64_t kSwapchainFormats[16] = {
+    gpu::format::kB8G8R8A8UnormSrgb,  gpu::format::kB8G8R8A8Unorm,     gpu::format::kR8G8B8A8UnormSrgb,
+    gpu::format::kR8G8B8A8Unorm,      gpu::format::kR8G8B8A8Uint,      gpu::format::kR8G8B8A8Snorm,
+    gpu::format::kR8G8B8A8Sint,       gpu::format::kB8G8R8X8UnormSrgb, gpu::format::kB8G8R8X8Unorm,
+    gpu::format::kR10G10B10A2Unorm,   gpu::format::kR10G10B10A2Uint,   gpu::format::kR16G16B16A16Unorm,
+    gpu::format::kR16G16B16A16Uint,   gpu::format::kR16G16B16A16Snorm, gpu::format::kR16G16B16A16Sint,
+    gpu::format::kR16G16B16A16Float,
+};
 
 // The typeless family a texture of `format` is created in; other values unchanged.
 uint32_t TypelessFormat(uint32_t format);

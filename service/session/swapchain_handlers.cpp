@@ -26,7 +26,7 @@ std::string CreatedLog(const QorSwapchain& swapchain) {
 std::shared_ptr<QorSwapchain> MakeSwapchain(SwapchainRegistry& registry, const Session& session,
                                             const CreateSwapchainRequest& request) {
     std::shared_ptr<QorSwapchain> swapchain;
-    if (session.graphicsApi == 2) {
+    if (session.graphicsApi == gpu::Api::D3D12) {
         auto d3d12 = std::make_shared<QorSwapchainD3D12>();
         // Taken before the images are made (not advanced after), so two swapchains created at
         // once on different request threads cannot be given the same names.
@@ -46,7 +46,7 @@ std::shared_ptr<QorSwapchain> MakeSwapchain(SwapchainRegistry& registry, const S
     swapchain->faceCount = request.faceCount;
     swapchain->arraySize = request.arraySize;
     swapchain->mipCount = request.mipCount;
-    swapchain->imageCount = swapchain->IsStatic() ? 1 : 3;
+    swapchain->imageCount = swapchain->IsStatic() ? 1 : kSwapchainTextureCount;
     return swapchain;
 }
 
@@ -130,7 +130,7 @@ XrResult HandleCreateSwapchain(const Caller& caller, const CreateSwapchainReques
     try {
         gpu::Device* device = caller.state.graphics.d3d11Device.get();
         if (device == nullptr) {
-            swapchain->imageFailure = static_cast<int32_t>(0x80004005u);  // E_FAIL: no device to make them on
+            swapchain->imageFailure = kImageStepFailed;  // no device to make them on
         } else {
             swapchain->CreateImages(*device);
         }

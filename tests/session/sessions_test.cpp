@@ -27,7 +27,7 @@ TEST_F(SessionsTest, CreateReportsIdleThenReadyAndSwitchesTheDisplayOn) {
     EXPECT_GE(session, kSessionHandleBase);
     EXPECT_LT(session, kActionSetHandleBase);
     EXPECT_EQ(PollEvents(instance), (Events {State(session, kIdle), State(session, kReady)}));
-    EXPECT_EQ(state_.compositor.GraphicsApi(), 1);
+    EXPECT_EQ(state_.compositor.GraphicsApi(), gpu::Api::D3D11);
     CreateSession(CreateInstance("KVDSOpenXRApp"));
     EXPECT_EQ(display_.displayStates, (States {1, 999}));
 }
@@ -58,7 +58,7 @@ TEST_F(SessionsTest, CreateRefusals) {
     EXPECT_TRUE(display_.displayStates.empty());
 
     EXPECT_EQ(Send(SessionRequest(instance, XR_TYPE_GRAPHICS_BINDING_D3D12_KHR)), XR_SUCCESS);
-    EXPECT_EQ(state_.compositor.GraphicsApi(), 2);
+    EXPECT_EQ(state_.compositor.GraphicsApi(), gpu::Api::D3D12);
 }
 
 TEST_F(SessionsTest, CreateAndDestroyWriteOneLogEntryEach) {

@@ -130,7 +130,7 @@ protected:
         system->display = &eyes_;
         state_.drivers.AddSystem(std::move(system));
     }
-    std::shared_ptr<Session> AddSession(int32_t graphicsApi = 1) {
+    std::shared_ptr<Session> AddSession(gpu::Api graphicsApi = gpu::Api::D3D11) {
         auto session = std::make_shared<Session>();
         session->handle = NewHandle(kSessionHandleBase);
         session->ownerProcess = platform::ProcessId();

@@ -26,7 +26,7 @@ protected:
     Answer Create(uint64_t session, int64_t format = 29, uint64_t usage = kColor, uint64_t flags = 0) {
         return Send(CreateSwapchainRequest {session, {XR_TYPE_SWAPCHAIN_CREATE_INFO, 0}, flags, usage, format, 4, 640, 480, 1, 2, 3});
     }
-    uint64_t CreateOn(int32_t api, uint64_t flags = 0) { return HandleOf(Create(AddSession(api)->handle, 29, kColor, flags)); }
+    uint64_t CreateOn(gpu::Api api, uint64_t flags = 0) { return HandleOf(Create(AddSession(api)->handle, 29, kColor, flags)); }
     Images Enumerate(uint64_t swapchain, uint32_t capacity) {
         const Answer answer = Send(EnumerateSwapchainImagesRequest {swapchain, capacity});
         Images images {answer.result};
@@ -118,7 +118,7 @@ TEST_F(SwapchainTest, TexturesAreMadeInTheTypelessFamilyWithBindFlagsAndViewsFro
 }
 
 TEST_F(SwapchainTest, ImagesAreEnumeratedByLegacyHandleOrByShareName) {
-    const uint64_t d3d11 = CreateOn(1);
+    const uint64_t d3d11 = CreateOn(gpu::Api::D3D11);
     EXPECT_EQ(Enumerate(d3d11, 0).count, 3u);
     const Images small = Enumerate(d3d11, 2);
     EXPECT_EQ(small.result, XR_ERROR_SIZE_INSUFFICIENT);
@@ -129,8 +129,8 @@ TEST_F(SwapchainTest, ImagesAreEnumeratedByLegacyHandleOrByShareName) {
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(images.handles[i], device_->textures[i]->handle);
     EXPECT_EQ(Enumerate(d3d11 + 999, 3).result, XR_ERROR_HANDLE_INVALID);
 
-    const Images a = Enumerate(CreateOn(2), 3);
-    const Images b = Enumerate(CreateOn(2), 3);
+    const Images a = Enumerate(CreateOn(gpu::Api::D3D12), 3);
+    const Images b = Enumerate(CreateOn(gpu::Api::D3D12), 3);
     ASSERT_EQ(a.names.size(), 3u);
     ASSERT_EQ(b.names.size(), 3u);
     EXPECT_EQ(device_->textures[3]->desc.miscFlags, gpu::kMiscShared | gpu::kMiscSharedNtHandle);
@@ -145,7 +145,7 @@ TEST_F(SwapchainTest, ImagesAreEnumeratedByLegacyHandleOrByShareName) {
 }
 
 TEST_F(SwapchainTest, TheRingRepliesTheAdvancedIndexAndActsInAcquisitionOrder) {
-    const uint64_t swapchain = CreateOn(1);
+    const uint64_t swapchain = CreateOn(gpu::Api::D3D11);
     EXPECT_EQ(Acquire(swapchain), Pair(XR_SUCCESS, 1u));
     EXPECT_EQ(Wait(swapchain), XR_SUCCESS);
     EXPECT_EQ(Release(swapchain), XR_SUCCESS);
@@ -161,7 +161,7 @@ TEST_F(SwapchainTest, TheRingRepliesTheAdvancedIndexAndActsInAcquisitionOrder) {
 }
 
 TEST_F(SwapchainTest, OutOfOrderCallsAreRefusedAndChangeNothing) {
-    const uint64_t swapchain = CreateOn(1);
+    const uint64_t swapchain = CreateOn(gpu::Api::D3D11);
     EXPECT_EQ(Wait(swapchain), XR_ERROR_CALL_ORDER_INVALID);
     EXPECT_EQ(Release(swapchain), XR_ERROR_CALL_ORDER_INVALID);
     EXPECT_EQ(Acquire(swapchain, XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO).first, XR_ERROR_VALIDATION_FAILURE);
@@ -179,7 +179,7 @@ TEST_F(SwapchainTest, OutOfOrderCallsAreRefusedAndChangeNothing) {
 }
 
 TEST_F(SwapchainTest, AStaticSwapchainShowsOneImageAcquiredOncePerFrame) {
-    const uint64_t swapchain = CreateOn(1, XR_SWAPCHAIN_CREATE_STATIC_IMAGE_BIT);
+    const uint64_t swapchain = CreateOn(gpu::Api::D3D11, XR_SWAPCHAIN_CREATE_STATIC_IMAGE_BIT);
     EXPECT_EQ(device_->textures.size(), 3u);
     EXPECT_EQ(Enumerate(swapchain, 3).handles.size(), 1u);
     EXPECT_EQ(Acquire(swapchain), Pair(XR_SUCCESS, 0u));
@@ -230,7 +230,7 @@ TEST_F(SwapchainTest, ASwapchainTakenFromTheRegistryNoLongerExistsForLayersStill
 
 TEST_F(SwapchainTest, ImagesThatStoppedPartWayAreTheOnlyOnesShownAndTurned) {
     device_->refuseTextureAt = 2;
-    const uint64_t two = CreateOn(1);
+    const uint64_t two = CreateOn(gpu::Api::D3D11);
     EXPECT_EQ(Enumerate(two, 3).handles.size(), 2u);
     EXPECT_EQ(Acquire(two), Pair(XR_SUCCESS, 1u));
     EXPECT_EQ(Acquire(two), Pair(XR_SUCCESS, 0u));  // never an index without an image
@@ -239,7 +239,7 @@ TEST_F(SwapchainTest, ImagesThatStoppedPartWayAreTheOnlyOnesShownAndTurned) {
     device_->calls = 0;
     device_->refuseTextureAt = -1;
     device_->refuseShareAt = 1;  // D3D12: the second name cannot be given
-    const uint64_t one = CreateOn(2);
+    const uint64_t one = CreateOn(gpu::Api::D3D12);
     EXPECT_EQ(Enumerate(one, 3).names.size(), 1u);
     EXPECT_EQ(Acquire(one), Pair(XR_SUCCESS, 0u));
     EXPECT_EQ(Wait(one), XR_SUCCESS);
@@ -262,7 +262,7 @@ TEST_F(SwapchainTest, ASwapchainWithoutAnyImageIsRefused) {
 }
 
 TEST_F(SwapchainTest, SwapchainsCreatedAtOnceGetDistinctNames) {
-    const uint64_t session = AddSession(2)->handle;
+    const uint64_t session = AddSession(gpu::Api::D3D12)->handle;
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i) threads.emplace_back([&] { Create(session); });
     for (auto& thread : threads) thread.join();
@@ -274,7 +274,7 @@ TEST_F(SwapchainTest, SwapchainsCreatedAtOnceGetDistinctNames) {
 #if !defined(_WIN32)
 // The service log is process-wide; natively every test runs in its own process.
 TEST_F(SwapchainTest, CreationIsLogged) {
-    const uint64_t session = AddSession(2)->handle;
+    const uint64_t session = AddSession(gpu::Api::D3D12)->handle;
     Create(session, 28, 33);
     device_->refuseTextureAt = device_->calls + 1;
     Create(session);
