@@ -368,9 +368,8 @@ XrResult XRAPI_CALL xrPathToString(XrInstance instance, XrPath path, uint32_t ca
 namespace {
 // Copied whatever the service answered, and XR_SUCCESS either way.
 template <typename Request>
-XrResult ForwardGraphicsRequirements(XrInstance instance, XrSystemId systemId, void* requirements,
+XrResult ForwardGraphicsRequirements(XrInstance instance, XrSystemId systemId, GraphicsRequirementsD3D* out,
                                      XrStructureType expected) {
-    auto* out = static_cast<GraphicsRequirementsD3D*>(requirements);
     if (out == nullptr || out->type != expected) return XR_ERROR_VALIDATION_FAILURE;
     Call call;
     if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
@@ -386,12 +385,14 @@ XrResult ForwardGraphicsRequirements(XrInstance instance, XrSystemId systemId, v
 }
 }  // namespace
 
-XrResult XRAPI_CALL xrGetD3D11GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId, void* requirements) {
+XrResult XRAPI_CALL xrGetD3D11GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId,
+                                                      GraphicsRequirementsD3D* requirements) {
     return ForwardGraphicsRequirements<GetD3D11GraphicsRequirementsRequest>(instance, systemId, requirements,
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR);
 }
 
-XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId, void* requirements) {
+XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId,
+                                                      GraphicsRequirementsD3D* requirements) {
     return ForwardGraphicsRequirements<GetD3D12GraphicsRequirementsRequest>(instance, systemId, requirements,
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR);
 }
