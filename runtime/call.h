@@ -3,11 +3,13 @@
 
 #include "platform/pipe.h"
 #include "protocol/fields.h"
+#include "protocol/messages.h"
 #include "runtime/lifecycle.h"
 #include "runtime/service_link.h"
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace qor::runtime {
 
@@ -72,6 +74,44 @@ private:
     ThreadBuffer* buffer_;
     Exchange exchange_;
 };
+
+// Runs `body` with a ready call; a thread without a buffer gets XR_ERROR_OUT_OF_MEMORY and
+// nothing is sent.
+template <typename Body>
+XrResult WithCall(Body&& body) {
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    return body(call);
+}
+
+// A call answered by its result alone.
+template <typename Request>
+XrResult SendRequest(const Request& request) {
+    return WithCall([&](Call& call) { return call.Send(request); });
+}
+
+// The reply body the operation list pairs with a request.
+template <typename Request>
+using ReplyOf = typename protocol::OperationOf<Request>::ReplyType;
+
+// A call with a reply body: when `rule` lets it be read, it is decoded and handed to `read`,
+// which may refuse it by returning false (XR_ERROR_VALIDATION_FAILURE). Otherwise, and after
+// a reply `read` takes, the answer is the call's result.
+template <typename Request, typename Read>
+XrResult SendAndRead(const Request& request, BodyRule rule, Read&& read, uint32_t waitMs = kInstanceWaitMs) {
+    return WithCall([&](Call& call) {
+        call.Send(request, waitMs);
+        if (!call.ReadsBody(rule)) return call.Result();
+        ReplyOf<Request> reply;
+        call.Decode(&reply);
+        if constexpr (std::is_void_v<decltype(read(reply))>) {
+            read(reply);
+            return call.Result();
+        } else {
+            return read(reply) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+        }
+    });
+}
 
 // A returned record is accepted only with the expected type and a zero next.
 inline bool RecordIs(const protocol::StructHeader& header, XrStructureType expected) {
