@@ -136,6 +136,21 @@ Handle AsHandle(uint64_t value) {
     }
 }
 
+// A call whose request is one handle and whose reply is only the result.
+template <typename Request, typename Handle>
+XrResult SendHandle(Handle handle) {
+    Request request;
+    request.handle = HandleValue(handle);
+    return SendRequest(request);
+}
+
+// A call answered by a handle (or an id), stored when `rule` lets the body be read.
+template <typename Request, typename Handle>
+XrResult SendForHandle(const Request& request, BodyRule rule, Handle* out) {
+    return SendAndRead(request, rule,
+                       [&](const protocol::HandleReply& reply) { *out = AsHandle<Handle>(reply.handle); });
+}
+
 // The input structure's (type, next) as it travels.
 template <typename Structure>
 protocol::StructHeader HeaderOf(const Structure& structure) {
@@ -153,6 +168,17 @@ template <size_t N>
 void CopyChars(char (&out)[N], const protocol::Chars<N>& in) {
     std::memcpy(out, in.text.data(), N);
     out[N - 1] = '\0';
+}
+
+// A counted string: its length goes to `count`, its bytes only into a buffer that holds the
+// whole of it.
+inline void CopyCountedString(const protocol::CountedStringReply& reply, uint32_t capacity, uint32_t* count,
+                              char* buffer) {
+    *count = reply.text.length;
+    if (capacity != 0 && buffer != nullptr && reply.text.withText && capacity >= reply.text.length) {
+        std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
+        buffer[reply.text.text.size()] = '\0';
+    }
 }
 
 }  // namespace qor::runtime

@@ -3,8 +3,7 @@
 #include "runtime/enumeration.h"
 #include "runtime/forward.h"
 
-#include <cstring>
-#include <vector>
+#include <array>
 
 namespace qor::runtime::forward {
 
@@ -15,19 +14,6 @@ static_assert(sizeof(XrActionSuggestedBinding) == sizeof(ActionSubactionPair) &&
               "(handle, path) pairs are copied one by one below, but have the same shape");
 
 namespace {
-template <typename Request, typename Handle>
-XrResult SendHandle(Handle handle) {
-    Request request;
-    request.handle = HandleValue(handle);
-    return SendRequest(request);
-}
-
-template <typename Request, typename Handle>
-XrResult SendForHandle(const Request& request, Handle* out) {
-    return SendAndRead(request, BodyRule::Success,
-                       [&](const HandleReply& reply) { *out = AsHandle<Handle>(reply.handle); });
-}
-
 // Array arguments are bounded by the request size anyway; larger ones are never sent.
 constexpr uint32_t kMaxPairs = kMaxRequestSize / sizeof(ActionSubactionPair);
 }  // namespace
@@ -41,7 +27,7 @@ XrResult XRAPI_CALL xrCreateActionSet(XrInstance instance, const XrActionSetCrea
     request.actionSetName.Set(createInfo->actionSetName);
     request.localizedActionSetName.Set(createInfo->localizedActionSetName);
     request.priority = createInfo->priority;
-    return SendForHandle(request, actionSet);
+    return SendForHandle(request, BodyRule::Success, actionSet);
 }
 
 XrResult XRAPI_CALL xrDestroyActionSet(XrActionSet actionSet) { return SendHandle<DestroyActionSetRequest>(actionSet); }
@@ -59,7 +45,7 @@ XrResult XRAPI_CALL xrCreateAction(XrActionSet actionSet, const XrActionCreateIn
     if (createInfo->countSubactionPaths > kMaxRequestSize / sizeof(uint64_t)) return XR_ERROR_RUNTIME_FAILURE;
     request.subactionPaths.items = std::span<const uint64_t>(createInfo->subactionPaths, createInfo->countSubactionPaths);
     request.localizedActionName.Set(createInfo->localizedActionName);
-    return SendForHandle(request, action);
+    return SendForHandle(request, BodyRule::Success, action);
 }
 
 XrResult XRAPI_CALL xrDestroyAction(XrAction action) { return SendHandle<DestroyActionRequest>(action); }
@@ -134,6 +120,27 @@ Request StateRequest(XrSession session, const XrActionStateGetInfo& getInfo) {
     return request;
 }
 
+// The fields every action state but the pose has; the record must be of `expected` type.
+template <typename State>
+auto CopyState(State* state, XrStructureType expected) {
+    return [state, expected](const auto& record) {
+        state->currentState = record.currentState;
+        state->changedSinceLastSync = record.changedSinceLastSync;
+        state->lastChangeTime = record.lastChangeTime;
+        state->isActive = record.isActive;
+        return RecordIs(record.header, expected);
+    };
+}
+
+// The float and vector states are checked, asked for and copied alike.
+template <typename Request, typename State>
+XrResult ForwardValueState(XrSession session, const XrActionStateGetInfo* getInfo, State* state,
+                           XrStructureType expected) {
+    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr || state->type != expected) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    return SendAndRead(StateRequest<Request>(session, *getInfo), BodyRule::AnySuccess, CopyState(state, expected));
+}
 }  // namespace
 
 XrResult XRAPI_CALL xrGetActionStateBoolean(XrSession session, const XrActionStateGetInfo* getInfo,
@@ -142,44 +149,17 @@ XrResult XRAPI_CALL xrGetActionStateBoolean(XrSession session, const XrActionSta
     if (state == nullptr || state->type != XR_TYPE_ACTION_STATE_BOOLEAN) return XR_ERROR_VALIDATION_FAILURE;
     const XrActionStateGetInfo empty {XR_TYPE_ACTION_STATE_GET_INFO, nullptr, XR_NULL_HANDLE, XR_NULL_PATH};
     const auto request = StateRequest<GetActionStateBooleanRequest>(session, getInfo != nullptr ? *getInfo : empty);
-    return SendAndRead(request, BodyRule::AnySuccess, [&](const auto& record) {
-        state->currentState = record.currentState;
-        state->changedSinceLastSync = record.changedSinceLastSync;
-        state->lastChangeTime = record.lastChangeTime;
-        state->isActive = record.isActive;
-        return RecordIs(record.header, XR_TYPE_ACTION_STATE_BOOLEAN);
-    });
+    return SendAndRead(request, BodyRule::AnySuccess, CopyState(state, XR_TYPE_ACTION_STATE_BOOLEAN));
 }
 
 XrResult XRAPI_CALL xrGetActionStateFloat(XrSession session, const XrActionStateGetInfo* getInfo,
                                           XrActionStateFloat* state) {
-    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr || state->type != XR_TYPE_ACTION_STATE_FLOAT) {
-        return XR_ERROR_VALIDATION_FAILURE;
-    }
-    const auto request = StateRequest<GetActionStateFloatRequest>(session, *getInfo);
-    return SendAndRead(request, BodyRule::AnySuccess, [&](const auto& record) {
-        state->currentState = record.currentState;
-        state->changedSinceLastSync = record.changedSinceLastSync;
-        state->lastChangeTime = record.lastChangeTime;
-        state->isActive = record.isActive;
-        return RecordIs(record.header, XR_TYPE_ACTION_STATE_FLOAT);
-    });
+    return ForwardValueState<GetActionStateFloatRequest>(session, getInfo, state, XR_TYPE_ACTION_STATE_FLOAT);
 }
 
 XrResult XRAPI_CALL xrGetActionStateVector2f(XrSession session, const XrActionStateGetInfo* getInfo,
                                              XrActionStateVector2f* state) {
-    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr ||
-        state->type != XR_TYPE_ACTION_STATE_VECTOR2F) {
-        return XR_ERROR_VALIDATION_FAILURE;
-    }
-    const auto request = StateRequest<GetActionStateVector2fRequest>(session, *getInfo);
-    return SendAndRead(request, BodyRule::AnySuccess, [&](const auto& record) {
-        state->currentState = record.currentState;
-        state->changedSinceLastSync = record.changedSinceLastSync;
-        state->lastChangeTime = record.lastChangeTime;
-        state->isActive = record.isActive;
-        return RecordIs(record.header, XR_TYPE_ACTION_STATE_VECTOR2F);
-    });
+    return ForwardValueState<GetActionStateVector2fRequest>(session, getInfo, state, XR_TYPE_ACTION_STATE_VECTOR2F);
 }
 
 XrResult XRAPI_CALL xrGetActionStatePose(XrSession session, const XrActionStateGetInfo* getInfo,
@@ -234,14 +214,8 @@ XrResult XRAPI_CALL xrGetInputSourceLocalizedName(XrSession session, const XrInp
     }
     const GetInputSourceLocalizedNameRequest request {HandleValue(session), HeaderOf(*getInfo), getInfo->sourcePath,
                                                       getInfo->whichComponents, capacity};
-    return SendAndRead(request, BodyRule::Success0or3, [&](const auto& reply) {
-        *count = reply.text.length;
-        // Copied only into a buffer that holds the whole name.
-        if (capacity != 0 && reply.text.withText && capacity >= reply.text.length) {
-            std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
-            buffer[reply.text.text.size()] = '\0';
-        }
-    });
+    return SendAndRead(request, BodyRule::Success0or3,
+                       [&](const auto& reply) { CopyCountedString(reply, capacity, count, buffer); });
 }
 
 XrResult XRAPI_CALL xrApplyHapticFeedback(XrSession session, const XrHapticActionInfo* hapticActionInfo,

@@ -87,21 +87,10 @@ XrResult XRAPI_CALL xrCreateInstance(const XrInstanceCreateInfo* createInfo, XrI
     request.enabledApiLayerCount = createInfo->enabledApiLayerCount;
     request.extensionIndices.items = std::span<const uint32_t>(indices, indexCount);
     FillExecutablePath(request.executablePath);
-    return SendAndRead(request, BodyRule::Success,
-                       [&](const auto& reply) { *instance = AsHandle<XrInstance>(reply.handle); });
+    return SendForHandle(request, BodyRule::Success, instance);
 }
 
-namespace {
-// A call whose request is one handle and whose reply is only the result.
-template <typename Request, typename Handle>
-XrResult SendHandleOnly(Handle handle) {
-    Request request;
-    request.handle = HandleValue(handle);
-    return SendRequest(request);
-}
-}  // namespace
-
-XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandleOnly<DestroyInstanceRequest>(instance); }
+XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandle<DestroyInstanceRequest>(instance); }
 
 XrResult XRAPI_CALL xrGetInstanceProperties(XrInstance instance, XrInstanceProperties* properties) {
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;
@@ -154,9 +143,9 @@ XrResult XRAPI_CALL xrStructureTypeToString(XrInstance instance, XrStructureType
 
 XrResult XRAPI_CALL xrGetSystem(XrInstance instance, const XrSystemGetInfo* getInfo, XrSystemId* systemId) {
     if (!IsInput(getInfo, XR_TYPE_SYSTEM_GET_INFO) || systemId == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    return SendAndRead(
-        GetSystemRequest {HandleValue(instance), HeaderOf(*getInfo), static_cast<uint32_t>(getInfo->formFactor)},
-        BodyRule::Success, [&](const auto& reply) { *systemId = reply.handle; });
+    const GetSystemRequest request {HandleValue(instance), HeaderOf(*getInfo),
+                                    static_cast<uint32_t>(getInfo->formFactor)};
+    return SendForHandle(request, BodyRule::Success, systemId);
 }
 
 namespace {
@@ -284,19 +273,8 @@ XrResult XRAPI_CALL xrStringToPath(XrInstance instance, const char* pathString, 
     StringToPathRequest request;
     request.instance = HandleValue(instance);
     request.path.text = std::string_view(pathString, length);
-    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) { *path = reply.handle; });
+    return SendForHandle(request, BodyRule::Success, path);
 }
-
-namespace {
-// A string result: the length goes to `count`, the bytes into `buffer` when it has room.
-void CopyCountedString(const CountedStringReply& reply, uint32_t capacity, uint32_t* count, char* buffer) {
-    *count = reply.text.length;
-    if (capacity != 0 && buffer != nullptr && reply.text.withText && capacity >= reply.text.length) {
-        std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
-        buffer[reply.text.text.size()] = '\0';
-    }
-}
-}  // namespace
 
 XrResult XRAPI_CALL xrPathToString(XrInstance instance, XrPath path, uint32_t capacity, uint32_t* count, char* buffer) {
     if (count == nullptr || (capacity != 0 && buffer == nullptr)) return XR_ERROR_VALIDATION_FAILURE;

@@ -50,19 +50,6 @@ bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std:
             return false;
     }
 }
-
-template <typename Request, typename Handle>
-XrResult SendHandle(Handle handle) {
-    Request request;
-    request.handle = HandleValue(handle);
-    return SendRequest(request);
-}
-
-// Creation calls answer a handle when the rule says the body is read.
-template <typename Request, typename Handle>
-XrResult SendForHandle(const Request& request, BodyRule rule, Handle* out) {
-    return SendAndRead(request, rule, [&](const HandleReply& reply) { *out = AsHandle<Handle>(reply.handle); });
-}
 }  // namespace
 
 XrResult XRAPI_CALL xrCreateSession(XrInstance instance, const XrSessionCreateInfo* createInfo, XrSession* session) {
@@ -164,29 +151,21 @@ XrResult XRAPI_CALL xrLocateViews(XrSession session, const XrViewLocateInfo* vie
     const LocateViewsRequest request {HandleValue(session), HeaderOf(*viewLocateInfo),
                                       static_cast<uint32_t>(viewLocateInfo->viewConfigurationType),
                                       viewLocateInfo->displayTime, HandleValue(viewLocateInfo->space), capacity};
-    return WithCall([&](Call& call) {
-        call.Send(request);
-        if (!call.Exchanged()) {
-            *count = 0;
-            return XR_ERROR_RUNTIME_FAILURE;
-        }
+    return SendCounted(request, count, [&](const Call& call, const auto& reply) {
         if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-        LocateViewsReply reply;
-        call.Decode(&reply);
         viewState->type = static_cast<XrStructureType>(reply.viewState.header.type);
         viewState->viewStateFlags = reply.viewState.viewStateFlags;
         if (!RecordIs(reply.viewState.header, XR_TYPE_VIEW_STATE)) return XR_ERROR_VALIDATION_FAILURE;
         *count = reply.count;
         if (capacity == 0) return call.Result();
-        const size_t n = std::min<size_t>({reply.views.items.size(), capacity, reply.count});
-        for (size_t i = 0; i < n; ++i) {
-            const ViewRecord& record = reply.views.items[i];
-            views[i].type = static_cast<XrStructureType>(record.header.type);
-            views[i].pose = record.pose;
-            views[i].fov = record.fov;
-            if (!RecordIs(record.header, XR_TYPE_VIEW)) return XR_ERROR_VALIDATION_FAILURE;
-        }
-        return call.Result();
+        const auto copyView = [](const ViewRecord& record, XrView& out) {
+            out.type = static_cast<XrStructureType>(record.header.type);
+            out.pose = record.pose;
+            out.fov = record.fov;
+            return RecordIs(record.header, XR_TYPE_VIEW);
+        };
+        return CopyElements(reply.views.items, capacity, reply.count, views, copyView) ? call.Result()
+                                                                                       : XR_ERROR_VALIDATION_FAILURE;
     });
 }
 

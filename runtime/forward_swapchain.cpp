@@ -59,12 +59,10 @@ namespace {
 // hands their native pointers to the application. The opened images stay with the library
 // until xrDestroySwapchain.
 XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapchain, Call& call,
-                    uint32_t capacity, XrSwapchainImageBaseHeader* images) {
+                    const EnumerateSwapchainImagesReply& reply, uint32_t capacity, XrSwapchainImageBaseHeader* images) {
     // The images' shared objects came beside the reply where the platform passes them; they
     // only have to stay open here until each image is opened, which holds its own.
     const platform::Descriptors received = call.TakeDescriptors();
-    EnumerateSwapchainImagesReply reply;
-    call.Decode(&reply);
     PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());
     FieldReader fields(reader);
     const uint32_t n = std::min(capacity, reply.count);
@@ -105,18 +103,12 @@ XrResult XRAPI_CALL xrEnumerateSwapchainImages(XrSwapchain swapchain, uint32_t c
     if (!session) return XR_ERROR_HANDLE_INVALID;
     auto graphics = state.FindSession(*session);
     if (!graphics) return XR_ERROR_SESSION_LOST;
-    return WithCall([&](Call& call) {
-        call.Send(EnumerateSwapchainImagesRequest {HandleValue(swapchain), capacity});
-        if (!call.Exchanged()) {
-            *count = 0;
-            return XR_ERROR_RUNTIME_FAILURE;
-        }
+    const EnumerateSwapchainImagesRequest request {HandleValue(swapchain), capacity};
+    return SendCounted(request, count, [&](Call& call, const auto& reply) {
         if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-        EnumerateSwapchainImagesReply reply;
-        call.Decode(&reply);
         *count = reply.count;
         if (capacity == 0) return call.Result();
-        return OpenImages(*graphics, *session, HandleValue(swapchain), call, capacity, images);
+        return OpenImages(*graphics, *session, HandleValue(swapchain), call, reply, capacity, images);
     });
 }
 
