@@ -15,11 +15,11 @@ namespace qor::runtime {
 
 // Which results carry a reply body the library reads.
 enum class BodyRule {
-    Success,             // XR_SUCCESS
-    Success0or3,         // also XR_SESSION_LOSS_PENDING
-    Success0or3or7,      // also XR_SPACE_BOUNDS_UNAVAILABLE
-    AnySuccess,          // every success code
-    Always,              // even errors (zeros when the exchange failed)
+    Success,                     // XR_SUCCESS
+    SuccessOrLossPending,        // also XR_SESSION_LOSS_PENDING
+    SuccessOrBoundsUnavailable,  // also XR_SESSION_LOSS_PENDING and XR_SPACE_BOUNDS_UNAVAILABLE
+    AnySuccess,                  // every success code
+    Always,                      // even errors (zeros when the exchange failed)
 };
 
 class Call {
@@ -47,14 +47,15 @@ public:
     XrResult Result() const { return exchange_.done ? exchange_.result : XR_ERROR_RUNTIME_FAILURE; }
 
     bool ReadsBody(BodyRule rule) const {
+        if (rule == BodyRule::Always) return true;
+        if (!exchange_.done) return false;
         const XrResult result = exchange_.result;
         switch (rule) {
-            case BodyRule::Success: return exchange_.done && result == XR_SUCCESS;
-            case BodyRule::Success0or3: return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING);
-            case BodyRule::Success0or3or7:
-                return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING ||
-                                          result == XR_SPACE_BOUNDS_UNAVAILABLE);
-            case BodyRule::AnySuccess: return exchange_.done && XR_SUCCEEDED(result);
+            case BodyRule::Success: return result == XR_SUCCESS;
+            case BodyRule::SuccessOrLossPending: return result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING;
+            case BodyRule::SuccessOrBoundsUnavailable:
+                return ReadsBody(BodyRule::SuccessOrLossPending) || result == XR_SPACE_BOUNDS_UNAVAILABLE;
+            case BodyRule::AnySuccess: return XR_SUCCEEDED(result);
             case BodyRule::Always: return true;
         }
         return false;

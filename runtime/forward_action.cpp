@@ -102,7 +102,7 @@ XrResult XRAPI_CALL xrGetCurrentInteractionProfile(XrSession session, XrPath top
                                                    XrInteractionProfileState* interactionProfile) {
     if (interactionProfile == nullptr) return XR_ERROR_VALIDATION_FAILURE;
     const GetCurrentInteractionProfileRequest request {HandleValue(session), topLevelUserPath};
-    return SendAndRead(request, BodyRule::Success0or3, [&](const auto& reply) {
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& reply) {
         interactionProfile->type = static_cast<XrStructureType>(reply.header.type);
         interactionProfile->interactionProfile = reply.interactionProfile;
         return RecordIs(reply.header, XR_TYPE_INTERACTION_PROFILE_STATE);
@@ -168,7 +168,7 @@ XrResult XRAPI_CALL xrGetActionStatePose(XrSession session, const XrActionStateG
         return XR_ERROR_VALIDATION_FAILURE;
     }
     const auto request = StateRequest<GetActionStatePoseRequest>(session, *getInfo);
-    return SendAndRead(request, BodyRule::Success0or3, [&](const auto& record) {
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& record) {
         state->isActive = record.isActive;
         return RecordIs(record.header, XR_TYPE_ACTION_STATE_POSE);
     });
@@ -202,7 +202,7 @@ XrResult XRAPI_CALL xrEnumerateBoundSourcesForAction(XrSession session,
     }
     const EnumerateBoundSourcesForActionRequest request {HandleValue(session), HeaderOf(*enumerateInfo),
                                                          HandleValue(enumerateInfo->action), capacity};
-    return ForwardEnumeration(request, BodyRule::Success0or3, CountRule::WithBody, capacity, count, sources,
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WithBody, capacity, count, sources,
                               CopyValue<XrPath>());
 }
 
@@ -214,7 +214,7 @@ XrResult XRAPI_CALL xrGetInputSourceLocalizedName(XrSession session, const XrInp
     }
     const GetInputSourceLocalizedNameRequest request {HandleValue(session), HeaderOf(*getInfo), getInfo->sourcePath,
                                                       getInfo->whichComponents, capacity};
-    return SendAndRead(request, BodyRule::Success0or3,
+    return SendAndRead(request, BodyRule::SuccessOrLossPending,
                        [&](const auto& reply) { CopyCountedString(reply, capacity, count, buffer); });
 }
 

@@ -90,8 +90,9 @@ XrResult XRAPI_CALL xrRequestExitSession(XrSession session) { return SendHandle<
 XrResult XRAPI_CALL xrEnumerateReferenceSpaces(XrSession session, uint32_t capacity, uint32_t* count,
                                                XrReferenceSpaceType* spaces) {
     if (count == nullptr || (capacity != 0 && spaces == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    return ForwardEnumeration(EnumerateReferenceSpacesRequest {HandleValue(session), capacity}, BodyRule::Success0or3,
-                              CountRule::WheneverExchanged, capacity, count, spaces, CopyValue<XrReferenceSpaceType>());
+    const EnumerateReferenceSpacesRequest request {HandleValue(session), capacity};
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WheneverExchanged, capacity, count,
+                              spaces, CopyValue<XrReferenceSpaceType>());
 }
 
 XrResult XRAPI_CALL xrCreateReferenceSpace(XrSession session, const XrReferenceSpaceCreateInfo* createInfo,
@@ -102,7 +103,7 @@ XrResult XRAPI_CALL xrCreateReferenceSpace(XrSession session, const XrReferenceS
     const CreateReferenceSpaceRequest request {HandleValue(session), HeaderOf(*createInfo),
                                                static_cast<uint32_t>(createInfo->referenceSpaceType),
                                                createInfo->poseInReferenceSpace};
-    return SendForHandle(request, BodyRule::Success0or3, space);
+    return SendForHandle(request, BodyRule::SuccessOrLossPending, space);
 }
 
 XrResult XRAPI_CALL xrGetReferenceSpaceBoundsRect(XrSession session, XrReferenceSpaceType referenceSpaceType,
@@ -110,7 +111,7 @@ XrResult XRAPI_CALL xrGetReferenceSpaceBoundsRect(XrSession session, XrReference
     if (bounds == nullptr) return XR_ERROR_VALIDATION_FAILURE;
     return SendAndRead(
         GetReferenceSpaceBoundsRectRequest {HandleValue(session), static_cast<uint32_t>(referenceSpaceType)},
-        BodyRule::Success0or3or7, [&](const auto& reply) { *bounds = reply.bounds; });
+        BodyRule::SuccessOrBoundsUnavailable, [&](const auto& reply) { *bounds = reply.bounds; });
 }
 
 XrResult XRAPI_CALL xrCreateActionSpace(XrSession session, const XrActionSpaceCreateInfo* createInfo, XrSpace* space) {
@@ -118,7 +119,7 @@ XrResult XRAPI_CALL xrCreateActionSpace(XrSession session, const XrActionSpaceCr
     const CreateActionSpaceRequest request {HandleValue(session), HeaderOf(*createInfo),
                                             HandleValue(createInfo->action), createInfo->subactionPath,
                                             createInfo->poseInActionSpace};
-    return SendForHandle(request, BodyRule::Success0or3, space);
+    return SendForHandle(request, BodyRule::SuccessOrLossPending, space);
 }
 
 XrResult XRAPI_CALL xrLocateSpace(XrSpace space, XrSpace baseSpace, XrTime time, XrSpaceLocation* location) {
@@ -152,7 +153,7 @@ XrResult XRAPI_CALL xrLocateViews(XrSession session, const XrViewLocateInfo* vie
                                       static_cast<uint32_t>(viewLocateInfo->viewConfigurationType),
                                       viewLocateInfo->displayTime, HandleValue(viewLocateInfo->space), capacity};
     return SendCounted(request, count, [&](const Call& call, const auto& reply) {
-        if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
+        if (!call.ReadsBody(BodyRule::SuccessOrLossPending)) return call.Result();
         viewState->type = static_cast<XrStructureType>(reply.viewState.header.type);
         viewState->viewStateFlags = reply.viewState.viewStateFlags;
         if (!RecordIs(reply.viewState.header, XR_TYPE_VIEW_STATE)) return XR_ERROR_VALIDATION_FAILURE;

@@ -24,8 +24,9 @@ bool ReadOptionalInfo(const Info* info, XrStructureType expected, OptionalInfo* 
 XrResult XRAPI_CALL xrEnumerateSwapchainFormats(XrSession session, uint32_t capacity, uint32_t* count,
                                                 int64_t* formats) {
     if (count == nullptr || (capacity != 0 && formats == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    return ForwardEnumeration(EnumerateSwapchainFormatsRequest {HandleValue(session), capacity}, BodyRule::Success0or3,
-                              CountRule::WithBody, capacity, count, formats, CopyValue<int64_t>());
+    const EnumerateSwapchainFormatsRequest request {HandleValue(session), capacity};
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WithBody, capacity, count, formats,
+                              CopyValue<int64_t>());
 }
 
 XrResult XRAPI_CALL xrCreateSwapchain(XrSession session, const XrSwapchainCreateInfo* createInfo,
@@ -37,7 +38,7 @@ XrResult XRAPI_CALL xrCreateSwapchain(XrSession session, const XrSwapchainCreate
                                           createInfo->usageFlags, createInfo->format, createInfo->sampleCount,
                                           createInfo->width, createInfo->height, createInfo->faceCount,
                                           createInfo->arraySize, createInfo->mipCount};
-    return SendAndRead(request, BodyRule::Success0or3, [&](const auto& reply) {
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& reply) {
         *swapchain = AsHandle<XrSwapchain>(reply.handle);
         LocalState::Get().AddSwapchain(reply.handle, HandleValue(session));
     });
@@ -105,7 +106,7 @@ XrResult XRAPI_CALL xrEnumerateSwapchainImages(XrSwapchain swapchain, uint32_t c
     if (!graphics) return XR_ERROR_SESSION_LOST;
     const EnumerateSwapchainImagesRequest request {HandleValue(swapchain), capacity};
     return SendCounted(request, count, [&](Call& call, const auto& reply) {
-        if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
+        if (!call.ReadsBody(BodyRule::SuccessOrLossPending)) return call.Result();
         *count = reply.count;
         if (capacity == 0) return call.Result();
         return OpenImages(*graphics, *session, HandleValue(swapchain), call, reply, capacity, images);
@@ -148,7 +149,7 @@ XrResult XRAPI_CALL xrWaitFrame(XrSession session, const XrFrameWaitInfo* frameW
         return RecordIs(reply.header, XR_TYPE_FRAME_STATE);
     };
     // The service holds this call until the next frame is due, so it waits without limit.
-    return SendAndRead(request, BodyRule::Success0or3, read, platform::kWaitForever);
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, read, platform::kWaitForever);
 }
 
 XrResult XRAPI_CALL xrBeginFrame(XrSession session, const XrFrameBeginInfo* frameBeginInfo) {
