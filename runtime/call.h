@@ -3,21 +3,23 @@
 
 #include "platform/pipe.h"
 #include "protocol/fields.h"
+#include "protocol/messages.h"
 #include "runtime/lifecycle.h"
 #include "runtime/service_link.h"
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace qor::runtime {
 
 // Which results carry a reply body the library reads.
 enum class BodyRule {
-    Success,             // XR_SUCCESS
-    Success0or3,         // also XR_SESSION_LOSS_PENDING
-    Success0or3or7,      // also XR_SPACE_BOUNDS_UNAVAILABLE
-    AnySuccess,          // every success code
-    Always,              // even errors (zeros when the exchange failed)
+    Success,                     // XR_SUCCESS
+    SuccessOrLossPending,        // also XR_SESSION_LOSS_PENDING
+    SuccessOrBoundsUnavailable,  // also XR_SESSION_LOSS_PENDING and XR_SPACE_BOUNDS_UNAVAILABLE
+    AnySuccess,                  // every success code
+    Always,                      // even errors (zeros when the exchange failed)
 };
 
 class Call {
@@ -45,14 +47,15 @@ public:
     XrResult Result() const { return exchange_.done ? exchange_.result : XR_ERROR_RUNTIME_FAILURE; }
 
     bool ReadsBody(BodyRule rule) const {
+        if (rule == BodyRule::Always) return true;
+        if (!exchange_.done) return false;
         const XrResult result = exchange_.result;
         switch (rule) {
-            case BodyRule::Success: return exchange_.done && result == XR_SUCCESS;
-            case BodyRule::Success0or3: return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING);
-            case BodyRule::Success0or3or7:
-                return exchange_.done && (result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING ||
-                                          result == XR_SPACE_BOUNDS_UNAVAILABLE);
-            case BodyRule::AnySuccess: return exchange_.done && XR_SUCCEEDED(result);
+            case BodyRule::Success: return result == XR_SUCCESS;
+            case BodyRule::SuccessOrLossPending: return result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING;
+            case BodyRule::SuccessOrBoundsUnavailable:
+                return ReadsBody(BodyRule::SuccessOrLossPending) || result == XR_SPACE_BOUNDS_UNAVAILABLE;
+            case BodyRule::AnySuccess: return XR_SUCCEEDED(result);
             case BodyRule::Always: return true;
         }
         return false;
@@ -72,6 +75,44 @@ private:
     ThreadBuffer* buffer_;
     Exchange exchange_;
 };
+
+// Runs `body` with a ready call; a thread without a buffer gets XR_ERROR_OUT_OF_MEMORY and
+// nothing is sent.
+template <typename Body>
+XrResult WithCall(Body&& body) {
+    Call call;
+    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    return body(call);
+}
+
+// A call answered by its result alone.
+template <typename Request>
+XrResult SendRequest(const Request& request) {
+    return WithCall([&](Call& call) { return call.Send(request); });
+}
+
+// The reply body the operation list pairs with a request.
+template <typename Request>
+using ReplyOf = typename protocol::OperationOf<Request>::ReplyType;
+
+// A call with a reply body: when `rule` lets it be read, it is decoded and handed to `read`,
+// which may refuse it by returning false (XR_ERROR_VALIDATION_FAILURE). Otherwise, and after
+// a reply `read` takes, the answer is the call's result.
+template <typename Request, typename Read>
+XrResult SendAndRead(const Request& request, BodyRule rule, Read&& read, uint32_t waitMs = kInstanceWaitMs) {
+    return WithCall([&](Call& call) {
+        call.Send(request, waitMs);
+        if (!call.ReadsBody(rule)) return call.Result();
+        ReplyOf<Request> reply;
+        call.Decode(&reply);
+        if constexpr (std::is_void_v<decltype(read(reply))>) {
+            read(reply);
+            return call.Result();
+        } else {
+            return read(reply) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+        }
+    });
+}
 
 // A returned record is accepted only with the expected type and a zero next.
 inline bool RecordIs(const protocol::StructHeader& header, XrStructureType expected) {
@@ -96,6 +137,21 @@ Handle AsHandle(uint64_t value) {
     }
 }
 
+// A call whose request is one handle and whose reply is only the result.
+template <typename Request, typename Handle>
+XrResult SendHandle(Handle handle) {
+    Request request;
+    request.handle = HandleValue(handle);
+    return SendRequest(request);
+}
+
+// A call answered by a handle (or an id), stored when `rule` lets the body be read.
+template <typename Request, typename Handle>
+XrResult SendForHandle(const Request& request, BodyRule rule, Handle* out) {
+    return SendAndRead(request, rule,
+                       [&](const protocol::HandleReply& reply) { *out = AsHandle<Handle>(reply.handle); });
+}
+
 // The input structure's (type, next) as it travels.
 template <typename Structure>
 protocol::StructHeader HeaderOf(const Structure& structure) {
@@ -113,6 +169,17 @@ template <size_t N>
 void CopyChars(char (&out)[N], const protocol::Chars<N>& in) {
     std::memcpy(out, in.text.data(), N);
     out[N - 1] = '\0';
+}
+
+// A counted string: its length goes to `count`, its bytes only into a buffer that holds the
+// whole of it.
+inline void CopyCountedString(const protocol::CountedStringReply& reply, uint32_t capacity, uint32_t* count,
+                              char* buffer) {
+    *count = reply.text.length;
+    if (capacity != 0 && buffer != nullptr && reply.text.withText && capacity >= reply.text.length) {
+        std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
+        buffer[reply.text.text.size()] = '\0';
+    }
 }
 
 }  // namespace qor::runtime

@@ -3,8 +3,7 @@
 #include "runtime/enumeration.h"
 #include "runtime/forward.h"
 
-#include <cstring>
-#include <vector>
+#include <array>
 
 namespace qor::runtime::forward {
 
@@ -15,25 +14,6 @@ static_assert(sizeof(XrActionSuggestedBinding) == sizeof(ActionSubactionPair) &&
               "(handle, path) pairs are copied one by one below, but have the same shape");
 
 namespace {
-template <typename Request, typename Handle>
-XrResult SendHandle(Handle handle) {
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    Request request;
-    request.handle = HandleValue(handle);
-    return call.Send(request);
-}
-
-template <typename Handle>
-XrResult FinishHandle(const Call& call, Handle* out) {
-    if (call.ReadsBody(BodyRule::Success)) {
-        HandleReply reply;
-        call.Decode(&reply);
-        *out = AsHandle<Handle>(reply.handle);
-    }
-    return call.Result();
-}
-
 // Array arguments are bounded by the request size anyway; larger ones are never sent.
 constexpr uint32_t kMaxPairs = kMaxRequestSize / sizeof(ActionSubactionPair);
 }  // namespace
@@ -47,10 +27,7 @@ XrResult XRAPI_CALL xrCreateActionSet(XrInstance instance, const XrActionSetCrea
     request.actionSetName.Set(createInfo->actionSetName);
     request.localizedActionSetName.Set(createInfo->localizedActionSetName);
     request.priority = createInfo->priority;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    return FinishHandle(call, actionSet);
+    return SendForHandle(request, BodyRule::Success, actionSet);
 }
 
 XrResult XRAPI_CALL xrDestroyActionSet(XrActionSet actionSet) { return SendHandle<DestroyActionSetRequest>(actionSet); }
@@ -68,10 +45,7 @@ XrResult XRAPI_CALL xrCreateAction(XrActionSet actionSet, const XrActionCreateIn
     if (createInfo->countSubactionPaths > kMaxRequestSize / sizeof(uint64_t)) return XR_ERROR_RUNTIME_FAILURE;
     request.subactionPaths.items = std::span<const uint64_t>(createInfo->subactionPaths, createInfo->countSubactionPaths);
     request.localizedActionName.Set(createInfo->localizedActionName);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    return FinishHandle(call, action);
+    return SendForHandle(request, BodyRule::Success, action);
 }
 
 XrResult XRAPI_CALL xrDestroyAction(XrAction action) { return SendHandle<DestroyActionRequest>(action); }
@@ -106,9 +80,7 @@ XrResult XRAPI_CALL xrSuggestInteractionProfileBindings(XrInstance instance,
     request.interactionProfile = suggestedBindings->interactionProfile;
     request.suggestedBindings.items =
         std::span<const ActionSubactionPair>(pairs.data(), suggestedBindings->countSuggestedBindings);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 XrResult XRAPI_CALL xrAttachSessionActionSets(XrSession session, const XrSessionActionSetsAttachInfo* attachInfo) {
@@ -123,23 +95,18 @@ XrResult XRAPI_CALL xrAttachSessionActionSets(XrSession session, const XrSession
     request.session = HandleValue(session);
     request.info = HeaderOf(*attachInfo);
     request.actionSets.items = std::span<const uint64_t>(sets.data(), attachInfo->countActionSets);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 XrResult XRAPI_CALL xrGetCurrentInteractionProfile(XrSession session, XrPath topLevelUserPath,
                                                    XrInteractionProfileState* interactionProfile) {
     if (interactionProfile == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetCurrentInteractionProfileRequest {HandleValue(session), topLevelUserPath});
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    GetCurrentInteractionProfileReply reply;
-    call.Decode(&reply);
-    interactionProfile->type = static_cast<XrStructureType>(reply.header.type);
-    interactionProfile->interactionProfile = reply.interactionProfile;
-    return RecordIs(reply.header, XR_TYPE_INTERACTION_PROFILE_STATE) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    const GetCurrentInteractionProfileRequest request {HandleValue(session), topLevelUserPath};
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& reply) {
+        interactionProfile->type = static_cast<XrStructureType>(reply.header.type);
+        interactionProfile->interactionProfile = reply.interactionProfile;
+        return RecordIs(reply.header, XR_TYPE_INTERACTION_PROFILE_STATE);
+    });
 }
 
 namespace {
@@ -153,61 +120,46 @@ Request StateRequest(XrSession session, const XrActionStateGetInfo& getInfo) {
     return request;
 }
 
+// The fields every action state but the pose has; the record must be of `expected` type.
+template <typename State>
+auto CopyState(State* state, XrStructureType expected) {
+    return [state, expected](const auto& record) {
+        state->currentState = record.currentState;
+        state->changedSinceLastSync = record.changedSinceLastSync;
+        state->lastChangeTime = record.lastChangeTime;
+        state->isActive = record.isActive;
+        return RecordIs(record.header, expected);
+    };
+}
+
+// The float and vector states are checked, asked for and copied alike.
+template <typename Request, typename State>
+XrResult ForwardValueState(XrSession session, const XrActionStateGetInfo* getInfo, State* state,
+                           XrStructureType expected) {
+    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr || state->type != expected) {
+        return XR_ERROR_VALIDATION_FAILURE;
+    }
+    return SendAndRead(StateRequest<Request>(session, *getInfo), BodyRule::AnySuccess, CopyState(state, expected));
+}
 }  // namespace
 
 XrResult XRAPI_CALL xrGetActionStateBoolean(XrSession session, const XrActionStateGetInfo* getInfo,
                                             XrActionStateBoolean* state) {
     // This variant checks only its output structure.
     if (state == nullptr || state->type != XR_TYPE_ACTION_STATE_BOOLEAN) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    XrActionStateGetInfo empty {XR_TYPE_ACTION_STATE_GET_INFO, nullptr, XR_NULL_HANDLE, XR_NULL_PATH};
-    call.Send(StateRequest<GetActionStateBooleanRequest>(session, getInfo != nullptr ? *getInfo : empty));
-    if (!call.ReadsBody(BodyRule::AnySuccess)) return call.Result();
-    ActionStateBooleanRecord record;
-    call.Decode(&record);
-    state->currentState = record.currentState;
-    state->changedSinceLastSync = record.changedSinceLastSync;
-    state->lastChangeTime = record.lastChangeTime;
-    state->isActive = record.isActive;
-    return RecordIs(record.header, XR_TYPE_ACTION_STATE_BOOLEAN) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    const XrActionStateGetInfo empty {XR_TYPE_ACTION_STATE_GET_INFO, nullptr, XR_NULL_HANDLE, XR_NULL_PATH};
+    const auto request = StateRequest<GetActionStateBooleanRequest>(session, getInfo != nullptr ? *getInfo : empty);
+    return SendAndRead(request, BodyRule::AnySuccess, CopyState(state, XR_TYPE_ACTION_STATE_BOOLEAN));
 }
 
 XrResult XRAPI_CALL xrGetActionStateFloat(XrSession session, const XrActionStateGetInfo* getInfo,
                                           XrActionStateFloat* state) {
-    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr || state->type != XR_TYPE_ACTION_STATE_FLOAT) {
-        return XR_ERROR_VALIDATION_FAILURE;
-    }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(StateRequest<GetActionStateFloatRequest>(session, *getInfo));
-    if (!call.ReadsBody(BodyRule::AnySuccess)) return call.Result();
-    ActionStateFloatRecord record;
-    call.Decode(&record);
-    state->currentState = record.currentState;
-    state->changedSinceLastSync = record.changedSinceLastSync;
-    state->lastChangeTime = record.lastChangeTime;
-    state->isActive = record.isActive;
-    return RecordIs(record.header, XR_TYPE_ACTION_STATE_FLOAT) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    return ForwardValueState<GetActionStateFloatRequest>(session, getInfo, state, XR_TYPE_ACTION_STATE_FLOAT);
 }
 
 XrResult XRAPI_CALL xrGetActionStateVector2f(XrSession session, const XrActionStateGetInfo* getInfo,
                                              XrActionStateVector2f* state) {
-    if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr ||
-        state->type != XR_TYPE_ACTION_STATE_VECTOR2F) {
-        return XR_ERROR_VALIDATION_FAILURE;
-    }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(StateRequest<GetActionStateVector2fRequest>(session, *getInfo));
-    if (!call.ReadsBody(BodyRule::AnySuccess)) return call.Result();
-    ActionStateVector2fRecord record;
-    call.Decode(&record);
-    state->currentState = record.currentState;
-    state->changedSinceLastSync = record.changedSinceLastSync;
-    state->lastChangeTime = record.lastChangeTime;
-    state->isActive = record.isActive;
-    return RecordIs(record.header, XR_TYPE_ACTION_STATE_VECTOR2F) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    return ForwardValueState<GetActionStateVector2fRequest>(session, getInfo, state, XR_TYPE_ACTION_STATE_VECTOR2F);
 }
 
 XrResult XRAPI_CALL xrGetActionStatePose(XrSession session, const XrActionStateGetInfo* getInfo,
@@ -215,14 +167,11 @@ XrResult XRAPI_CALL xrGetActionStatePose(XrSession session, const XrActionStateG
     if (!IsInput(getInfo, XR_TYPE_ACTION_STATE_GET_INFO) || state == nullptr || state->type != XR_TYPE_ACTION_STATE_POSE) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(StateRequest<GetActionStatePoseRequest>(session, *getInfo));
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    ActionStatePoseRecord record;
-    call.Decode(&record);
-    state->isActive = record.isActive;
-    return RecordIs(record.header, XR_TYPE_ACTION_STATE_POSE) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    const auto request = StateRequest<GetActionStatePoseRequest>(session, *getInfo);
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& record) {
+        state->isActive = record.isActive;
+        return RecordIs(record.header, XR_TYPE_ACTION_STATE_POSE);
+    });
 }
 
 XrResult XRAPI_CALL xrSyncActions(XrSession session, const XrActionsSyncInfo* syncInfo) {
@@ -241,9 +190,7 @@ XrResult XRAPI_CALL xrSyncActions(XrSession session, const XrActionsSyncInfo* sy
     request.session = HandleValue(session);
     request.info = HeaderOf(*syncInfo);
     request.activeActionSets.items = std::span<const ActionSubactionPair>(pairs.data(), syncInfo->countActiveActionSets);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 XrResult XRAPI_CALL xrEnumerateBoundSourcesForAction(XrSession session,
@@ -253,12 +200,10 @@ XrResult XRAPI_CALL xrEnumerateBoundSourcesForAction(XrSession session,
         (capacity != 0 && sources == nullptr)) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateBoundSourcesForActionRequest {HandleValue(session), HeaderOf(*enumerateInfo),
-                                                     HandleValue(enumerateInfo->action), capacity});
-    return FinishEnumeration<uint64_t>(call, BodyRule::Success0or3, CountRule::WithBody, capacity, count, sources,
-                                       CopyValue<XrPath>());
+    const EnumerateBoundSourcesForActionRequest request {HandleValue(session), HeaderOf(*enumerateInfo),
+                                                         HandleValue(enumerateInfo->action), capacity};
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WithBody, capacity, count, sources,
+                              CopyValue<XrPath>());
 }
 
 XrResult XRAPI_CALL xrGetInputSourceLocalizedName(XrSession session, const XrInputSourceLocalizedNameGetInfo* getInfo,
@@ -267,20 +212,10 @@ XrResult XRAPI_CALL xrGetInputSourceLocalizedName(XrSession session, const XrInp
         (capacity != 0 && buffer == nullptr)) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetInputSourceLocalizedNameRequest {HandleValue(session), HeaderOf(*getInfo), getInfo->sourcePath,
-                                                  getInfo->whichComponents, capacity});
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    CountedStringReply reply;
-    call.Decode(&reply);
-    *count = reply.text.length;
-    // Copied only into a buffer that holds the whole name.
-    if (capacity != 0 && reply.text.withText && capacity >= reply.text.length) {
-        std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
-        buffer[reply.text.text.size()] = '\0';
-    }
-    return call.Result();
+    const GetInputSourceLocalizedNameRequest request {HandleValue(session), HeaderOf(*getInfo), getInfo->sourcePath,
+                                                      getInfo->whichComponents, capacity};
+    return SendAndRead(request, BodyRule::SuccessOrLossPending,
+                       [&](const auto& reply) { CopyCountedString(reply, capacity, count, buffer); });
 }
 
 XrResult XRAPI_CALL xrApplyHapticFeedback(XrSession session, const XrHapticActionInfo* hapticActionInfo,
@@ -288,11 +223,9 @@ XrResult XRAPI_CALL xrApplyHapticFeedback(XrSession session, const XrHapticActio
     if (!IsInput(hapticActionInfo, XR_TYPE_HAPTIC_ACTION_INFO) || !IsInput(hapticFeedback, XR_TYPE_HAPTIC_VIBRATION)) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(ApplyHapticFeedbackRequest {HandleValue(session), HeaderOf(*hapticActionInfo),
-                                                 HandleValue(hapticActionInfo->action), hapticActionInfo->subactionPath,
-                                                 HeaderOf(*hapticFeedback)});
+    return SendRequest(ApplyHapticFeedbackRequest {HandleValue(session), HeaderOf(*hapticActionInfo),
+                                                   HandleValue(hapticActionInfo->action),
+                                                   hapticActionInfo->subactionPath, HeaderOf(*hapticFeedback)});
 }
 
 XrResult XRAPI_CALL xrStopHapticFeedback(XrSession session, const XrHapticActionInfo* hapticActionInfo) {
@@ -302,9 +235,7 @@ XrResult XRAPI_CALL xrStopHapticFeedback(XrSession session, const XrHapticAction
     request.info = HeaderOf(*hapticActionInfo);
     request.action = HandleValue(hapticActionInfo->action);
     request.subactionPath = hapticActionInfo->subactionPath;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 }  // namespace qor::runtime::forward

@@ -15,11 +15,9 @@ using namespace protocol;
 
 XrResult XRAPI_CALL xrEnumerateApiLayerProperties(uint32_t capacity, uint32_t* count, XrApiLayerProperties* properties) {
     if (count == nullptr || (capacity != 0 && properties == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateApiLayerPropertiesRequest {capacity});
-    return FinishEnumeration<ApiLayerPropertiesRecord>(
-        call, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, properties,
+    const EnumerateApiLayerPropertiesRequest request {capacity};
+    return ForwardEnumeration(
+        request, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, properties,
         [](const ApiLayerPropertiesRecord& record, XrApiLayerProperties& out) {
             out.type = static_cast<XrStructureType>(record.header.type);
             CopyChars(out.layerName, record.layerName);
@@ -40,11 +38,8 @@ XrResult XRAPI_CALL xrEnumerateInstanceExtensionProperties(const char* layerName
         request.layerName = String64 {true, std::string_view(layerName, length), {}};
     }
     request.capacity = capacity;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    return FinishEnumeration<ExtensionPropertiesRecord>(
-        call, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, properties,
+    return ForwardEnumeration(
+        request, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, properties,
         [](const ExtensionPropertiesRecord& record, XrExtensionProperties& out) {
             out.type = static_cast<XrStructureType>(record.header.type);
             CopyChars(out.extensionName, record.extensionName);
@@ -92,64 +87,35 @@ XrResult XRAPI_CALL xrCreateInstance(const XrInstanceCreateInfo* createInfo, XrI
     request.enabledApiLayerCount = createInfo->enabledApiLayerCount;
     request.extensionIndices.items = std::span<const uint32_t>(indices, indexCount);
     FillExecutablePath(request.executablePath);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    if (call.ReadsBody(BodyRule::Success)) {
-        CreateInstanceReply reply;
-        call.Decode(&reply);
-        *instance = AsHandle<XrInstance>(reply.handle);
-    }
-    return call.Result();
+    return SendForHandle(request, BodyRule::Success, instance);
 }
 
-namespace {
-// A call whose request is one handle and whose reply is only the result.
-template <typename Request, typename Handle>
-XrResult SendHandleOnly(Handle handle) {
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    Request request;
-    request.handle = HandleValue(handle);
-    return call.Send(request);
-}
-}  // namespace
-
-XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandleOnly<DestroyInstanceRequest>(instance); }
+XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandle<DestroyInstanceRequest>(instance); }
 
 XrResult XRAPI_CALL xrGetInstanceProperties(XrInstance instance, XrInstanceProperties* properties) {
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     GetInstancePropertiesRequest request;
     request.handle = HandleValue(instance);
-    call.Send(request);
-    if (!call.ReadsBody(BodyRule::Success)) return call.Result();
-    GetInstancePropertiesReply reply;
-    call.Decode(&reply);
-    properties->type = static_cast<XrStructureType>(reply.header.type);
-    properties->runtimeVersion = reply.runtimeVersion;
-    CopyChars(properties->runtimeName, reply.runtimeName);
-    return RecordIs(reply.header, XR_TYPE_INSTANCE_PROPERTIES) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) {
+        properties->type = static_cast<XrStructureType>(reply.header.type);
+        properties->runtimeVersion = reply.runtimeVersion;
+        CopyChars(properties->runtimeName, reply.runtimeName);
+        return RecordIs(reply.header, XR_TYPE_INSTANCE_PROPERTIES);
+    });
 }
 
 XrResult XRAPI_CALL xrPollEvent(XrInstance instance, XrEventDataBuffer* eventData) {
     if (eventData == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     PollEventRequest request;
     request.handle = HandleValue(instance);
-    call.Send(request);
-    if (!call.ReadsBody(BodyRule::Success)) return call.Result();
-    PollEventReply reply;
-    call.Decode(&reply);
-    uint32_t type = 0;
-    std::memcpy(&type, reply.event.bytes.data(), std::min<size_t>(4, reply.event.bytes.size()));
-    eventData->type = static_cast<XrStructureType>(type);
-    // Only the known event types are copied, and never more than the reply holds.
-    const size_t size = std::min(EventCopySize(type), reply.event.bytes.size());
-    if (size > 0) std::memcpy(eventData, reply.event.bytes.data(), size);
-    return call.Result();
+    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) {
+        uint32_t type = 0;
+        std::memcpy(&type, reply.event.bytes.data(), std::min<size_t>(4, reply.event.bytes.size()));
+        eventData->type = static_cast<XrStructureType>(type);
+        // Only the known event types are copied, and never more than the reply holds.
+        const size_t size = std::min(EventCopySize(type), reply.event.bytes.size());
+        if (size > 0) std::memcpy(eventData, reply.event.bytes.data(), size);
+    });
 }
 
 namespace {
@@ -158,15 +124,10 @@ template <typename Request>
 XrResult ForwardName(const Request& request, char* buffer, size_t bufferSize) {
     if (buffer == nullptr) return XR_ERROR_VALIDATION_FAILURE;
     std::memset(buffer, 0, bufferSize);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    if (!call.ReadsBody(BodyRule::AnySuccess)) return call.Result();
-    NameReply reply;
-    call.Decode(&reply);
-    const size_t length = std::min(reply.name.text.size(), bufferSize - 1);
-    std::memcpy(buffer, reply.name.text.data(), length);
-    return call.Result();
+    return SendAndRead(request, BodyRule::AnySuccess, [&](const auto& reply) {
+        const size_t length = std::min(reply.name.text.size(), bufferSize - 1);
+        std::memcpy(buffer, reply.name.text.data(), length);
+    });
 }
 }  // namespace
 
@@ -182,15 +143,9 @@ XrResult XRAPI_CALL xrStructureTypeToString(XrInstance instance, XrStructureType
 
 XrResult XRAPI_CALL xrGetSystem(XrInstance instance, const XrSystemGetInfo* getInfo, XrSystemId* systemId) {
     if (!IsInput(getInfo, XR_TYPE_SYSTEM_GET_INFO) || systemId == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetSystemRequest {HandleValue(instance), HeaderOf(*getInfo), static_cast<uint32_t>(getInfo->formFactor)});
-    if (call.ReadsBody(BodyRule::Success)) {
-        GetSystemReply reply;
-        call.Decode(&reply);
-        *systemId = reply.handle;
-    }
-    return call.Result();
+    const GetSystemRequest request {HandleValue(instance), HeaderOf(*getInfo),
+                                    static_cast<uint32_t>(getInfo->formFactor)};
+    return SendForHandle(request, BodyRule::Success, systemId);
 }
 
 namespace {
@@ -241,76 +196,63 @@ bool FillChainedProperties(XrSystemProperties* properties, std::span<const uint8
 XrResult XRAPI_CALL xrGetSystemProperties(XrInstance instance, XrSystemId systemId, XrSystemProperties* properties) {
     if (instance == XR_NULL_HANDLE) return XR_ERROR_HANDLE_INVALID;
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetSystemPropertiesRequest {HandleValue(instance), systemId});
-    if (!call.ReadsBody(BodyRule::Success)) return call.Result();
-    GetSystemPropertiesReply reply;
-    call.Decode(&reply);
-    const SystemPropertiesRecord& record = reply.properties;
-    properties->type = static_cast<XrStructureType>(record.header.type);
-    if (record.header.type != XR_TYPE_SYSTEM_PROPERTIES) return XR_ERROR_VALIDATION_FAILURE;
-    properties->systemId = record.systemId;
-    properties->vendorId = record.vendorId;
-    CopyChars(properties->systemName, record.systemName);
-    properties->graphicsProperties.maxSwapchainImageHeight = record.maxSwapchainImageHeight;
-    properties->graphicsProperties.maxSwapchainImageWidth = record.maxSwapchainImageWidth;
-    properties->graphicsProperties.maxLayerCount = record.maxLayerCount;
-    properties->trackingProperties.orientationTracking = record.orientationTracking;
-    properties->trackingProperties.positionTracking = record.positionTracking;
-    if (!FillChainedProperties(properties, reply.chained.bytes)) return XR_ERROR_VALIDATION_FAILURE;
-    return call.Result();
+    const GetSystemPropertiesRequest request {HandleValue(instance), systemId};
+    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) {
+        const SystemPropertiesRecord& record = reply.properties;
+        properties->type = static_cast<XrStructureType>(record.header.type);
+        if (record.header.type != XR_TYPE_SYSTEM_PROPERTIES) return false;
+        properties->systemId = record.systemId;
+        properties->vendorId = record.vendorId;
+        CopyChars(properties->systemName, record.systemName);
+        properties->graphicsProperties.maxSwapchainImageHeight = record.maxSwapchainImageHeight;
+        properties->graphicsProperties.maxSwapchainImageWidth = record.maxSwapchainImageWidth;
+        properties->graphicsProperties.maxLayerCount = record.maxLayerCount;
+        properties->trackingProperties.orientationTracking = record.orientationTracking;
+        properties->trackingProperties.positionTracking = record.positionTracking;
+        return FillChainedProperties(properties, reply.chained.bytes);
+    });
 }
 
 XrResult XRAPI_CALL xrEnumerateEnvironmentBlendModes(XrInstance instance, XrSystemId systemId,
                                                      XrViewConfigurationType viewConfigurationType, uint32_t capacity,
                                                      uint32_t* count, XrEnvironmentBlendMode* modes) {
     if (count == nullptr || (capacity != 0 && modes == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateEnvironmentBlendModesRequest {HandleValue(instance), systemId,
-                                                     static_cast<uint32_t>(viewConfigurationType), capacity});
-    return FinishEnumeration<uint32_t>(call, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, modes,
-                                       CopyValue<XrEnvironmentBlendMode>());
+    const EnumerateEnvironmentBlendModesRequest request {HandleValue(instance), systemId,
+                                                         static_cast<uint32_t>(viewConfigurationType), capacity};
+    return ForwardEnumeration(request, BodyRule::Success, CountRule::WheneverExchanged, capacity, count, modes,
+                              CopyValue<XrEnvironmentBlendMode>());
 }
 
 XrResult XRAPI_CALL xrEnumerateViewConfigurations(XrInstance instance, XrSystemId systemId, uint32_t capacity,
                                                   uint32_t* count, XrViewConfigurationType* types) {
     if (count == nullptr || (capacity != 0 && types == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateViewConfigurationsRequest {HandleValue(instance), systemId, capacity});
-    return FinishEnumeration<uint32_t>(call, BodyRule::Success, CountRule::WithBody, capacity, count, types,
-                                       CopyValue<XrViewConfigurationType>());
+    return ForwardEnumeration(EnumerateViewConfigurationsRequest {HandleValue(instance), systemId, capacity},
+                              BodyRule::Success, CountRule::WithBody, capacity, count, types,
+                              CopyValue<XrViewConfigurationType>());
 }
 
 XrResult XRAPI_CALL xrGetViewConfigurationProperties(XrInstance instance, XrSystemId systemId,
                                                      XrViewConfigurationType viewConfigurationType,
                                                      XrViewConfigurationProperties* properties) {
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetViewConfigurationPropertiesRequest {HandleValue(instance), systemId,
-                                                     static_cast<uint32_t>(viewConfigurationType)});
-    if (!call.ReadsBody(BodyRule::Success)) return call.Result();
-    GetViewConfigurationPropertiesReply reply;
-    call.Decode(&reply);
-    properties->type = static_cast<XrStructureType>(reply.header.type);
-    properties->viewConfigurationType = static_cast<XrViewConfigurationType>(reply.viewConfigurationType);
-    properties->fovMutable = reply.fovMutable;
-    return RecordIs(reply.header, XR_TYPE_VIEW_CONFIGURATION_PROPERTIES) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    const GetViewConfigurationPropertiesRequest request {HandleValue(instance), systemId,
+                                                         static_cast<uint32_t>(viewConfigurationType)};
+    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) {
+        properties->type = static_cast<XrStructureType>(reply.header.type);
+        properties->viewConfigurationType = static_cast<XrViewConfigurationType>(reply.viewConfigurationType);
+        properties->fovMutable = reply.fovMutable;
+        return RecordIs(reply.header, XR_TYPE_VIEW_CONFIGURATION_PROPERTIES);
+    });
 }
 
 XrResult XRAPI_CALL xrEnumerateViewConfigurationViews(XrInstance instance, XrSystemId systemId,
                                                       XrViewConfigurationType viewConfigurationType, uint32_t capacity,
                                                       uint32_t* count, XrViewConfigurationView* views) {
     if (count == nullptr || (capacity != 0 && views == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateViewConfigurationViewsRequest {HandleValue(instance), systemId,
-                                                      static_cast<uint32_t>(viewConfigurationType), capacity});
-    return FinishEnumeration<ViewConfigurationViewRecord>(
-        call, BodyRule::Success, CountRule::WithBody, capacity, count, views,
+    return ForwardEnumeration(
+        EnumerateViewConfigurationViewsRequest {HandleValue(instance), systemId,
+                                                static_cast<uint32_t>(viewConfigurationType), capacity},
+        BodyRule::Success, CountRule::WithBody, capacity, count, views,
         [](const ViewConfigurationViewRecord& record, XrViewConfigurationView& out) {
             out.type = static_cast<XrStructureType>(record.header.type);
             out.recommendedImageRectWidth = record.recommendedImageRectWidth;
@@ -328,70 +270,46 @@ XrResult XRAPI_CALL xrStringToPath(XrInstance instance, const char* pathString, 
     if (pathString == nullptr) return XR_ERROR_PATH_FORMAT_INVALID;
     const size_t length = strnlen(pathString, XR_MAX_PATH_LENGTH);
     if (length == 0 || length >= XR_MAX_PATH_LENGTH) return XR_ERROR_PATH_FORMAT_INVALID;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     StringToPathRequest request;
     request.instance = HandleValue(instance);
     request.path.text = std::string_view(pathString, length);
-    call.Send(request);
-    if (call.ReadsBody(BodyRule::Success)) {
-        StringToPathReply reply;
-        call.Decode(&reply);
-        *path = reply.handle;
-    }
-    return call.Result();
+    return SendForHandle(request, BodyRule::Success, path);
 }
-
-namespace {
-// A string result: the length goes to `count`, the bytes into `buffer` when it has room.
-XrResult FinishCountedString(const Call& call, BodyRule rule, uint32_t capacity, uint32_t* count, char* buffer) {
-    if (!call.ReadsBody(rule)) return call.Result();
-    CountedStringReply reply;
-    call.Decode(&reply);
-    *count = reply.text.length;
-    if (capacity != 0 && buffer != nullptr && reply.text.withText && capacity >= reply.text.length) {
-        std::memcpy(buffer, reply.text.text.data(), reply.text.text.size());
-        buffer[reply.text.text.size()] = '\0';
-    }
-    return call.Result();
-}
-}  // namespace
 
 XrResult XRAPI_CALL xrPathToString(XrInstance instance, XrPath path, uint32_t capacity, uint32_t* count, char* buffer) {
     if (count == nullptr || (capacity != 0 && buffer == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(PathToStringRequest {HandleValue(instance), path, capacity});
-    return FinishCountedString(call, BodyRule::Success, capacity, count, buffer);
+    return SendAndRead(PathToStringRequest {HandleValue(instance), path, capacity}, BodyRule::Success,
+                       [&](const auto& reply) { CopyCountedString(reply, capacity, count, buffer); });
 }
 
 namespace {
 // Copied whatever the service answered, and XR_SUCCESS either way.
 template <typename Request>
-XrResult ForwardGraphicsRequirements(XrInstance instance, XrSystemId systemId, void* requirements,
+XrResult ForwardGraphicsRequirements(XrInstance instance, XrSystemId systemId, GraphicsRequirementsD3D* out,
                                      XrStructureType expected) {
-    auto* out = static_cast<GraphicsRequirementsD3D*>(requirements);
     if (out == nullptr || out->type != expected) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     Request request;
     request.instance = HandleValue(instance);
     request.systemId = systemId;
-    call.Send(request);
-    GraphicsRequirementsReply reply;
-    call.Decode(&reply);
-    std::memcpy(&out->adapterLuid, &reply.adapterLuid, sizeof out->adapterLuid);
-    out->minFeatureLevel = static_cast<int32_t>(reply.minFeatureLevel);
-    return XR_SUCCESS;
+    return WithCall([&](Call& call) {
+        call.Send(request);
+        ReplyOf<Request> reply;
+        call.Decode(&reply);
+        std::memcpy(&out->adapterLuid, &reply.adapterLuid, sizeof out->adapterLuid);
+        out->minFeatureLevel = static_cast<int32_t>(reply.minFeatureLevel);
+        return XR_SUCCESS;
+    });
 }
 }  // namespace
 
-XrResult XRAPI_CALL xrGetD3D11GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId, void* requirements) {
+XrResult XRAPI_CALL xrGetD3D11GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId,
+                                                      GraphicsRequirementsD3D* requirements) {
     return ForwardGraphicsRequirements<GetD3D11GraphicsRequirementsRequest>(instance, systemId, requirements,
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR);
 }
 
-XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId, void* requirements) {
+XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSystemId systemId,
+                                                      GraphicsRequirementsD3D* requirements) {
     return ForwardGraphicsRequirements<GetD3D12GraphicsRequirementsRequest>(instance, systemId, requirements,
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR);
 }

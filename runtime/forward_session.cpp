@@ -50,26 +50,6 @@ bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std:
             return false;
     }
 }
-
-template <typename Request, typename Handle>
-XrResult SendHandle(Handle handle) {
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    Request request;
-    request.handle = HandleValue(handle);
-    return call.Send(request);
-}
-
-// Creation calls answer a handle when the rule says the body is read.
-template <typename Handle>
-XrResult FinishHandle(const Call& call, BodyRule rule, Handle* out) {
-    if (call.ReadsBody(rule)) {
-        HandleReply reply;
-        call.Decode(&reply);
-        *out = AsHandle<Handle>(reply.handle);
-    }
-    return call.Result();
-}
 }  // namespace
 
 XrResult XRAPI_CALL xrCreateSession(XrInstance instance, const XrSessionCreateInfo* createInfo, XrSession* session) {
@@ -85,16 +65,10 @@ XrResult XRAPI_CALL xrCreateSession(XrInstance instance, const XrSessionCreateIn
     request.systemId = createInfo->systemId;
     // The application's device must be one the library can open images on and wait for.
     if (graphics && XR_FAILED(PrepareSessionGraphics(*graphics))) return XR_ERROR_GRAPHICS_DEVICE_INVALID;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    if (call.ReadsBody(BodyRule::Success)) {
-        HandleReply reply;
-        call.Decode(&reply);
+    return SendAndRead(request, BodyRule::Success, [&](const auto& reply) {
         *session = AsHandle<XrSession>(reply.handle);
         if (graphics) LocalState::Get().AddSession(reply.handle, *graphics);
-    }
-    return call.Result();
+    });
 }
 
 XrResult XRAPI_CALL xrDestroySession(XrSession session) {
@@ -105,10 +79,8 @@ XrResult XRAPI_CALL xrDestroySession(XrSession session) {
 
 XrResult XRAPI_CALL xrBeginSession(XrSession session, const XrSessionBeginInfo* beginInfo) {
     if (!IsInput(beginInfo, XR_TYPE_SESSION_BEGIN_INFO)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(BeginSessionRequest {HandleValue(session), HeaderOf(*beginInfo),
-                                          static_cast<uint32_t>(beginInfo->primaryViewConfigurationType)});
+    return SendRequest(BeginSessionRequest {HandleValue(session), HeaderOf(*beginInfo),
+                                            static_cast<uint32_t>(beginInfo->primaryViewConfigurationType)});
 }
 
 XrResult XRAPI_CALL xrEndSession(XrSession session) { return SendHandle<EndSessionRequest>(session); }
@@ -118,11 +90,9 @@ XrResult XRAPI_CALL xrRequestExitSession(XrSession session) { return SendHandle<
 XrResult XRAPI_CALL xrEnumerateReferenceSpaces(XrSession session, uint32_t capacity, uint32_t* count,
                                                XrReferenceSpaceType* spaces) {
     if (count == nullptr || (capacity != 0 && spaces == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateReferenceSpacesRequest {HandleValue(session), capacity});
-    return FinishEnumeration<uint32_t>(call, BodyRule::Success0or3, CountRule::WheneverExchanged, capacity, count,
-                                       spaces, CopyValue<XrReferenceSpaceType>());
+    const EnumerateReferenceSpacesRequest request {HandleValue(session), capacity};
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WheneverExchanged, capacity, count,
+                              spaces, CopyValue<XrReferenceSpaceType>());
 }
 
 XrResult XRAPI_CALL xrCreateReferenceSpace(XrSession session, const XrReferenceSpaceCreateInfo* createInfo,
@@ -130,52 +100,45 @@ XrResult XRAPI_CALL xrCreateReferenceSpace(XrSession session, const XrReferenceS
     if (!IsInput(createInfo, XR_TYPE_REFERENCE_SPACE_CREATE_INFO) || space == nullptr) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(CreateReferenceSpaceRequest {HandleValue(session), HeaderOf(*createInfo),
-                                           static_cast<uint32_t>(createInfo->referenceSpaceType),
-                                           createInfo->poseInReferenceSpace});
-    return FinishHandle(call, BodyRule::Success0or3, space);
+    const CreateReferenceSpaceRequest request {HandleValue(session), HeaderOf(*createInfo),
+                                               static_cast<uint32_t>(createInfo->referenceSpaceType),
+                                               createInfo->poseInReferenceSpace};
+    return SendForHandle(request, BodyRule::SuccessOrLossPending, space);
 }
 
 XrResult XRAPI_CALL xrGetReferenceSpaceBoundsRect(XrSession session, XrReferenceSpaceType referenceSpaceType,
                                                   XrExtent2Df* bounds) {
     if (bounds == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(GetReferenceSpaceBoundsRectRequest {HandleValue(session), static_cast<uint32_t>(referenceSpaceType)});
-    if (call.ReadsBody(BodyRule::Success0or3or7)) {
-        GetReferenceSpaceBoundsRectReply reply;
-        call.Decode(&reply);
-        *bounds = reply.bounds;
-    }
-    return call.Result();
+    return SendAndRead(
+        GetReferenceSpaceBoundsRectRequest {HandleValue(session), static_cast<uint32_t>(referenceSpaceType)},
+        BodyRule::SuccessOrBoundsUnavailable, [&](const auto& reply) { *bounds = reply.bounds; });
 }
 
 XrResult XRAPI_CALL xrCreateActionSpace(XrSession session, const XrActionSpaceCreateInfo* createInfo, XrSpace* space) {
     if (!IsInput(createInfo, XR_TYPE_ACTION_SPACE_CREATE_INFO) || space == nullptr) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(CreateActionSpaceRequest {HandleValue(session), HeaderOf(*createInfo), HandleValue(createInfo->action),
-                                        createInfo->subactionPath, createInfo->poseInActionSpace});
-    return FinishHandle(call, BodyRule::Success0or3, space);
+    const CreateActionSpaceRequest request {HandleValue(session), HeaderOf(*createInfo),
+                                            HandleValue(createInfo->action), createInfo->subactionPath,
+                                            createInfo->poseInActionSpace};
+    return SendForHandle(request, BodyRule::SuccessOrLossPending, space);
 }
 
 XrResult XRAPI_CALL xrLocateSpace(XrSpace space, XrSpace baseSpace, XrTime time, XrSpaceLocation* location) {
     if (location == nullptr || location->type != XR_TYPE_SPACE_LOCATION) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(LocateSpaceRequest {HandleValue(space), HandleValue(baseSpace), time,
-                                  static_cast<uint32_t>(location->type), reinterpret_cast<uint64_t>(location->next)});
-    // Copied whatever the result: zeros when the exchange failed or the reply had no record.
-    LocateSpaceReply reply;
-    const bool complete = call.Decode(&reply);
-    location->locationFlags = reply.locationFlags;
-    location->pose = reply.pose;
-    if (call.Exchanged() && complete && !RecordIs(reply.header, XR_TYPE_SPACE_LOCATION)) {
-        return XR_ERROR_VALIDATION_FAILURE;
-    }
-    return call.Result();
+    const LocateSpaceRequest request {HandleValue(space), HandleValue(baseSpace), time,
+                                      static_cast<uint32_t>(location->type),
+                                      reinterpret_cast<uint64_t>(location->next)};
+    return WithCall([&](Call& call) {
+        call.Send(request);
+        // Copied whatever the result: zeros when the exchange failed or the reply had no record.
+        LocateSpaceReply reply;
+        const bool complete = call.Decode(&reply);
+        location->locationFlags = reply.locationFlags;
+        location->pose = reply.pose;
+        if (call.Exchanged() && complete && !RecordIs(reply.header, XR_TYPE_SPACE_LOCATION)) {
+            return XR_ERROR_VALIDATION_FAILURE;
+        }
+        return call.Result();
+    });
 }
 
 XrResult XRAPI_CALL xrDestroySpace(XrSpace space) { return SendHandle<DestroySpaceRequest>(space); }
@@ -186,32 +149,25 @@ XrResult XRAPI_CALL xrLocateViews(XrSession session, const XrViewLocateInfo* vie
         (capacity != 0 && views == nullptr)) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(LocateViewsRequest {HandleValue(session), HeaderOf(*viewLocateInfo),
-                                  static_cast<uint32_t>(viewLocateInfo->viewConfigurationType),
-                                  viewLocateInfo->displayTime, HandleValue(viewLocateInfo->space), capacity});
-    if (!call.Exchanged()) {
-        *count = 0;
-        return XR_ERROR_RUNTIME_FAILURE;
-    }
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    LocateViewsReply reply;
-    call.Decode(&reply);
-    viewState->type = static_cast<XrStructureType>(reply.viewState.header.type);
-    viewState->viewStateFlags = reply.viewState.viewStateFlags;
-    if (!RecordIs(reply.viewState.header, XR_TYPE_VIEW_STATE)) return XR_ERROR_VALIDATION_FAILURE;
-    *count = reply.count;
-    if (capacity == 0) return call.Result();
-    const size_t n = std::min<size_t>({reply.views.items.size(), capacity, reply.count});
-    for (size_t i = 0; i < n; ++i) {
-        const ViewRecord& record = reply.views.items[i];
-        views[i].type = static_cast<XrStructureType>(record.header.type);
-        views[i].pose = record.pose;
-        views[i].fov = record.fov;
-        if (!RecordIs(record.header, XR_TYPE_VIEW)) return XR_ERROR_VALIDATION_FAILURE;
-    }
-    return call.Result();
+    const LocateViewsRequest request {HandleValue(session), HeaderOf(*viewLocateInfo),
+                                      static_cast<uint32_t>(viewLocateInfo->viewConfigurationType),
+                                      viewLocateInfo->displayTime, HandleValue(viewLocateInfo->space), capacity};
+    return SendCounted(request, count, [&](const Call& call, const auto& reply) {
+        if (!call.ReadsBody(BodyRule::SuccessOrLossPending)) return call.Result();
+        viewState->type = static_cast<XrStructureType>(reply.viewState.header.type);
+        viewState->viewStateFlags = reply.viewState.viewStateFlags;
+        if (!RecordIs(reply.viewState.header, XR_TYPE_VIEW_STATE)) return XR_ERROR_VALIDATION_FAILURE;
+        *count = reply.count;
+        if (capacity == 0) return call.Result();
+        const auto copyView = [](const ViewRecord& record, XrView& out) {
+            out.type = static_cast<XrStructureType>(record.header.type);
+            out.pose = record.pose;
+            out.fov = record.fov;
+            return RecordIs(record.header, XR_TYPE_VIEW);
+        };
+        return CopyElements(reply.views.items, capacity, reply.count, views, copyView) ? call.Result()
+                                                                                       : XR_ERROR_VALIDATION_FAILURE;
+    });
 }
 
 }  // namespace qor::runtime::forward

@@ -24,11 +24,9 @@ bool ReadOptionalInfo(const Info* info, XrStructureType expected, OptionalInfo* 
 XrResult XRAPI_CALL xrEnumerateSwapchainFormats(XrSession session, uint32_t capacity, uint32_t* count,
                                                 int64_t* formats) {
     if (count == nullptr || (capacity != 0 && formats == nullptr)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateSwapchainFormatsRequest {HandleValue(session), capacity});
-    return FinishEnumeration<int64_t>(call, BodyRule::Success0or3, CountRule::WithBody, capacity, count, formats,
-                                      CopyValue<int64_t>());
+    const EnumerateSwapchainFormatsRequest request {HandleValue(session), capacity};
+    return ForwardEnumeration(request, BodyRule::SuccessOrLossPending, CountRule::WithBody, capacity, count, formats,
+                              CopyValue<int64_t>());
 }
 
 XrResult XRAPI_CALL xrCreateSwapchain(XrSession session, const XrSwapchainCreateInfo* createInfo,
@@ -36,30 +34,25 @@ XrResult XRAPI_CALL xrCreateSwapchain(XrSession session, const XrSwapchainCreate
     if (createInfo == nullptr || createInfo->type != XR_TYPE_SWAPCHAIN_CREATE_INFO || swapchain == nullptr) {
         return XR_ERROR_VALIDATION_FAILURE;
     }
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(CreateSwapchainRequest {HandleValue(session), HeaderOf(*createInfo), createInfo->createFlags,
-                                      createInfo->usageFlags, createInfo->format, createInfo->sampleCount,
-                                      createInfo->width, createInfo->height, createInfo->faceCount,
-                                      createInfo->arraySize, createInfo->mipCount});
-    if (call.ReadsBody(BodyRule::Success0or3)) {
-        HandleReply reply;
-        call.Decode(&reply);
+    const CreateSwapchainRequest request {HandleValue(session), HeaderOf(*createInfo), createInfo->createFlags,
+                                          createInfo->usageFlags, createInfo->format, createInfo->sampleCount,
+                                          createInfo->width, createInfo->height, createInfo->faceCount,
+                                          createInfo->arraySize, createInfo->mipCount};
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, [&](const auto& reply) {
         *swapchain = AsHandle<XrSwapchain>(reply.handle);
         LocalState::Get().AddSwapchain(reply.handle, HandleValue(session));
-    }
-    return call.Result();
+    });
 }
 
 XrResult XRAPI_CALL xrDestroySwapchain(XrSwapchain swapchain) {
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     DestroySwapchainRequest request;
     request.handle = HandleValue(swapchain);
-    const XrResult result = call.Send(request);
-    // The local textures go whatever the service answered.
-    LocalState::Get().RemoveSwapchain(HandleValue(swapchain));
-    return result;
+    return WithCall([&](Call& call) {
+        const XrResult result = call.Send(request);
+        // The local textures go whatever the service answered.
+        LocalState::Get().RemoveSwapchain(HandleValue(swapchain));
+        return result;
+    });
 }
 
 namespace {
@@ -67,12 +60,10 @@ namespace {
 // hands their native pointers to the application. The opened images stay with the library
 // until xrDestroySwapchain.
 XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapchain, Call& call,
-                    uint32_t capacity, XrSwapchainImageBaseHeader* images) {
+                    const EnumerateSwapchainImagesReply& reply, uint32_t capacity, XrSwapchainImageBaseHeader* images) {
     // The images' shared objects came beside the reply where the platform passes them; they
     // only have to stay open here until each image is opened, which holds its own.
     const platform::Descriptors received = call.TakeDescriptors();
-    EnumerateSwapchainImagesReply reply;
-    call.Decode(&reply);
     PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());
     FieldReader fields(reader);
     const uint32_t n = std::min(capacity, reply.count);
@@ -113,19 +104,13 @@ XrResult XRAPI_CALL xrEnumerateSwapchainImages(XrSwapchain swapchain, uint32_t c
     if (!session) return XR_ERROR_HANDLE_INVALID;
     auto graphics = state.FindSession(*session);
     if (!graphics) return XR_ERROR_SESSION_LOST;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(EnumerateSwapchainImagesRequest {HandleValue(swapchain), capacity});
-    if (!call.Exchanged()) {
-        *count = 0;
-        return XR_ERROR_RUNTIME_FAILURE;
-    }
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    EnumerateSwapchainImagesReply reply;
-    call.Decode(&reply);
-    *count = reply.count;
-    if (capacity == 0) return call.Result();
-    return OpenImages(*graphics, *session, HandleValue(swapchain), call, capacity, images);
+    const EnumerateSwapchainImagesRequest request {HandleValue(swapchain), capacity};
+    return SendCounted(request, count, [&](Call& call, const auto& reply) {
+        if (!call.ReadsBody(BodyRule::SuccessOrLossPending)) return call.Result();
+        *count = reply.count;
+        if (capacity == 0) return call.Result();
+        return OpenImages(*graphics, *session, HandleValue(swapchain), call, reply, capacity, images);
+    });
 }
 
 XrResult XRAPI_CALL xrAcquireSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageAcquireInfo* acquireInfo,
@@ -135,28 +120,19 @@ XrResult XRAPI_CALL xrAcquireSwapchainImage(XrSwapchain swapchain, const XrSwapc
         return XR_ERROR_VALIDATION_FAILURE;
     }
     request.swapchain = HandleValue(swapchain);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    call.Send(request);
-    AcquireSwapchainImageReply reply;  // copied whatever the result
-    call.Decode(&reply);
-    *index = reply.index;
-    return call.Result();
+    // The index is copied whatever the result (zero when the exchange failed).
+    return SendAndRead(request, BodyRule::Always, [&](const auto& reply) { *index = reply.index; });
 }
 
 XrResult XRAPI_CALL xrWaitSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageWaitInfo* waitInfo) {
     if (!IsInput(waitInfo, XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(WaitSwapchainImageRequest {HandleValue(swapchain), HeaderOf(*waitInfo), waitInfo->timeout});
+    return SendRequest(WaitSwapchainImageRequest {HandleValue(swapchain), HeaderOf(*waitInfo), waitInfo->timeout});
 }
 
 XrResult XRAPI_CALL xrReleaseSwapchainImage(XrSwapchain swapchain, const XrSwapchainImageReleaseInfo*) {
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
     ReleaseSwapchainImageRequest request;
     request.swapchain = HandleValue(swapchain);
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 XrResult XRAPI_CALL xrWaitFrame(XrSession session, const XrFrameWaitInfo* frameWaitInfo, XrFrameState* frameState) {
@@ -165,27 +141,22 @@ XrResult XRAPI_CALL xrWaitFrame(XrSession session, const XrFrameWaitInfo* frameW
         return XR_ERROR_VALIDATION_FAILURE;
     }
     request.session = HandleValue(session);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
+    const auto read = [&](const auto& reply) {
+        frameState->type = static_cast<XrStructureType>(reply.header.type);
+        frameState->predictedDisplayTime = reply.predictedDisplayTime;
+        frameState->predictedDisplayPeriod = reply.predictedDisplayPeriod;
+        frameState->shouldRender = reply.shouldRender;
+        return RecordIs(reply.header, XR_TYPE_FRAME_STATE);
+    };
     // The service holds this call until the next frame is due, so it waits without limit.
-    call.Send(request, platform::kWaitForever);
-    if (!call.ReadsBody(BodyRule::Success0or3)) return call.Result();
-    WaitFrameReply reply;
-    call.Decode(&reply);
-    frameState->type = static_cast<XrStructureType>(reply.header.type);
-    frameState->predictedDisplayTime = reply.predictedDisplayTime;
-    frameState->predictedDisplayPeriod = reply.predictedDisplayPeriod;
-    frameState->shouldRender = reply.shouldRender;
-    return RecordIs(reply.header, XR_TYPE_FRAME_STATE) ? call.Result() : XR_ERROR_VALIDATION_FAILURE;
+    return SendAndRead(request, BodyRule::SuccessOrLossPending, read, platform::kWaitForever);
 }
 
 XrResult XRAPI_CALL xrBeginFrame(XrSession session, const XrFrameBeginInfo* frameBeginInfo) {
     BeginFrameRequest request;
     if (!ReadOptionalInfo(frameBeginInfo, XR_TYPE_FRAME_BEGIN_INFO, &request.info)) return XR_ERROR_VALIDATION_FAILURE;
     request.session = HandleValue(session);
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    return call.Send(request);
+    return SendRequest(request);
 }
 
 namespace {
@@ -212,20 +183,21 @@ XrResult EncodeLayers(const XrFrameEndInfo& info, PacketWriter& writer) {
 
 XrResult XRAPI_CALL xrEndFrame(XrSession session, const XrFrameEndInfo* frameEndInfo) {
     if (!IsInput(frameEndInfo, XR_TYPE_FRAME_END_INFO)) return XR_ERROR_VALIDATION_FAILURE;
-    Call call;
-    if (!call.Ready()) return XR_ERROR_OUT_OF_MEMORY;
-    EndFrameRequest header {HandleValue(session), HeaderOf(*frameEndInfo), frameEndInfo->displayTime,
-                            static_cast<uint32_t>(frameEndInfo->environmentBlendMode), frameEndInfo->layerCount, {}};
-    const uint32_t headerSize = EncodeRequest(header, call.RequestBuffer(), Call::kRequestCapacity);
-    PacketWriter writer(call.RequestBuffer(), Call::kRequestCapacity, headerSize);
-    const XrResult layers = EncodeLayers(*frameEndInfo, writer);
-    if (XR_FAILED(layers)) return layers;
-    auto graphics = LocalState::Get().FindSession(HandleValue(session));
-    if (!graphics) return XR_ERROR_SESSION_LOST;
-    // The service reads the images as soon as the request arrives.
-    const XrResult waited = WaitForApplicationGpu(*graphics);
-    if (XR_FAILED(waited)) return waited;
-    return call.SendEncoded(writer.ok() ? static_cast<uint32_t>(writer.size()) : 0);
+    const EndFrameRequest header {HandleValue(session), HeaderOf(*frameEndInfo), frameEndInfo->displayTime,
+                                  static_cast<uint32_t>(frameEndInfo->environmentBlendMode), frameEndInfo->layerCount,
+                                  {}};
+    return WithCall([&](Call& call) {
+        const uint32_t headerSize = EncodeRequest(header, call.RequestBuffer(), Call::kRequestCapacity);
+        PacketWriter writer(call.RequestBuffer(), Call::kRequestCapacity, headerSize);
+        const XrResult layers = EncodeLayers(*frameEndInfo, writer);
+        if (XR_FAILED(layers)) return layers;
+        auto graphics = LocalState::Get().FindSession(HandleValue(session));
+        if (!graphics) return XR_ERROR_SESSION_LOST;
+        // The service reads the images as soon as the request arrives.
+        const XrResult waited = WaitForApplicationGpu(*graphics);
+        if (XR_FAILED(waited)) return waited;
+        return call.SendEncoded(writer.ok() ? static_cast<uint32_t>(writer.size()) : 0);
+    });
 }
 
 }  // namespace qor::runtime::forward

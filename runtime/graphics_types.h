@@ -53,4 +53,9 @@ struct GraphicsRequirementsD3D {  // D3D11 and D3D12 have the same shape
     int32_t minFeatureLevel;  // D3D_FEATURE_LEVEL
 };
 
+// The prototypes of xrGetD3D11/12GraphicsRequirementsKHR with the structure above, in the
+// place of openxr_platform.h's, so these two are declared like every other OpenXR function.
+using PFN_xrGetD3D11GraphicsRequirementsKHR = XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D*);
+using PFN_xrGetD3D12GraphicsRequirementsKHR = XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D*);
+
 }  // namespace qor::runtime

@@ -603,7 +603,7 @@ TEST_F(ActionForwardingTest, StateRepliesAreReadByTheirBodyRule) {
     struct Outcome {
         XrResult result;
         bool copiedByAnySuccess;
-        bool copiedBy0or3;
+        bool copiedOnLossPending;
     };
     const Outcome outcomes[] = {
         {XR_SUCCESS, true, true},
@@ -615,7 +615,7 @@ TEST_F(ActionForwardingTest, StateRepliesAreReadByTheirBodyRule) {
     for (const StateQuery& query : queries) {
         for (const Outcome& outcome : outcomes) {
             SCOPED_TRACE(std::string(query.name) + " answered " + std::to_string(outcome.result));
-            const bool expected = query.readsOnEverySuccess ? outcome.copiedByAnySuccess : outcome.copiedBy0or3;
+            const bool expected = query.readsOnEverySuccess ? outcome.copiedByAnySuccess : outcome.copiedOnLossPending;
             EXPECT_EQ(query.run(outcome.result), expected);
         }
     }

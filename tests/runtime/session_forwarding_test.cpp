@@ -43,12 +43,13 @@ const XrPosef kPose {{0.125f, 0.25f, 0.5f, 0.75f}, {1.5f, -2.0f, 3.25f}};
 const XrFovf kFov {-0.75f, 0.5f, 0.625f, -0.875f};
 
 // When the reply body reaches the application's outputs, by the result of the reply.
-enum class BodyRead { OnSuccess, On0or3, On0or3or7, Always };
+enum class BodyRead { OnSuccess, OnSuccessOrLossPending, OnSuccessOrBoundsUnavailable, Always };
 bool Reads(BodyRead rule, XrResult result) {
     switch (rule) {
         case BodyRead::OnSuccess: return result == XR_SUCCESS;
-        case BodyRead::On0or3: return result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING;
-        case BodyRead::On0or3or7: return Reads(BodyRead::On0or3, result) || result == XR_SPACE_BOUNDS_UNAVAILABLE;
+        case BodyRead::OnSuccessOrLossPending: return result == XR_SUCCESS || result == XR_SESSION_LOSS_PENDING;
+        case BodyRead::OnSuccessOrBoundsUnavailable:
+            return Reads(BodyRead::OnSuccessOrLossPending, result) || result == XR_SPACE_BOUNDS_UNAVAILABLE;
         case BodyRead::Always: return true;
     }
     return false;
@@ -332,7 +333,7 @@ TEST_F(SessionForwardingTest, ReplyBodyIsReadForTheResultsOfItsRule) {
              *written = session == As<XrSession>(0x3000009);
              return result;
          }},
-        {"xrCreateReferenceSpace", BodyRead::On0or3, ByteBuilder().U64(0x7000009),
+        {"xrCreateReferenceSpace", BodyRead::OnSuccessOrLossPending, ByteBuilder().U64(0x7000009),
          [&](bool* written) {
              XrReferenceSpaceCreateInfo info {XR_TYPE_REFERENCE_SPACE_CREATE_INFO, nullptr, XR_REFERENCE_SPACE_TYPE_VIEW,
                                               kPose};
@@ -341,7 +342,7 @@ TEST_F(SessionForwardingTest, ReplyBodyIsReadForTheResultsOfItsRule) {
              *written = space == As<XrSpace>(0x7000009);
              return result;
          }},
-        {"xrCreateActionSpace", BodyRead::On0or3, ByteBuilder().U64(0x7000009),
+        {"xrCreateActionSpace", BodyRead::OnSuccessOrLossPending, ByteBuilder().U64(0x7000009),
          [&](bool* written) {
              XrActionSpaceCreateInfo info {XR_TYPE_ACTION_SPACE_CREATE_INFO, nullptr, kAction, 0, kPose};
              XrSpace space = XR_NULL_HANDLE;
@@ -349,7 +350,7 @@ TEST_F(SessionForwardingTest, ReplyBodyIsReadForTheResultsOfItsRule) {
              *written = space == As<XrSpace>(0x7000009);
              return result;
          }},
-        {"xrGetReferenceSpaceBoundsRect", BodyRead::On0or3or7, ByteBuilder().F32(2.5f).F32(4.0f),
+        {"xrGetReferenceSpaceBoundsRect", BodyRead::OnSuccessOrBoundsUnavailable, ByteBuilder().F32(2.5f).F32(4.0f),
          [&](bool* written) {
              XrExtent2Df bounds {};
              const XrResult result = boundsRect_(kSession, XR_REFERENCE_SPACE_TYPE_STAGE, &bounds);
@@ -364,7 +365,7 @@ TEST_F(SessionForwardingTest, ReplyBodyIsReadForTheResultsOfItsRule) {
                         location.pose.position.z == kPose.position.z;
              return result;
          }},
-        {"xrLocateViews", BodyRead::On0or3, ViewStateAndCount(0xF, 2),
+        {"xrLocateViews", BodyRead::OnSuccessOrLossPending, ViewStateAndCount(0xF, 2),
          [&](bool* written) {
              XrViewState state {XR_TYPE_VIEW_STATE};
              uint32_t count = 0;
@@ -372,7 +373,7 @@ TEST_F(SessionForwardingTest, ReplyBodyIsReadForTheResultsOfItsRule) {
              *written = count == 2 && state.viewStateFlags == 0xF;
              return result;
          }},
-        {"xrEnumerateReferenceSpaces", BodyRead::On0or3, ByteBuilder().U32(2).U32(1).U32(2),
+        {"xrEnumerateReferenceSpaces", BodyRead::OnSuccessOrLossPending, ByteBuilder().U32(2).U32(1).U32(2),
          [&](bool* written) {
              XrReferenceSpaceType spaces[2] {};
              uint32_t count = 0;
