@@ -1,8 +1,9 @@
-// Handles and system ids: one process-wide counter plus a base per kind, so no value is ever
-// handed out twice while the service runs.
+// Handles and system ids: one counter plus a base per kind, so no value is ever handed out
+// twice while the service runs.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace qor {
 
@@ -14,7 +15,17 @@ constexpr uint64_t kActionHandleBase = 0x5000000;
 constexpr uint64_t kSwapchainHandleBase = 0x6000000;
 constexpr uint64_t kSpaceHandleBase = 0x7000000;
 
-// `base` plus the counter's next value (the first value is 0), taken under the counter's lock.
-uint64_t NewHandle(uint64_t base);
+class HandleCounter {
+public:
+    // `base` plus the counter's next value (the first value is 0), taken under the counter's lock.
+    uint64_t New(uint64_t base) {
+        std::lock_guard lock(mutex_);
+        return base + next_++;
+    }
+
+private:
+    std::mutex mutex_;
+    uint64_t next_ = 0;
+};
 
 }  // namespace qor

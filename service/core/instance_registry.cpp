@@ -13,7 +13,7 @@ std::shared_ptr<InstanceRecord> InstanceRegistry::Create(const platform::Process
     auto record = std::make_shared<InstanceRecord>();
     record->ownerProcess = owner.id;
     record->ownerStartTime = owner.startTime;
-    record->handle = NewHandle(kInstanceHandleBase);
+    record->handle = handles_.New(kInstanceHandleBase);
     instances_.emplace(record->handle, record);
     return record;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/process.h"
+#include "service/core/handle_counter.h"
 
 #include <openxr/openxr.h>
 
@@ -49,6 +50,7 @@ struct InstanceRecord {
 
 class InstanceRegistry {
 public:
+    explicit InstanceRegistry(HandleCounter& handles) : handles_(handles) {}
 
     // A new record with a fresh handle, owned by `owner`; null when kMaxInstances exist already.
     std::shared_ptr<InstanceRecord> Create(const platform::ProcessIdentity& owner);
@@ -61,6 +63,7 @@ public:
     size_t Count();
 
 private:
+    HandleCounter& handles_;
     std::mutex mutex_;
     std::map<uint64_t, std::shared_ptr<InstanceRecord>> instances_;
 };

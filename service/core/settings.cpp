@@ -53,9 +53,4 @@ std::string SettingsFilePath() {
     return platform::JoinPath(platform::LocalAppDataFolder(), "\\Norvik\\OpenXR\\config\\qor_settings.json");
 }
 
-const ServiceSettings& Settings() {
-    static const ServiceSettings settings = LoadSettings(SettingsFilePath());
-    return settings;
-}
-
 }  // namespace qor

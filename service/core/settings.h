@@ -17,7 +17,5 @@ struct ServiceSettings {
 ServiceSettings LoadSettings(const std::string& path);
 // local application data + "\Norvik\OpenXR\config\qor_settings.json"
 std::string SettingsFilePath();
-// The process-wide settings, loaded on first use.
-const ServiceSettings& Settings();
 
 }  // namespace qor

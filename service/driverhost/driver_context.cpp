@@ -4,10 +4,9 @@
 
 namespace qor {
 
-ImplQorDriverContext::ImplQorDriverContext(QorHostDriverManager::SystemSink sink,
-                                           QorHostDriverManager::SettingsSource settings)
-    : manager_(std::make_unique<QorHostDriverManager>(std::move(sink), std::move(settings))),
-      inputDevice_(std::make_unique<ImplQorInputDevice>()) {}
+ImplQorDriverContext::ImplQorDriverContext(QorHostDriverManager::SystemSink sink, const HostServices& services)
+    : manager_(std::make_unique<QorHostDriverManager>(std::move(sink), services)),
+      inputDevice_(std::make_unique<ImplQorInputDevice>(services.clock)) {}
 
 void* ImplQorDriverContext::GetGenericInterface(const char* version, int32_t* error) {
     if (error != nullptr) *error = kDriverOk;

@@ -11,8 +11,7 @@ namespace qor {
 class ImplQorDriverContext final : public IQorDriverContext {
 public:
     // The manager hands each new system to `sink`.
-    explicit ImplQorDriverContext(QorHostDriverManager::SystemSink sink,
-                                  QorHostDriverManager::SettingsSource settings = {});
+    ImplQorDriverContext(QorHostDriverManager::SystemSink sink, const HostServices& services);
     ImplQorDriverContext(const ImplQorDriverContext&) = delete;
     ImplQorDriverContext& operator=(const ImplQorDriverContext&) = delete;
 

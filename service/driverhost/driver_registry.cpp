@@ -26,9 +26,9 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 }  // namespace
 
-DriverRegistry::DriverRegistry()
+DriverRegistry::DriverRegistry(const HostServices& services)
     : context_(std::make_unique<ImplQorDriverContext>(
-          [this](std::unique_ptr<SystemEntry> system) { return AddSystem(std::move(system)); })) {}
+          [this](std::unique_ptr<SystemEntry> system) { return AddSystem(std::move(system)); }, services)) {}
 
 void DriverRegistry::Close() {
     SwitchDisplaysOff();

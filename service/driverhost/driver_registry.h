@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver_api/driver_interfaces.h"
+#include "service/driverhost/host_services.h"
 #include "service/driverhost/system_entry.h"
 
 #include <functional>
@@ -25,7 +26,7 @@ struct DriverFolderEntry {
 class DriverRegistry {
 public:
 
-    DriverRegistry();
+    explicit DriverRegistry(const HostServices& services);
     // Runtime stop: every system's display is switched off and the systems are forgotten.
     // Driver libraries stay loaded.
     void Close();

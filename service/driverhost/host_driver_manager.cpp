@@ -30,11 +30,11 @@ struct SystemShape {
     uint32_t viewCount = 2;
 };
 
-std::unique_ptr<SystemEntry> BuildSystem(DeviceRecord* record, IQorDisplayComponent* display, int32_t formFactor,
-                                         const SystemShape& shape) {
+std::unique_ptr<SystemEntry> BuildSystem(uint64_t systemId, DeviceRecord* record, IQorDisplayComponent* display,
+                                         int32_t formFactor, const SystemShape& shape) {
     auto system = std::make_unique<SystemEntry>();
     system->formFactor = formFactor;
-    system->systemId = NewHandle(kSystemIdBase);
+    system->systemId = systemId;
     system->vendorId = kSystemVendorId;
     system->systemName = shape.name;
     system->maxSwapchainImageHeight = shape.height;
@@ -88,9 +88,9 @@ uint32_t ChooseDeviceIndex(const platform::Md5Digest& digest, const std::functio
     return index;
 }
 
-QorHostDriverManager::QorHostDriverManager(SystemSink sink, SettingsSource settings)
-    : sink_(std::move(sink)), settings_(std::move(settings)) {
-    if (!settings_) settings_ = [] { return Settings(); };
+QorHostDriverManager::QorHostDriverManager(SystemSink sink, const HostServices& services)
+    : sink_(std::move(sink)), handles_(services.handles), settings_(services.settings) {
+    if (!settings_) settings_ = [] { return ServiceSettings {}; };
 }
 
 std::unique_ptr<DeviceRecord> QorHostDriverManager::NewRecord(const char* serial, IQorDeviceServerDriver* driver) {
@@ -134,7 +134,7 @@ bool QorHostDriverManager::AddDevice(const char* serial, uint32_t /*vendorId*/, 
             display->GetTrackingProperties(&shape.tracking);
             shape.type = stereo ? XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO : XR_VIEW_CONFIGURATION_TYPE_PRIMARY_MONO;
             shape.viewCount = stereo ? 2 : 1;
-            sink_(BuildSystem(record.get(), display, formFactor, shape));
+            sink_(BuildSystem(handles_.New(kSystemIdBase), record.get(), display, formFactor, shape));
         }
         driver->Activate(static_cast<uint32_t>(record->deviceIndex), 0);  // result deliberately not checked
         EnterRecord(std::move(record));
@@ -167,7 +167,7 @@ bool QorHostDriverManager::AddDeviceBasic(const char* serial, DeviceClass device
         shape.width = settings.renderBufferWidth;
         shape.height = settings.renderBufferHeight;
         shape.tracking = {XR_TRUE, XR_TRUE};
-        sink_(BuildSystem(record, display, formFactor, shape));
+        sink_(BuildSystem(handles_.New(kSystemIdBase), record, display, formFactor, shape));
         return true;
     } catch (...) {
         return false;

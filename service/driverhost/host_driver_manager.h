@@ -4,7 +4,7 @@
 
 #include "driver_api/driver_interfaces.h"
 #include "platform/crypto.h"
-#include "service/core/settings.h"
+#include "service/driverhost/host_services.h"
 #include "service/driverhost/system_entry.h"
 
 #include <cstdint>
@@ -44,10 +44,9 @@ class QorHostDriverManager final : public IQorServerDriverHost, public IQorDrive
 public:
     // Receives each system a display device creates; returns false when the id was present.
     using SystemSink = std::function<bool(std::unique_ptr<SystemEntry>)>;
-    // Where a display's size comes from when the driver reports none (default: Settings()).
-    using SettingsSource = std::function<ServiceSettings()>;
-
-    explicit QorHostDriverManager(SystemSink sink, SettingsSource settings = {});
+    // System ids come from the service's handle counter; a display's size comes from the
+    // service's settings when the driver reports none.
+    QorHostDriverManager(SystemSink sink, const HostServices& services);
     QorHostDriverManager(const QorHostDriverManager&) = delete;
     QorHostDriverManager& operator=(const QorHostDriverManager&) = delete;
 
@@ -73,7 +72,8 @@ private:
     void EnterRecord(std::unique_ptr<DeviceRecord> record);  // lock held
 
     SystemSink sink_;
-    SettingsSource settings_;
+    HandleCounter& handles_;
+    std::function<ServiceSettings()> settings_;
     // Recursive: a driver may call back (GetDeviceCount, another AddDevice) from Activate.
     std::recursive_mutex mutex_;
     std::map<uint64_t, std::unique_ptr<DeviceRecord>> devices_;

@@ -55,7 +55,7 @@ DriverResult ImplQorInputDevice::Update(uint64_t handle, ComponentKind kind, con
     if (component == nullptr) return kDriverUnknownComponent;
     if (component->kind != kind) return kDriverWrongComponentKind;
     std::lock_guard lock(component->lock);
-    if (store(*component)) component->updateTime = ServiceClock::NowMicroseconds();
+    if (store(*component)) component->updateTime = clock_.NowMicroseconds();
     return kDriverOk;
 }
 

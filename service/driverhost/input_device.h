@@ -2,6 +2,8 @@
 // IQorInputDevice, actions read them. A component's handle is the FNV-1a hash of its full path.
 #pragma once
 
+#include "service/core/service_clock.h"
+
 #include "driver_api/driver_interfaces.h"
 
 #include <cstdint>
@@ -49,7 +51,8 @@ struct InputComponent {
 
 class ImplQorInputDevice final : public IQorInputDevice {
 public:
-    ImplQorInputDevice() = default;
+    // Update times are read from `clock`.
+    explicit ImplQorInputDevice(const ServiceClock& clock) : clock_(clock) {}
     ImplQorInputDevice(const ImplQorInputDevice&) = delete;
     ImplQorInputDevice& operator=(const ImplQorInputDevice&) = delete;
 
@@ -71,6 +74,7 @@ public:
     DriverResult Reserved5(uint64_t /*handle*/) override { return kDriverOk; }
 
 private:
+    const ServiceClock& clock_;
     template <typename Store>
     DriverResult Update(uint64_t handle, ComponentKind kind, const Store& store);
 

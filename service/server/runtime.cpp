@@ -37,11 +37,10 @@ void LogFolderRefusals() {
 ServiceRuntime::ServiceRuntime(platform::WindowHandle window) {
     Log("Norvik OpenXR runtime startup.");
     LogFolderRefusals();
-    ServiceClock::Start();
     state_.watchdog.SetWindow(window);
     platform::InitializeComMultithreaded();
     // Read before the drivers register their displays; a first start writes the defaults.
-    Settings();
+    state_.settings = LoadSettings(SettingsFilePath());
     state_.drivers.LoadDrivers();
     ChooseGraphicsAdapters(state_.graphics);
     pipeStarted_ = pipe_.Start([this](platform::PipeClient& client, const uint8_t* request, uint32_t requestSize,

@@ -3,8 +3,11 @@
 #pragma once
 
 #include "service/compositor/compositor.h"
+#include "service/core/handle_counter.h"
 #include "service/core/instance_registry.h"
 #include "service/core/logger.h"
+#include "service/core/service_clock.h"
+#include "service/core/settings.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/driverhost/watchdog.h"
@@ -28,15 +31,19 @@ struct ServiceState {
     // First made and last gone, so every member can log while it is made and destroyed.
     Logger log {ServiceLogFolder()};
     ActiveLogger activeLog {log};
+    HandleCounter handles;
+    ServiceClock clock;
+    // Read from the settings file at runtime start-up; the defaults until then.
+    ServiceSettings settings;
     Watchdog watchdog;
     // Outlive everything drawn on them.
     GraphicsDevices graphics;
     Compositor compositor {[this] { return graphics.d3d11Device.get(); }};
-    SpaceTable spaces;
-    SwapchainRegistry swapchains;
+    SpaceTable spaces {handles};
+    SwapchainRegistry swapchains {handles};
     SessionRegistry sessions;
-    DriverRegistry drivers;
-    InstanceRegistry instances;
+    DriverRegistry drivers {HostServices {handles, clock, [this] { return settings; }}};
+    InstanceRegistry instances {handles};
 };
 
 }  // namespace qor

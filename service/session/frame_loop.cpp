@@ -139,7 +139,7 @@ XrResult HandleWaitFrame(const Caller& caller, const WaitFrameRequest& message, 
 
     FrameStateRecord state;
     state.header.type = XR_TYPE_FRAME_STATE;
-    state.predictedDisplayTime = ServiceClock::NowMicroseconds() + kPredictedDisplayOffset;
+    state.predictedDisplayTime = caller.state.clock.NowMicroseconds() + kPredictedDisplayOffset;
     state.predictedDisplayPeriod = kPredictedDisplayPeriod;
     state.shouldRender = XR_TRUE;
 

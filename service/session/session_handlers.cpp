@@ -114,11 +114,12 @@ XrResult HandleCreateSession(const Caller& caller, const CreateSessionRequest& m
     auto session = std::make_shared<Session>();
     session->instance = message.instance;
     session->instanceRecord = instance;
+    session->clock = &caller.state.clock;
     session->ownerProcess = instance->ownerProcess;
     session->systemId = message.systemId;
     session->graphicsApi = graphicsApi;
     // The handle counter's mutex is taken alone, so the handle is drawn before the registry lock.
-    session->handle = NewHandle(kSessionHandleBase);
+    session->handle = caller.state.handles.New(kSessionHandleBase);
     {
         auto& registry = caller.state.sessions;
         std::lock_guard lock(registry.Mutex());

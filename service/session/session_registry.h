@@ -16,6 +16,7 @@
 namespace qor {
 
 struct InstanceRecord;
+class ServiceClock;
 struct ServiceState;
 
 // An instance has at most this many sessions at once (OpenXR applications run one); the bound
@@ -32,6 +33,8 @@ struct Session {
     uint64_t instance = 0;
     // The instance's record, where the session's events are queued; expired once it is gone.
     std::weak_ptr<InstanceRecord> instanceRecord;
+    // The service's clock, for the times of the session's events.
+    const ServiceClock* clock = nullptr;
     uint64_t handle = 0;
     uint32_t ownerProcess = 0;  // the instance's creating process
     uint64_t systemId = 0;

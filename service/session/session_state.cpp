@@ -30,7 +30,7 @@ void QueueSessionStateEvent(const Session& session, XrSessionState state) {
     static_assert(sizeof event.session == sizeof session.handle);
     std::memcpy(&event.session, &session.handle, sizeof session.handle);
     event.state = state;
-    event.time = ServiceClock::NowMicroseconds();
+    event.time = session.clock != nullptr ? session.clock->NowMicroseconds() : 0;
     QueueEvent(*instance, &event, sizeof event);
 }
 

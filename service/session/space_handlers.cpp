@@ -170,7 +170,7 @@ void AppendViewState(uint64_t flags, uint32_t count, Reply& reply) {
 // ---- SpaceTable ----
 
 uint64_t SpaceTable::Insert(const SpaceInfo& space) {
-    const uint64_t handle = NewHandle(kSpaceHandleBase);
+    const uint64_t handle = handles_.New(kSpaceHandleBase);
     std::lock_guard lock(mutex_);
     uint32_t& count = perSession_[space.session];
     if (count >= kMaxSpacesPerSession) return 0;

@@ -2,6 +2,8 @@
 // the action system answers for the actions that action spaces are made from.
 #pragma once
 
+#include "service/core/handle_counter.h"
+
 #include <openxr/openxr.h>
 
 #include <atomic>
@@ -46,6 +48,7 @@ public:
 
 class SpaceTable {
 public:
+    explicit SpaceTable(HandleCounter& handles) : handles_(handles) {}
     // Takes a handle (base kSpaceHandleBase) and stores the record under it; 0 when its
     // session has kMaxSpacesPerSession spaces already.
     uint64_t Insert(const SpaceInfo& space);
@@ -63,6 +66,8 @@ public:
 
 private:
     void ForgetLocked(std::map<uint64_t, SpaceInfo>::iterator found);
+
+    HandleCounter& handles_;
 
     std::mutex mutex_;
     std::map<uint64_t, SpaceInfo> spaces_;

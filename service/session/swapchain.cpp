@@ -138,7 +138,7 @@ std::shared_ptr<QorSwapchain> SwapchainRegistry::Find(uint64_t handle) {
 }
 
 uint64_t SwapchainRegistry::Insert(std::shared_ptr<QorSwapchain> swapchain) {
-    const uint64_t handle = NewHandle(kSwapchainHandleBase);
+    const uint64_t handle = handles_.New(kSwapchainHandleBase);
     const auto lock = TryLockLoop(mutex_);
     swapchains_[handle] = std::move(swapchain);
     return handle;

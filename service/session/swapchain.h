@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gpu/device.h"
+#include "service/core/handle_counter.h"
 #include "service/compositor/compositor_frame.h"
 
 #include <openxr/openxr.h>
@@ -135,6 +136,7 @@ uint64_t SwapchainImageBytes(const QorSwapchain& swapchain);
 
 class SwapchainRegistry {
 public:
+    explicit SwapchainRegistry(HandleCounter& handles) : handles_(handles) {}
     // Lookups take the registry mutex by try-lock, sleeping 1 ms while it is busy.
     std::shared_ptr<QorSwapchain> Find(uint64_t handle);
     // Counts a swapchain about to be made against its session's and owner's limits before
@@ -153,6 +155,8 @@ public:
 
 private:
     void WithdrawLocked(QorSwapchain& swapchain);
+
+    HandleCounter& handles_;
 
     std::mutex mutex_;
     std::map<uint64_t, std::shared_ptr<QorSwapchain>> swapchains_;

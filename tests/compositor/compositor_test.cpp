@@ -102,7 +102,7 @@ protected:
         fs::remove(platform::PathFromUtf8(trace_));  // the trace of the frames alone
 
         session_ = std::make_shared<Session>();
-        session_->handle = NewHandle(kSessionHandleBase);
+        session_->handle = state_.handles.New(kSessionHandleBase);
         session_->systemId = state_.drivers.Systems().begin()->first;
         std::lock_guard lock(state_.sessions.Mutex());
         state_.sessions.SessionsLocked()[session_->handle] = session_;
@@ -453,7 +453,7 @@ TEST_F(CompositorTest, WhileTheDisplaySideHoldsTheStageFramesAreSkippedAndTheirL
 
 TEST_F(CompositorTest, AnotherSessionsLayersAreNeverDrawnInThisSessionsFrame) {
     const auto white = AddUniform(gpu::format::kR8G8B8A8Unorm, {255, 255, 255, 255});
-    const uint64_t other = NewHandle(kSessionHandleBase);
+    const uint64_t other = state_.handles.New(kSessionHandleBase);
     compositor_.AddLayer(other, Projection(white, white));
     ASSERT_TRUE(Frame());
     EXPECT_TRUE(Near(TakeFrame().At(100, 100), {0, 0, 0, 255})) << "only the clear";

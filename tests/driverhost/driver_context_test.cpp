@@ -1,4 +1,5 @@
 #include "service/driverhost/driver_context.h"
+#include "tests/support/host_services.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,8 @@ namespace qor {
 namespace {
 
 TEST(DriverContextTest, HandsOutTheHostInterfacesByExactNameOnly) {
-    ImplQorDriverContext context([](std::unique_ptr<SystemEntry>) { return true; });
+    test::TestHostServices host;
+    ImplQorDriverContext context([](std::unique_ptr<SystemEntry>) { return true; }, host.Services());
     IQorDriverContext& driverSide = context;
     int32_t error = -5;
     EXPECT_EQ(driverSide.GetGenericInterface("IQorServerDriverHost_001", &error),

@@ -3,6 +3,7 @@
 #include "platform/system.h"
 #include "service/driverhost/driver_context.h"
 #include "service/driverhost/driver_registry.h"
+#include "tests/support/host_services.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ protected:
     void SetUp() override {
         env.Set("NORVIK_TEST_DRIVER_TRACE", env.Path("trace.txt"));
         fs::create_directories(platform::PathFromUtf8(drivers));
-        registry = std::make_unique<DriverRegistry>();
+        registry = std::make_unique<DriverRegistry>(host.Services());
         registry->SetLogSink([this](bool isError, const std::string& text) {
             (isError ? errors : infos).push_back(text);
         });
@@ -76,6 +77,7 @@ protected:
     test::TempEnvironment env;
     std::string runtimeDir = env.Path("runtime");
     std::string drivers = platform::JoinPath(runtimeDir, "\\drivers");
+    test::TestHostServices host;
     std::unique_ptr<DriverRegistry> registry;
     std::vector<std::string> infos, errors;
 };
@@ -183,7 +185,7 @@ TEST_F(DriverLoadingTest, AnEmptyDriversFolderLoadsNothing) {
 
 TEST_F(DriverLoadingTest, TearDownSwitchesDisplaysOffAndARestartInitialisesTheSameProviderAgain) {
     AddDriver("default");
-    auto first = std::make_unique<DriverRegistry>();
+    auto first = std::make_unique<DriverRegistry>(host.Services());
     first->SetLogSink([this](bool, const std::string& text) { infos.push_back(text); });
     first->LoadDriversFrom(drivers);
     ASSERT_EQ(first->Providers().size(), 1u);
@@ -192,7 +194,7 @@ TEST_F(DriverLoadingTest, TearDownSwitchesDisplaysOffAndARestartInitialisesTheSa
     EXPECT_EQ(TraceOf("display 0"), std::vector<std::string> {"default"});
     EXPECT_EQ(infos.back(), "Disable display device");
 
-    DriverRegistry second;
+    DriverRegistry second(host.Services());
     second.SetLogSink([](bool, const std::string&) {});
     EXPECT_TRUE(second.Systems().empty());
     second.LoadDriversFrom(drivers);

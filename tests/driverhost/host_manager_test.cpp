@@ -2,6 +2,7 @@
 #include "service/driverhost/driver_context.h"
 #include "service/driverhost/driver_registry.h"
 #include "tests/driverhost/fake_display.h"
+#include "tests/support/host_services.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -30,9 +31,10 @@ protected:
         return *registry.Systems().begin()->second;
     }
 
-    test::TempEnvironment env;  // the settings file lives here and has no size in it
+    test::TempEnvironment env;
     std::list<FakeDisplay> devices;
-    DriverRegistry registry;
+    test::TestHostServices host;
+    DriverRegistry registry {host.Services()};
 };
 
 TEST(DeviceIndexTest, TakesCandidateAThenBThenCountsUpFromB) {
@@ -142,12 +144,13 @@ TEST_F(HostManagerTest, MonoDisplayKeepsItsSizeAndDropsOddValues) {
 
 TEST(HostManagerSettingsTest, OneZeroSideMakesBothSidesComeFromTheSettings) {
     std::vector<std::unique_ptr<SystemEntry>> systems;
+    test::TestHostServices host;
     ImplQorDriverContext context(
         [&](std::unique_ptr<SystemEntry> system) {
             systems.push_back(std::move(system));
             return true;
         },
-        [] { return ServiceSettings {1600, 900}; });
+        host.Services([] { return ServiceSettings {1600, 900}; }));
     FakeDisplay display;
     display.height = 500;
     const std::string name(255, 'n');
@@ -160,7 +163,7 @@ TEST(HostManagerSettingsTest, OneZeroSideMakesBothSidesComeFromTheSettings) {
 
 TEST_F(HostManagerTest, SystemIdsAdvanceWithEveryHandleTakenInBetween) {
     ASSERT_TRUE(Host().AddDevice("one", 0, "1", kDeviceStereoDisplay, &NewDevice()));
-    for (uint64_t base : {kSessionHandleBase, kSpaceHandleBase, kInstanceHandleBase}) NewHandle(base);
+    for (uint64_t base : {kSessionHandleBase, kSpaceHandleBase, kInstanceHandleBase}) host.handles.New(base);
     ASSERT_TRUE(Host().AddDevice("two", 0, "2", kDeviceStereoDisplay, &NewDevice()));
     ASSERT_EQ(registry.Systems().size(), 2u);
     EXPECT_GE(registry.Systems().begin()->first, kSystemIdBase);

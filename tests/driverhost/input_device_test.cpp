@@ -11,7 +11,6 @@ namespace {
 class InputDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ServiceClock::Start();
         const auto add = [&](const char* user, const char* path, ComponentKind kind) {
             const bool output = std::strncmp(path, "/output/", 8) == 0;
             return device.AddComponent(user, path, output ? ComponentDirection::Output : ComponentDirection::Input,
@@ -25,7 +24,8 @@ protected:
     }
     const InputComponent& At(uint64_t handle) { return *device.FindComponent(handle); }
 
-    ImplQorInputDevice device;
+    ServiceClock clock;
+    ImplQorInputDevice device {clock};
     IQorInputDevice& driverSide = device;
     uint64_t click = 0, trigger = 0, stick = 0, grip = 0, haptic = 0;
 };
@@ -58,7 +58,7 @@ TEST_F(InputDeviceTest, BindComponentMarksKnownPathsAndIgnoresOthers) {
     handle = 1234;
     EXPECT_EQ(driverSide.BindComponent(7, "/user/hand/right/input/trigger/value", &handle, 0), kDriverOk);
     EXPECT_EQ(handle, 1234u);
-    ImplQorInputDevice empty;
+    ImplQorInputDevice empty {clock};
     EXPECT_EQ(empty.BindComponent(0, "/user/hand/left/input/trigger/value", &handle, 0), kDriverOk);
     EXPECT_EQ(handle, 1234u);
 }
@@ -85,12 +85,12 @@ TEST_F(InputDeviceTest, UnknownHandlesGive207AndOtherKindsGive208WithoutChange) 
 
 TEST_F(InputDeviceTest, UpdatesStoreTheValueAndTheServiceTimeWithoutBinding) {
     const XrPosef pose {{0.0f, 0.7071f, 0.0f, 0.7071f}, {0.1f, 1.6f, -0.3f}};
-    const int64_t before = ServiceClock::NowMicroseconds();
+    const int64_t before = clock.NowMicroseconds();
     EXPECT_EQ(driverSide.UpdateBooleanComponent(click, XR_TRUE), kDriverOk);
     EXPECT_EQ(driverSide.UpdateScalarComponent(trigger, 0.25f), kDriverOk);
     EXPECT_EQ(driverSide.UpdateVector2Component(stick, {-0.5f, 0.75f}), kDriverOk);
     EXPECT_EQ(driverSide.UpdatePoseComponent(grip, &pose), kDriverOk);
-    const int64_t after = ServiceClock::NowMicroseconds();
+    const int64_t after = clock.NowMicroseconds();
 
     EXPECT_EQ(At(click).liveBoolean, XR_TRUE);
     EXPECT_EQ(At(trigger).liveFloat, 0.25f);

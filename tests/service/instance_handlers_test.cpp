@@ -295,9 +295,9 @@ TEST(XrNamesTest, TablesHoldEveryEnumerantOfTheImplementedVersion) {
 }
 
 // Registers a head-mounted system as a display driver would.
-uint64_t AddHeadMountedSystem(DriverRegistry& drivers, const char* name) {
+uint64_t AddHeadMountedSystem(ServiceState& state, const char* name) {
     auto system = std::make_unique<SystemEntry>();
-    system->systemId = NewHandle(kSystemIdBase);
+    system->systemId = state.handles.New(kSystemIdBase);
     system->formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
     system->vendorId = 0x502;
     system->systemName = name;
@@ -307,13 +307,13 @@ uint64_t AddHeadMountedSystem(DriverRegistry& drivers, const char* name) {
     system->orientationTracking = XR_TRUE;
     system->positionTracking = XR_TRUE;
     const uint64_t id = system->systemId;
-    drivers.AddSystem(std::move(system));
+    state.drivers.AddSystem(std::move(system));
     return id;
 }
 
 TEST_F(InstanceHandlersTest, SystemsAreFoundByFormFactorAndDescribeThemselves) {
     const uint64_t instance = CreateInstance();
-    const uint64_t id = AddHeadMountedSystem(state_.drivers, "norvik_test_display");
+    const uint64_t id = AddHeadMountedSystem(state_, "norvik_test_display");
     GetSystemRequest get {instance, {XR_TYPE_SYSTEM_GET_INFO, 0}, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY};
     Answer answer = Send(get);
     ASSERT_EQ(answer.result, XR_SUCCESS);

@@ -16,7 +16,7 @@ TEST(RuntimeStopTest, FreesEveryRecord) {
     const std::weak_ptr<InstanceRecord> instance = state->instances.Create({platform::ProcessId(), 0});
     ASSERT_FALSE(instance.expired());
     auto session = std::make_shared<Session>();
-    session->handle = NewHandle(kSessionHandleBase);
+    session->handle = state->handles.New(kSessionHandleBase);
     session->instanceRecord = instance;
     {
         std::lock_guard lock(state->sessions.Mutex());

@@ -27,11 +27,10 @@ protected:
 };
 
 TEST_F(FrameLoopTest, WaitReportsTheFixedFrameTiming) {
-    ServiceClock::Start();
-    const int64_t before = ServiceClock::NowMicroseconds();
+    const int64_t before = state_.clock.NowMicroseconds();
     XrResult result;
     const auto reply = Reply(WaitFrameRequest {session_, {XR_TYPE_FRAME_WAIT_INFO, 0}}, &result);
-    const int64_t after = ServiceClock::NowMicroseconds();
+    const int64_t after = state_.clock.NowMicroseconds();
     ASSERT_EQ(result, XR_SUCCESS);
     ASSERT_EQ(reply.size(), 4u + 32u);
     WaitFrameReply state;

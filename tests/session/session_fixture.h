@@ -50,7 +50,7 @@ class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         auto system = std::make_unique<SystemEntry>();
-        systemId_ = system->systemId = NewHandle(kSystemIdBase);
+        systemId_ = system->systemId = state_.handles.New(kSystemIdBase);
         system->formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
         system->viewConfigurations.push_back({XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, XR_FALSE, {{}, {}}});
         system->display = display_.Component();

@@ -126,13 +126,13 @@ protected:
         device_ = device.get();
         state_.graphics.d3d11Device = std::move(device);
         auto system = std::make_unique<SystemEntry>();
-        system->systemId = systemId_ = NewHandle(kSystemIdBase);
+        system->systemId = systemId_ = state_.handles.New(kSystemIdBase);
         system->display = &eyes_;
         state_.drivers.AddSystem(std::move(system));
     }
     std::shared_ptr<Session> AddSession(gpu::Api graphicsApi = gpu::Api::D3D11) {
         auto session = std::make_shared<Session>();
-        session->handle = NewHandle(kSessionHandleBase);
+        session->handle = state_.handles.New(kSessionHandleBase);
         session->ownerProcess = platform::ProcessId();
         session->systemId = systemId_;
         session->graphicsApi = graphicsApi;
