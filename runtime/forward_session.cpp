@@ -24,7 +24,7 @@ bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std:
             if (binding->device == nullptr) return false;
             record->value.header.next = reinterpret_cast<uint64_t>(binding->next);
             record->value.device = reinterpret_cast<uint64_t>(binding->device);
-            *graphics = SessionGraphics {GraphicsKind::D3D11, binding->device};
+            *graphics = SessionGraphics {gpu::Api::D3D11, binding->device};
             return true;
         }
         case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR: {
@@ -33,7 +33,7 @@ bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std:
             record->value.header.next = reinterpret_cast<uint64_t>(binding->next);
             record->value.device = reinterpret_cast<uint64_t>(binding->device);
             record->value.second = {true, reinterpret_cast<uint64_t>(binding->queue)};
-            SessionGraphics d3d12 {GraphicsKind::D3D12, binding->device, binding->queue};
+            SessionGraphics d3d12 {gpu::Api::D3D12, binding->device, binding->queue};
             *graphics = d3d12;
             return true;
         }

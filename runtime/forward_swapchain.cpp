@@ -67,7 +67,7 @@ XrResult OpenImages(SessionGraphics& graphics, uint64_t session, uint64_t swapch
     PacketReader reader(reply.images.bytes.data(), reply.images.bytes.size());
     FieldReader fields(reader);
     const uint32_t n = std::min(capacity, reply.count);
-    const bool d3d11 = graphics.kind == GraphicsKind::D3D11;
+    const bool d3d11 = graphics.kind == gpu::Api::D3D11;
     const XrStructureType expected = d3d11 ? XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR : XR_TYPE_SWAPCHAIN_IMAGE_D3D12_KHR;
     // Both image structures are (type, next, texture pointer).
     auto* out = reinterpret_cast<SwapchainImageD3D11*>(images);

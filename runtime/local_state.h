@@ -13,11 +13,8 @@
 
 namespace qor::runtime {
 
-// The graphics API of a session's binding, in the graphics seam's own terms.
-using GraphicsKind = gpu::Api;
-
 struct SessionGraphics {
-    GraphicsKind kind = GraphicsKind::D3D11;
+    gpu::Api kind = gpu::Api::D3D11;  // the graphics API of the session's binding
     void* device = nullptr;  // ID3D11Device* or ID3D12Device*
     void* queue = nullptr;   // ID3D12CommandQueue*
     // The application's device as the graphics seam sees it (opening images, GPU waits).
