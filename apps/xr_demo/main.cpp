@@ -3,7 +3,9 @@
 // frame loop of N frames that renders a small stereo scene, then shuts down cleanly.
 //   xr_demo [--frames N]
 #include "app_graphics.h"
+#include "demo_input.h"
 #include "scene.h"
+#include "xr_check.h"
 
 #include <openxr/openxr.h>
 
@@ -38,18 +40,8 @@ struct GraphicsRequirementsD3D11 {
 
 constexpr int64_t kSrgbFormat = 29;  // DXGI_FORMAT_R8G8B8A8_UNORM_SRGB
 
-class Failure {
-public:
-    explicit Failure(std::string message) : message_(std::move(message)) {}
-    const std::string& Message() const { return message_; }
-
-private:
-    std::string message_;
-};
-
-void Check(XrResult result, const char* what) {
-    if (XR_FAILED(result)) throw Failure(std::string(what) + " failed with " + std::to_string(result));
-}
+using xr_demo::Check;
+using xr_demo::Failure;
 
 template <typename Function>
 Function Lookup(XrInstance instance, const char* name) {
@@ -79,6 +71,7 @@ public:
 
     // Tears down whatever exists, after a failure too.
     void Cleanup() {
+        input_.Destroy();
         for (auto& eye : eyes_) {
             if (eye.handle != XR_NULL_HANDLE) xrDestroySwapchain(eye.handle);
             eye.handle = XR_NULL_HANDLE;
@@ -128,6 +121,7 @@ private:
         spaceInfo.referenceSpaceType = XR_REFERENCE_SPACE_TYPE_LOCAL;
         spaceInfo.poseInReferenceSpace.orientation.w = 1.0f;
         Check(xrCreateReferenceSpace(session_, &spaceInfo, &local_), "xrCreateReferenceSpace");
+        input_.Create(instance_, session_);
     }
 
     void CreateSwapchains() {
@@ -246,6 +240,7 @@ private:
             Check(xrWaitFrame(session_, &waitInfo, &frameState), "xrWaitFrame");
             XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
             Check(xrBeginFrame(session_, &beginInfo), "xrBeginFrame");
+            input_.Read(session_);
             RenderFrame(frameState);
             const auto now = std::chrono::steady_clock::now();
             longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
@@ -258,6 +253,7 @@ private:
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("xr_demo: %u frames in %.2f s: %.1f frames/s, longest frame %.1f ms\n", frame_, seconds,
                     seconds > 0 ? frame_ / seconds : 0.0, longest);
+        std::printf("xr_demo: input: %s\n", input_.Summary().c_str());
     }
 
     void Shutdown() {
@@ -274,6 +270,7 @@ private:
     XrSessionState state_ = XR_SESSION_STATE_UNKNOWN;
     bool running_ = false;
     std::unique_ptr<xr_demo::AppGraphics> graphics_;
+    xr_demo::DemoInput input_;
     EyeSwapchain eyes_[2];
 };
 

@@ -1,0 +1,97 @@
+#include "demo_input.h"
+
+#include "xr_check.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace xr_demo {
+
+XrPath DemoInput::Path(XrInstance instance, const char* text) const {
+    XrPath path = XR_NULL_PATH;
+    Check(xrStringToPath(instance, text, &path), text);
+    return path;
+}
+
+void DemoInput::Create(XrInstance instance, XrSession session) {
+    XrActionSetCreateInfo setInfo {XR_TYPE_ACTION_SET_CREATE_INFO};
+    std::strcpy(setInfo.actionSetName, "demo");
+    std::strcpy(setInfo.localizedActionSetName, "Demo");
+    Check(xrCreateActionSet(instance, &setInfo, &set_), "xrCreateActionSet");
+
+    XrActionCreateInfo selectInfo {XR_TYPE_ACTION_CREATE_INFO};
+    selectInfo.actionType = XR_ACTION_TYPE_BOOLEAN_INPUT;
+    std::strcpy(selectInfo.actionName, "select");
+    std::strcpy(selectInfo.localizedActionName, "Select");
+    Check(xrCreateAction(set_, &selectInfo, &select_), "xrCreateAction select");
+    XrActionCreateInfo stickInfo {XR_TYPE_ACTION_CREATE_INFO};
+    stickInfo.actionType = XR_ACTION_TYPE_VECTOR2F_INPUT;
+    std::strcpy(stickInfo.actionName, "stick");
+    std::strcpy(stickInfo.localizedActionName, "Stick");
+    Check(xrCreateAction(set_, &stickInfo, &stick_), "xrCreateAction stick");
+
+    const XrActionSuggestedBinding simple[] = {
+        {select_, Path(instance, "/user/hand/left/input/select/click")},
+        {select_, Path(instance, "/user/hand/right/input/select/click")},
+    };
+    XrInteractionProfileSuggestedBinding simpleInfo {XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING};
+    simpleInfo.interactionProfile = Path(instance, "/interaction_profiles/khr/simple_controller");
+    simpleInfo.countSuggestedBindings = static_cast<uint32_t>(std::size(simple));
+    simpleInfo.suggestedBindings = simple;
+    Check(xrSuggestInteractionProfileBindings(instance, &simpleInfo), "xrSuggestInteractionProfileBindings simple");
+
+    const XrActionSuggestedBinding gamepad[] = {
+        {select_, Path(instance, "/user/gamepad/input/a/click")},
+        {stick_, Path(instance, "/user/gamepad/input/thumbstick_left")},
+    };
+    XrInteractionProfileSuggestedBinding gamepadInfo {XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING};
+    gamepadInfo.interactionProfile = Path(instance, "/interaction_profiles/microsoft/xbox_controller");
+    gamepadInfo.countSuggestedBindings = static_cast<uint32_t>(std::size(gamepad));
+    gamepadInfo.suggestedBindings = gamepad;
+    Check(xrSuggestInteractionProfileBindings(instance, &gamepadInfo), "xrSuggestInteractionProfileBindings gamepad");
+
+    XrSessionActionSetsAttachInfo attach {XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO};
+    attach.countActionSets = 1;
+    attach.actionSets = &set_;
+    Check(xrAttachSessionActionSets(session, &attach), "xrAttachSessionActionSets");
+}
+
+void DemoInput::Read(XrSession session) {
+    const XrActiveActionSet active {set_, XR_NULL_PATH};
+    XrActionsSyncInfo sync {XR_TYPE_ACTIONS_SYNC_INFO};
+    sync.countActiveActionSets = 1;
+    sync.activeActionSets = &active;
+    Check(xrSyncActions(session, &sync), "xrSyncActions");
+
+    XrActionStateGetInfo get {XR_TYPE_ACTION_STATE_GET_INFO};
+    get.action = select_;
+    XrActionStateBoolean select {XR_TYPE_ACTION_STATE_BOOLEAN};
+    Check(xrGetActionStateBoolean(session, &get, &select), "xrGetActionStateBoolean");
+    selectActive_ = selectActive_ || select.isActive;
+    if (select.currentState && select.changedSinceLastSync) ++presses_;
+
+    get.action = stick_;
+    XrActionStateVector2f stick {XR_TYPE_ACTION_STATE_VECTOR2F};
+    Check(xrGetActionStateVector2f(session, &get, &stick), "xrGetActionStateVector2f");
+    stickActive_ = stickActive_ || stick.isActive;
+    lastStick_ = stick.currentState;
+    largestStick_ = std::max(largestStick_, std::hypot(stick.currentState.x, stick.currentState.y));
+}
+
+std::string DemoInput::Summary() const {
+    char text[192];
+    std::snprintf(text, sizeof text, "select %s, pressed %u times; stick %s, last (%.2f, %.2f), largest %.2f",
+                  selectActive_ ? "bound" : "unbound", presses_, stickActive_ ? "bound" : "unbound", lastStick_.x,
+                  lastStick_.y, largestStick_);
+    return text;
+}
+
+void DemoInput::Destroy() {
+    if (set_ != XR_NULL_HANDLE) xrDestroyActionSet(set_);
+    set_ = XR_NULL_HANDLE;
+    select_ = stick_ = XR_NULL_HANDLE;
+}
+
+}  // namespace xr_demo
