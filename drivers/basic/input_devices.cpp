@@ -48,11 +48,14 @@ void CSampleControllerDriver::ReportInputs() {
     IQorInputDevice* input = host_.Input();
     if (input == nullptr) return;
     // Refusals (unknown handle, other kind) change nothing and are not acted on.
-    const XrPosef zeroPose {};
+    // Identity rather than all-zero bytes: a zero quaternion is no rotation at all and turns
+    // an application's pose maths into NaN.
+    XrPosef identity {};
+    identity.orientation.w = 1.0f;
     input->UpdateBooleanComponent(handles_[kLeftSelect], XR_FALSE);
     input->UpdateBooleanComponent(handles_[kLeftMenu], XR_FALSE);
-    input->UpdatePoseComponent(handles_[kLeftGrip], &zeroPose);
-    input->UpdatePoseComponent(handles_[kLeftAim], &zeroPose);
+    input->UpdatePoseComponent(handles_[kLeftGrip], &identity);
+    input->UpdatePoseComponent(handles_[kLeftAim], &identity);
 }
 
 const std::array<ComponentBinding, CSampleGamePadDriver::kComponentCount> CSampleGamePadDriver::kBindings = {{

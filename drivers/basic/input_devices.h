@@ -48,8 +48,8 @@ public:
     void* GetComponent(const char*) override { return nullptr; }
     bool GetPose(XrPosef*, uint32_t) override { return false; }
 
-    // Called from PollFrame: placeholder values for the left hand (buttons released, poses of
-    // zero bytes); the right hand is not updated.
+    // Called from PollFrame: placeholder values for the left hand (buttons released, identity
+    // poses); the right hand is not updated.
     void ReportInputs();
 
     uint32_t DeviceIndex() const { return deviceIndex_; }
