@@ -165,6 +165,7 @@ std::array<float, CSampleGamePadDriver::kInputCount> CSampleGamePadDriver::Input
 
 void CSampleGamePadDriver::Poll() {
     if (pad_ == nullptr) return;
+    std::lock_guard lock(pollMutex_);
     // One read serves every row, so the report is one consistent snapshot of the pad.
     const std::optional<basic::GamepadState> state = pad_->Read();
     if (!state) {

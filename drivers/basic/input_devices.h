@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace qor {
 
@@ -110,6 +111,9 @@ private:
     void Vibrate(float leftTrigger);
 
     basic::HostInterfaces& host_;
+    // PollFrame may come from any request thread; one poll at a time keeps the pad's reports
+    // and what was sent in step.
+    std::mutex pollMutex_;
     std::unique_ptr<basic::Gamepad> pad_;
     uint32_t deviceIndex_ = basic::kNoDeviceIndex;
     std::array<uint64_t, kComponentCount> handles_ {};
