@@ -142,7 +142,8 @@ float StickValue(int16_t raw, int32_t deadZone) {
     const int32_t magnitude = std::abs(static_cast<int32_t>(raw));
     if (magnitude <= deadZone) return 0.0f;
     // -32768 reaches one step beyond full scale; an axis never reads past -1.
-    const float scaled = std::min(1.0f, static_cast<float>(magnitude - deadZone) / static_cast<float>(32767 - deadZone));
+    const float scaled =
+        std::min(1.0f, static_cast<float>(magnitude - deadZone) / static_cast<float>(32767 - deadZone));
     return raw < 0 ? -scaled : scaled;
 }
 
@@ -177,8 +178,10 @@ void CSampleGamePadDriver::Poll() {
     const std::array<float, kInputCount> values = InputValues(*state);
     Report(values);
     Vibrate(values[kTriggerLeft]);
-    if (values[kThumbstickLeftX] != 0.0f) platform::DebugOutput(ValueText("thumbstick_left_x : ", values[kThumbstickLeftX]));
-    if (values[kThumbstickLeftY] != 0.0f) platform::DebugOutput(ValueText("thumbstick_left_y : ", values[kThumbstickLeftY]));
+    const float leftX = values[kThumbstickLeftX];
+    const float leftY = values[kThumbstickLeftY];
+    if (leftX != 0.0f) platform::DebugOutput(ValueText("thumbstick_left_x : ", leftX));
+    if (leftY != 0.0f) platform::DebugOutput(ValueText("thumbstick_left_y : ", leftY));
     IQorInputDevice* input = host_.Input();
     if (input == nullptr) return;
     for (size_t haptic = kHapticLeft; haptic < kComponentCount; ++haptic) input->Reserved5(handles_[haptic]);
