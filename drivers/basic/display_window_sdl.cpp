@@ -9,6 +9,7 @@
 
 #include "drivers/basic/frame_presentation.h"
 #include "drivers/basic/png_capture.h"
+#include "drivers/basic/sdl_subsystems.h"
 #include "gpu/device.h"
 #include "platform/system.h"
 
@@ -252,6 +253,7 @@ void SdlThread::Run(std::promise<void>* started) {
 }
 
 void SdlThread::Initialize() {
+    std::lock_guard lock(g_sdlSubsystemMutex);
     // The service owns SIGINT and SIGTERM, and a hidden window must not keep the screen awake.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -276,6 +278,7 @@ void SdlThread::Initialize() {
 }
 
 void SdlThread::Shutdown() {
+    std::lock_guard lock(g_sdlSubsystemMutex);
     if (fontsReady_) TTF_Quit();
     if (videoReady_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     if (eventsReady_) SDL_QuitSubSystem(SDL_INIT_EVENTS);

@@ -25,7 +25,7 @@ DriverResult CServerDriver_Sample::Initialize(IQorDriverContext* context) {
         const basic::BasicDriverSettings settings = basic::LoadBasicDriverSettings(basic::BasicDriverSettingsPath());
         display_ = CSampleDeviceDriver::CreateWithWindow(settings);
         controllers_ = std::make_unique<CSampleControllerDriver>(host_);
-        gamepad_ = std::make_unique<CSampleGamePadDriver>(host_);
+        gamepad_ = std::make_unique<CSampleGamePadDriver>(host_, openGamepad_ ? openGamepad_() : nullptr);
 
         // The service activates each device (and the input devices bind) before AddDevice returns.
         host_.host->AddDevice(basic::kDisplaySerial, basic::kVendorId, basic::kDisplayName, kDeviceStereoDisplay,
@@ -46,7 +46,7 @@ void CServerDriver_Sample::Shutdown() { RetireDevices(); }
 
 void CServerDriver_Sample::PollFrame() {
     if (controllers_) controllers_->ReportInputs();
-    if (gamepad_) gamepad_->PollXInput();
+    if (gamepad_) gamepad_->Poll();
 }
 
 void CServerDriver_Sample::RetireDevices() {

@@ -8,6 +8,7 @@
 #include "drivers/basic/input_devices.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace qor {
@@ -24,7 +25,10 @@ constexpr const char* kGamePadName = "GamePad";
 
 class CServerDriver_Sample final : public IServerDeviceProvider {
 public:
-    CServerDriver_Sample() = default;
+    // `openGamepad` opens the pad the gamepad device reads; the machine's first controller
+    // unless a test brings its own.
+    explicit CServerDriver_Sample(basic::GamepadFactory openGamepad = basic::OpenFirstGamepad)
+        : openGamepad_(std::move(openGamepad)) {}
     ~CServerDriver_Sample() = default;
     CServerDriver_Sample(const CServerDriver_Sample&) = delete;
     CServerDriver_Sample& operator=(const CServerDriver_Sample&) = delete;
@@ -47,6 +51,7 @@ private:
     // Moves the devices out of use without destroying them: the service keeps their pointers.
     void RetireDevices();
 
+    basic::GamepadFactory openGamepad_;
     basic::HostInterfaces host_;
     std::unique_ptr<CSampleDeviceDriver> display_;
     std::unique_ptr<CSampleControllerDriver> controllers_;

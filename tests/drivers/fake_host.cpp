@@ -65,4 +65,14 @@ DriverResult FakeHost::UpdatePoseComponent(uint64_t handle, const XrPosef* value
     return kDriverOk;
 }
 
+std::optional<float> FakeHost::Latest(const std::string& path) const {
+    const uint64_t handle = PathHash(path);
+    for (auto update = updates.rbegin(); update != updates.rend(); ++update) {
+        if (update->handle != handle) continue;
+        if (update->kind == UpdateKind::Boolean) return update->boolean != XR_FALSE ? 1.0f : 0.0f;
+        if (update->kind == UpdateKind::Scalar) return update->scalar;
+    }
+    return std::nullopt;
+}
+
 }  // namespace qor::test

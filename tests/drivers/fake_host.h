@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ struct UpdateCall {
     uint64_t handle;
     XrBool32 boolean = XR_FALSE;
     XrPosef pose {};
+    float scalar = 0.0f;
 };
 
 class FakeHost final : public IQorDriverContext,
@@ -66,8 +68,8 @@ public:
     // IQorInputDevice
     DriverResult BindComponent(uint64_t container, const char* fullPath, uint64_t* handle, int32_t kindHint) override;
     DriverResult UpdateBooleanComponent(uint64_t handle, XrBool32 value) override;
-    DriverResult UpdateScalarComponent(uint64_t handle, float) override {
-        updates.push_back(UpdateCall {UpdateKind::Scalar, handle});
+    DriverResult UpdateScalarComponent(uint64_t handle, float value) override {
+        updates.push_back(UpdateCall {UpdateKind::Scalar, handle, XR_FALSE, {}, value});
         return kDriverOk;
     }
     DriverResult UpdateVector2Component(uint64_t handle, XrVector2f) override {
@@ -78,6 +80,10 @@ public:
     DriverResult Reserved5(uint64_t) override { return 0; }
 
     IQorDriverContext* Context() { return this; }
+
+    // What the component at `path` holds after the updates so far: a boolean as 0 or 1, a
+    // scalar as itself; nothing when it was never updated.
+    std::optional<float> Latest(const std::string& path) const;
 
     // Interface versions GetGenericInterface refuses (code 100, null).
     std::set<std::string> refusedInterfaces;

@@ -73,7 +73,7 @@ TEST(BasicDriverControllers, ActivateFetchesTheInputDeviceWhenTheProviderHasNone
 TEST(BasicDriverGamePad, ActivateBindsTheTwentyFourGamepadComponentsInOrder) {
     FakeHost host;
     basic::HostInterfaces interfaces = ConnectedTo(host);
-    CSampleGamePadDriver gamepad(interfaces);
+    CSampleGamePadDriver gamepad(interfaces, nullptr);
     ASSERT_EQ(gamepad.Activate(42, 0), 0);
     EXPECT_EQ(gamepad.DeviceIndex(), 42u);
 

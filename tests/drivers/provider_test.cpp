@@ -132,10 +132,12 @@ TEST(BasicDriverProvider, PollFrameReportsPlaceholderLeftHandOnly) {
     EXPECT_EQ(host.updates[1].kind, UpdateKind::Boolean);
     EXPECT_EQ(host.updates[1].handle, PathHash("/user/hand/left/input/menu/click"));
     EXPECT_EQ(host.updates[1].boolean, XR_FALSE);
-    const XrPosef zero {};
+    // Identity poses: a zero quaternion would be no valid orientation.
+    XrPosef identity {};
+    identity.orientation.w = 1.0f;
     for (size_t i : {2u, 3u}) {
         EXPECT_EQ(host.updates[i].kind, UpdateKind::Pose);
-        EXPECT_EQ(std::memcmp(&host.updates[i].pose, &zero, sizeof zero), 0);
+        EXPECT_EQ(std::memcmp(&host.updates[i].pose, &identity, sizeof identity), 0);
     }
     EXPECT_EQ(host.updates[2].handle, PathHash("/user/hand/left/input/grip/pose"));
     EXPECT_EQ(host.updates[3].handle, PathHash("/user/hand/left/input/aim/pose"));
