@@ -8,9 +8,11 @@
 #include "service/core/logger.h"
 #include "service/core/service_clock.h"
 #include "service/core/settings.h"
+#include "service/driverhost/driver_context.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/driverhost/watchdog.h"
+#include "service/input/actions.h"
 #include "service/session/session_registry.h"
 #include "service/session/space_table.h"
 #include "service/session/swapchain.h"
@@ -43,6 +45,8 @@ struct ServiceState {
     SwapchainRegistry swapchains {handles};
     SessionRegistry sessions;
     DriverRegistry drivers {HostServices {handles, clock, [this] { return settings; }}};
+    // Holds the drivers' input components and is the spaces' action hook: goes before both.
+    input::ActionSystem actions {handles, drivers.Context().InputDevice()};
     InstanceRegistry instances {handles};
 };
 
