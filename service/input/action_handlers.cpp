@@ -24,6 +24,11 @@ XrResult FindSession(const Caller& caller, uint64_t handle, input::SessionRef* r
     return XR_SUCCESS;
 }
 
+bool IsFocused(Session& session) {
+    std::lock_guard lock(session.stateLock);
+    return session.state == XR_SESSION_STATE_FOCUSED;
+}
+
 // A counted string by the two-call rule: the count always, the text when the capacity holds it.
 XrResult AnswerText(Reply& reply, uint32_t capacity, std::string_view text) {
     CountedStringReply answer;
@@ -43,12 +48,15 @@ template <typename Record, typename Fill>
 XrResult AnswerState(const Caller& caller, const ActionStateGetInfo& message, XrActionType type,
                      XrStructureType recordType, Reply& reply, Fill fill) {
     input::SessionRef session;
-    if (const XrResult found = FindSession(caller, message.session, &session); XR_FAILED(found)) return found;
+    std::shared_ptr<Session> owner;
+    if (const XrResult found = FindSession(caller, message.session, &session, &owner); XR_FAILED(found)) return found;
     input::ActionState state;
     if (const XrResult result = caller.state.actions.State(session, message.action, message.subactionPath, type, &state);
         XR_FAILED(result)) {
         return result;
     }
+    // Input goes only to the focused session; every other session sees its actions inactive.
+    if (!IsFocused(*owner)) state = input::ActionState {};
     Record record;
     record.header = {static_cast<uint32_t>(recordType), 0};
     fill(record, state);
@@ -119,9 +127,14 @@ XrResult HandleSuggestInteractionProfileBindings(const Caller& caller, const Sug
 
 XrResult HandleAttachSessionActionSets(const Caller& caller, const AttachSessionActionSetsRequest& message, Reply&) {
     input::SessionRef session;
-    if (const XrResult found = FindSession(caller, message.session, &session); XR_FAILED(found)) return found;
+    std::shared_ptr<Session> record;
+    if (const XrResult found = FindSession(caller, message.session, &session, &record); XR_FAILED(found)) return found;
     if (message.info.type != XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO) return XR_ERROR_VALIDATION_FAILURE;
-    return caller.state.actions.Attach(session, message.actionSets.items);
+    const XrResult result = caller.state.actions.Attach(session, message.actionSets.items);
+    // A session destroyed meanwhile on another thread may have been dropped before this
+    // attachment was entered: drop it again so nothing of it stays.
+    if (record->removed.load()) caller.state.actions.RemoveSession(session.handle);
+    return result;
 }
 
 XrResult HandleGetCurrentInteractionProfile(const Caller& caller, const GetCurrentInteractionProfileRequest& message,
@@ -187,8 +200,7 @@ XrResult HandleSyncActions(const Caller& caller, const SyncActionsRequest& messa
     if (const XrResult result = caller.state.actions.Sync(session, message.activeActionSets.items); XR_FAILED(result)) {
         return result;
     }
-    std::lock_guard lock(record->stateLock);
-    return record->state == XR_SESSION_STATE_FOCUSED ? XR_SUCCESS : XR_SESSION_NOT_FOCUSED;
+    return IsFocused(*record) ? XR_SUCCESS : XR_SESSION_NOT_FOCUSED;
 }
 
 XrResult HandleEnumerateBoundSourcesForAction(const Caller& caller, const EnumerateBoundSourcesForActionRequest& message,

@@ -3,6 +3,10 @@
 #include "service/input/actions.h"
 #include "tests/input/input_fixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace qor::test {
 namespace {
 
@@ -342,12 +346,45 @@ TEST_F(StatesTest, SyncCoversOnlyTheActiveSetsAndSubactionPaths) {
     EXPECT_EQ(Sync(0x3333, {{set_, 0}}), XR_ERROR_HANDLE_INVALID);
 }
 
-TEST_F(StatesTest, SyncOutsideFocusAnswersNotFocusedAfterSynchronising) {
-    const uint64_t other = CreateSession(instance_);  // READY, never begun
-    ASSERT_EQ(Attach(other, {set_}), XR_SUCCESS);
-    Driver().UpdateScalarComponent(H("/user/hand/left/input/trigger/value"), 0.4f);
-    EXPECT_EQ(Sync(other, {{set_, 0}}), XR_SESSION_NOT_FOCUSED);
-    EXPECT_FLOAT_EQ(FloatState(other, squeeze_).currentState, 0.4f);
+TEST_F(StatesTest, SessionsOutOfFocusSyncButSeeTheirActionsInactive) {
+    ASSERT_EQ(RequestExit(session_), XR_SUCCESS);  // walks down to STOPPING
+    const uint64_t trigger = H("/user/hand/left/input/trigger/value");
+    Driver().UpdateScalarComponent(trigger, 0.4f);
+    Driver().UpdateBooleanComponent(H("/user/hand/left/input/trigger/click"), XR_TRUE);
+    EXPECT_EQ(SyncAll(), XR_SESSION_NOT_FOCUSED);
+    const auto unfocused = FloatState(session_, squeeze_);
+    EXPECT_FLOAT_EQ(unfocused.currentState, 0.0f);
+    EXPECT_EQ(unfocused.isActive, XR_FALSE);
+    EXPECT_EQ(BooleanState(session_, press_).isActive, XR_FALSE);
+    // The components were synchronised all the same.
+    InputComponent* component = state_.drivers.Context().InputDevice().FindComponent(trigger);
+    std::lock_guard lock(component->lock);
+    EXPECT_FLOAT_EQ(component->syncedFloat, 0.4f);
+}
+
+TEST_F(StatesTest, DriverThreadUpdatesArriveWhole) {
+    // A driver writes vectors (v, -v) on its own thread while requests sync and read: a read
+    // never sees half of one update and half of another.
+    std::atomic<bool> stop {false};
+    std::thread driver([&] {
+        for (int i = 1; !stop.load(); i = i % 1000 + 1) {
+            const float v = static_cast<float>(i) / 1000.0f;
+            Driver().UpdateVector2Component(H("/user/hand/left/input/thumbstick"), {v, -v});
+        }
+    });
+    int distinct = 0;
+    float last = 0.0f;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (distinct < 20 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(SyncAll(), XR_SUCCESS);
+        const auto state = VectorState(session_, move_);
+        ASSERT_EQ(state.currentState.x, -state.currentState.y);
+        if (state.currentState.x != last) ++distinct;
+        last = state.currentState.x;
+    }
+    stop = true;
+    driver.join();
+    EXPECT_GE(distinct, 20);
 }
 
 TEST_F(StatesTest, QueriesCheckSessionTypeAttachmentAndSubactionPath) {
