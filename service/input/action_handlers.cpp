@@ -5,6 +5,7 @@
 #include "service/server/ownership.h"
 #include "service/server/service_state.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,15 @@ XrResult HandleAttachSessionActionSets(const Caller& caller, const AttachSession
     // A session destroyed meanwhile on another thread may have been dropped before this
     // attachment was entered: drop it again so nothing of it stays.
     if (record->removed.load()) caller.state.actions.RemoveSession(session.handle);
+    // The profiles were chosen at suggestion time; applications learn of them from this event.
+    if (result == XR_SUCCESS && caller.state.actions.HasCurrentProfile(session.instance)) {
+        if (const auto instance = record->instanceRecord.lock()) {
+            XrEventDataInteractionProfileChanged event {XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED};
+            static_assert(sizeof event.session == sizeof session.handle);
+            std::memcpy(&event.session, &session.handle, sizeof session.handle);
+            QueueEvent(*instance, &event, sizeof event);
+        }
+    }
     return result;
 }
 

@@ -320,6 +320,12 @@ XrResult ActionSystem::CurrentProfile(const SessionRef& session, uint64_t userPa
     return XR_SUCCESS;
 }
 
+bool ActionSystem::HasCurrentProfile(uint64_t instance) {
+    std::lock_guard lock(mutex_);
+    const auto found = instances_.find(instance);
+    return found != instances_.end() && !found->second.currentProfiles.empty();
+}
+
 XrResult ActionSystem::Sync(const SessionRef& session, std::span<const protocol::ActionSubactionPair> activeSets) {
     // Each component once per call, so a component bound to two actions keeps its change flag.
     std::set<InputComponent*> components;

@@ -70,6 +70,8 @@ public:
                              std::span<const protocol::ActionSubactionPair> bindings);
     XrResult Attach(const SessionRef& session, std::span<const uint64_t> sets);
     XrResult CurrentProfile(const SessionRef& session, uint64_t userPath, uint64_t* profile);
+    // Whether some top-level user path of the instance has a current interaction profile.
+    bool HasCurrentProfile(uint64_t instance);
     // Copies live values into synced values for the active sets' bound components.
     XrResult Sync(const SessionRef& session, std::span<const protocol::ActionSubactionPair> activeSets);
     XrResult State(const SessionRef& session, uint64_t action, uint64_t subactionPath, XrActionType type,

@@ -150,7 +150,9 @@ TEST_F(BindingsTest, TheProfileWithTheBestDriverScoreWinsPerUserPath) {
     // Suggesting the current profile again replaces its bindings.
     ASSERT_EQ(Suggest(kSimple, {{fire, "/user/hand/left/input/menu/click"}, {fire, "/user/hand/left/input/menu/click"}}),
               XR_SUCCESS);
+    PollEvents(instance_);
     ASSERT_EQ(Attach(session, {set}), XR_SUCCESS);
+    EXPECT_EQ(PollEvents(instance_), (Events {{XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED, session}}));
 
     const struct {
         const char* userPath;
@@ -207,6 +209,8 @@ TEST_F(BindingsTest, AttachmentIsOncePerSessionAndFreezesItsSets) {
         {session, {set}, XR_ERROR_ACTIONSETS_ALREADY_ATTACHED},
     };
     for (const auto& c : cases) EXPECT_EQ(Attach(c.session, c.sets), c.expected);
+    // Nothing was suggested, so no profile became current and no event says so.
+    for (const Event& event : PollEvents(instance_)) EXPECT_NE(event.type, XR_TYPE_EVENT_DATA_INTERACTION_PROFILE_CHANGED);
     uint64_t handle = 0;
     EXPECT_EQ(CreateAction(set, "late", XR_ACTION_TYPE_BOOLEAN_INPUT, {}, &handle), XR_ERROR_ACTIONSETS_ALREADY_ATTACHED);
 }
