@@ -441,10 +441,10 @@ XrResult ActionSystem::LocalizedName(const SessionRef& session, uint64_t source,
     return XR_SUCCESS;
 }
 
-XrResult ActionSystem::CheckPoseAction(uint64_t action, uint64_t subactionPath) {
+XrResult ActionSystem::CheckPoseAction(uint32_t ownerProcess, uint64_t action, uint64_t subactionPath) {
     std::lock_guard lock(mutex_);
     const auto found = actions_.find(action);
-    if (found == actions_.end()) return XR_ERROR_HANDLE_INVALID;
+    if (found == actions_.end() || found->second.owner != ownerProcess) return XR_ERROR_HANDLE_INVALID;
     if (found->second.type != XR_ACTION_TYPE_POSE_INPUT) return XR_ERROR_ACTION_TYPE_MISMATCH;
     if (subactionPath != XR_NULL_PATH && !Contains(found->second.subactionPaths, subactionPath)) {
         return XR_ERROR_PATH_UNSUPPORTED;

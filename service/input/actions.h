@@ -82,7 +82,7 @@ public:
     XrResult LocalizedName(const SessionRef& session, uint64_t source, uint64_t whichComponents, std::string* name);
 
     // ActionSpaceChecks
-    XrResult CheckPoseAction(uint64_t action, uint64_t subactionPath) override;
+    XrResult CheckPoseAction(uint32_t ownerProcess, uint64_t action, uint64_t subactionPath) override;
     void RememberSpace(uint64_t action, uint64_t space) override;
     bool CurrentPose(uint64_t action, uint64_t subactionPath, XrPosef* pose) override;
 

@@ -497,6 +497,8 @@ TEST_F(StatesTest, ActionSpacesFollowTheBoundPose) {
         if (result == XR_SUCCESS) space = HandleOf(reply);
     }
     ASSERT_NE(space, 0u);
+    // Another process cannot make a space of this process's action.
+    EXPECT_EQ(state_.actions.CheckPoseAction(platform::ProcessId() + 1, aim_, 0), XR_ERROR_HANDLE_INVALID);
     XrResult result;
     const auto local = HandleOf(Reply(CreateReferenceSpaceRequest {session_, {XR_TYPE_REFERENCE_SPACE_CREATE_INFO, 0},
                                                                    XR_REFERENCE_SPACE_TYPE_LOCAL, identity},
