@@ -20,7 +20,8 @@
 namespace qor {
 
 // Members are destroyed in reverse order of declaration, which is the order of stop: the
-// instances go first, then the drivers (switching their displays off), then the sessions
+// instances go first, then the action sets and actions (which point at the drivers' input
+// components), then the drivers (switching their displays off), then the sessions
 // (without display calls, the systems being gone), their swapchains and spaces, then the
 // compositor, and the graphics devices after everything drawn on them.
 struct ServiceState {
