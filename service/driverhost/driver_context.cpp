@@ -1,12 +1,17 @@
 #include "service/driverhost/driver_context.h"
 
+#include "service/input/profiles.h"
+
 #include <cstring>
 
 namespace qor {
 
 ImplQorDriverContext::ImplQorDriverContext(QorHostDriverManager::SystemSink sink, const HostServices& services)
     : manager_(std::make_unique<QorHostDriverManager>(std::move(sink), services)),
-      inputDevice_(std::make_unique<ImplQorInputDevice>(services.clock)) {}
+      inputDevice_(std::make_unique<ImplQorInputDevice>(services.clock)) {
+    // Every component exists before any driver is loaded, so drivers can bind them.
+    input::Catalogue::Get().FillInputDevice(*inputDevice_);
+}
 
 void* ImplQorDriverContext::GetGenericInterface(const char* version, int32_t* error) {
     if (error != nullptr) *error = kDriverOk;

@@ -49,6 +49,32 @@ DriverResult ImplQorInputDevice::BindComponent(uint64_t /*container*/, const cha
     return kDriverOk;
 }
 
+void ImplQorInputDevice::Synchronise(InputComponent& component) {
+    std::lock_guard lock(component.lock);
+    switch (component.kind) {
+    case ComponentKind::Boolean:
+        component.changed = component.liveBoolean != component.syncedBoolean;
+        component.syncedBoolean = component.liveBoolean;
+        break;
+    case ComponentKind::Float:
+        // NaN compares unequal to itself, so a NaN value counts as changed at every sync.
+        component.changed = !(component.liveFloat == component.syncedFloat);
+        component.syncedFloat = component.liveFloat;
+        break;
+    case ComponentKind::Vector2:
+        component.changed = std::memcmp(&component.liveVector, &component.syncedVector, sizeof component.liveVector) != 0;
+        component.syncedVector = component.liveVector;
+        break;
+    case ComponentKind::Pose:
+        component.changed = std::memcmp(&component.livePose, &component.syncedPose, sizeof component.livePose) != 0;
+        component.syncedPose = component.livePose;
+        break;
+    case ComponentKind::Haptic:
+        return;
+    }
+    component.syncTime = clock_.NowMicroseconds();
+}
+
 template <typename Store>
 DriverResult ImplQorInputDevice::Update(uint64_t handle, ComponentKind kind, const Store& store) {
     InputComponent* component = FindComponent(handle);

@@ -64,6 +64,9 @@ public:
     // Null when no component has this full-path value.
     InputComponent* FindComponent(uint64_t fullPathValue);
     size_t ComponentCount() const { return components_.size(); }
+    // Copies the live value of the component's kind into its synced value (xrSyncActions),
+    // noting whether it changed; haptic outputs have nothing to copy.
+    void Synchronise(InputComponent& component);
 
     // IQorInputDevice
     DriverResult BindComponent(uint64_t container, const char* fullPath, uint64_t* handle, int32_t kindHint) override;

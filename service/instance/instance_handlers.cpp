@@ -63,6 +63,7 @@ std::string CreateInstanceLog(const InstanceRecord& instance, const CreateInstan
 // and its watchdog entry. The record itself has left the registry already.
 void DestroyInstanceContents(ServiceState& state, uint64_t handle) {
     RemoveSessionsOfInstance(state, handle);
+    state.actions.RemoveInstance(handle);
     state.watchdog.RemoveInstance(handle);
 }
 
@@ -126,6 +127,7 @@ XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest&
     instance->process = ProcessRecord {message.processRecordMarker, message.reserved,
                                        std::u16string(path.data(), std::char_traits<char16_t>::length(path.data()))};
     instance->applicationName = std::string(message.applicationName.View());
+    caller.state.actions.AddInstance(instance->handle, process);
     reply.Encode(HandleReply {instance->handle});
 
     Log(CreateInstanceLog(*instance, message));

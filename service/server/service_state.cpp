@@ -4,8 +4,12 @@
 
 namespace qor {
 
-ServiceState::ServiceState() = default;
+ServiceState::ServiceState() { spaces.SetActionSpaceChecks(&actions); }
 
-ServiceState::~ServiceState() { Log("Norvik OpenXR runtime stop."); }
+ServiceState::~ServiceState() {
+    Log("Norvik OpenXR runtime stop.");
+    // The spaces outlive the action system; no lookup may reach it once it is gone.
+    spaces.SetActionSpaceChecks(nullptr);
+}
 
 }  // namespace qor

@@ -8,9 +8,11 @@
 #include "service/core/logger.h"
 #include "service/core/service_clock.h"
 #include "service/core/settings.h"
+#include "service/driverhost/driver_context.h"
 #include "service/driverhost/driver_registry.h"
 #include "service/driverhost/graphics_devices.h"
 #include "service/driverhost/watchdog.h"
+#include "service/input/actions.h"
 #include "service/session/session_registry.h"
 #include "service/session/space_table.h"
 #include "service/session/swapchain.h"
@@ -18,7 +20,8 @@
 namespace qor {
 
 // Members are destroyed in reverse order of declaration, which is the order of stop: the
-// instances go first, then the drivers (switching their displays off), then the sessions
+// instances go first, then the action sets and actions (which point at the drivers' input
+// components), then the drivers (switching their displays off), then the sessions
 // (without display calls, the systems being gone), their swapchains and spaces, then the
 // compositor, and the graphics devices after everything drawn on them.
 struct ServiceState {
@@ -43,6 +46,8 @@ struct ServiceState {
     SwapchainRegistry swapchains {handles};
     SessionRegistry sessions;
     DriverRegistry drivers {HostServices {handles, clock, [this] { return settings; }}};
+    // Holds the drivers' input components and is the spaces' action hook: goes before both.
+    input::ActionSystem actions {handles, drivers.Context().InputDevice()};
     InstanceRegistry instances {handles};
 };
 

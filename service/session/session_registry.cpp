@@ -93,6 +93,7 @@ void FinishRemovedSession(ServiceState& state, Session& session) {
     WakeFrameWaiters(session);
     state.swapchains.EraseOfSession(session.handle);
     state.spaces.EraseOfSession(session.handle);
+    state.actions.RemoveSession(session.handle);
     state.compositor.ForgetSession(session.handle);
     state.compositor.ReleaseStageBuffer();
 }

@@ -260,9 +260,8 @@ XrResult HandleCreateActionSpace(const Caller& caller, const CreateActionSpaceRe
     if (!session) return XR_ERROR_HANDLE_INVALID;
     ActionSpaceChecks* checks = caller.state.spaces.ActionChecks();
     if (checks == nullptr) return XR_ERROR_HANDLE_INVALID;  // no actions exist yet
-    if (const XrResult checked = checks->CheckPoseAction(message.action, message.subactionPath); XR_FAILED(checked)) {
-        return checked;
-    }
+    const XrResult checked = checks->CheckPoseAction(session->ownerProcess, message.action, message.subactionPath);
+    if (XR_FAILED(checked)) return checked;
     SpaceInfo space;
     space.isReferenceSpace = false;
     space.pose = message.poseInActionSpace;

@@ -35,10 +35,10 @@ constexpr uint32_t kMaxSpacesPerSession = 1024;
 class ActionSpaceChecks {
 public:
     virtual ~ActionSpaceChecks() = default;
-    // XR_SUCCESS; XR_ERROR_HANDLE_INVALID for an unknown action; XR_ERROR_ACTION_TYPE_MISMATCH
-    // when it is not a pose input; XR_ERROR_PATH_UNSUPPORTED for a non-zero subaction path that
-    // is not one of the action's.
-    virtual XrResult CheckPoseAction(uint64_t action, uint64_t subactionPath) = 0;
+    // XR_SUCCESS; XR_ERROR_HANDLE_INVALID for an unknown action or one `ownerProcess` did not
+    // make; XR_ERROR_ACTION_TYPE_MISMATCH when it is not a pose input; XR_ERROR_PATH_UNSUPPORTED
+    // for a non-zero subaction path that is not one of the action's.
+    virtual XrResult CheckPoseAction(uint32_t ownerProcess, uint64_t action, uint64_t subactionPath) = 0;
     // The action remembers its space (one per action: the last created wins).
     virtual void RememberSpace(uint64_t action, uint64_t space) = 0;
     // The current pose of the input device bound to the action for the subaction path (for

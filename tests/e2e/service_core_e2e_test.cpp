@@ -194,6 +194,57 @@ TEST_F(ServiceCoreEndToEnd, ApplicationSeesTheBasicDriversSystem) {
     EXPECT_NE(log.find("Create Instance : "), std::string::npos);
 }
 
+TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
+    XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(createInfo.applicationInfo.applicationName, "e2e-input");
+    createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+
+    XrPath left = XR_NULL_PATH;
+    ASSERT_EQ(xrStringToPath(instance, "/user/hand/left", &left), XR_SUCCESS);
+    EXPECT_EQ(left, 0x73de157267200771u);
+    XrPath bad = XR_NULL_PATH;
+    EXPECT_EQ(xrStringToPath(instance, "/user/Hand", &bad), XR_ERROR_PATH_FORMAT_INVALID);
+    char text[XR_MAX_PATH_LENGTH];
+    uint32_t count = 0;
+    ASSERT_EQ(xrPathToString(instance, left, sizeof text, &count, text), XR_SUCCESS);
+    EXPECT_EQ(count, 16u);
+    EXPECT_STREQ(text, "/user/hand/left");
+
+    XrActionSetCreateInfo setInfo {XR_TYPE_ACTION_SET_CREATE_INFO};
+    std::strcpy(setInfo.actionSetName, "game");
+    std::strcpy(setInfo.localizedActionSetName, "Game");
+    XrActionSet set = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateActionSet(instance, &setInfo, &set), XR_SUCCESS);
+    XrActionCreateInfo actionInfo {XR_TYPE_ACTION_CREATE_INFO};
+    std::strcpy(actionInfo.actionName, "select");
+    std::strcpy(actionInfo.localizedActionName, "Select");
+    actionInfo.actionType = XR_ACTION_TYPE_BOOLEAN_INPUT;
+    actionInfo.countSubactionPaths = 1;
+    actionInfo.subactionPaths = &left;
+    XrAction action = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateAction(set, &actionInfo, &action), XR_SUCCESS);
+    XrAction twin = XR_NULL_HANDLE;
+    EXPECT_EQ(xrCreateAction(set, &actionInfo, &twin), XR_ERROR_NAME_DUPLICATED);
+
+    XrPath profile = XR_NULL_PATH;
+    XrPath select = XR_NULL_PATH;
+    ASSERT_EQ(xrStringToPath(instance, "/interaction_profiles/khr/simple_controller", &profile), XR_SUCCESS);
+    ASSERT_EQ(xrStringToPath(instance, "/user/hand/left/input/select/click", &select), XR_SUCCESS);
+    const XrActionSuggestedBinding binding {action, select};
+    XrInteractionProfileSuggestedBinding suggested {XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING};
+    suggested.interactionProfile = profile;
+    suggested.countSuggestedBindings = 1;
+    suggested.suggestedBindings = &binding;
+    EXPECT_EQ(xrSuggestInteractionProfileBindings(instance, &suggested), XR_SUCCESS);
+    suggested.interactionProfile = left;
+    EXPECT_EQ(xrSuggestInteractionProfileBindings(instance, &suggested), XR_ERROR_PATH_UNSUPPORTED);
+
+    EXPECT_EQ(xrDestroyActionSet(set), XR_SUCCESS);
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
 TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {
     const std::string output = environment_.Path("xr_demo.out");
     // The sanitizer build of the application reports the loader's own leak, which is not ours.

@@ -39,7 +39,7 @@ public:
     bool hasPose = true;
     XrPosef device {kIdentity, {0, 0, 0}};
     std::map<uint64_t, uint64_t> remembered;  // action → space
-    XrResult CheckPoseAction(uint64_t, uint64_t) override { return check; }
+    XrResult CheckPoseAction(uint32_t, uint64_t, uint64_t) override { return check; }
     void RememberSpace(uint64_t action, uint64_t space) override { remembered[action] = space; }
     bool CurrentPose(uint64_t, uint64_t, XrPosef* pose) override { return *pose = device, hasPose; }
 };
