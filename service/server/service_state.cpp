@@ -6,6 +6,10 @@ namespace qor {
 
 ServiceState::ServiceState() = default;
 
-ServiceState::~ServiceState() { Log("Norvik OpenXR runtime stop."); }
+ServiceState::~ServiceState() {
+    // Its thread destroys instances: it must end before the registries go.
+    watchdog.Stop();
+    Log("Norvik OpenXR runtime stop.");
+}
 
 }  // namespace qor
