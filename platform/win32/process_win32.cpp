@@ -31,11 +31,20 @@ std::string Narrow(const wchar_t* text, int units) {
 
 std::optional<ProcessIdentity> IdentifyProcess(uint32_t id) {
     if (id == 0) return std::nullopt;
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) return std::nullopt;
-    std::optional<ProcessIdentity> identity;
     // A handle may still open an exited process while others hold it: waiting 0 ms tells.
-    if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+    bool running = false;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+    if (process != nullptr) {
+        running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    } else {
+        // Without the right to wait (another user's process), the exit code tells instead.
+        process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process == nullptr) return std::nullopt;
+        DWORD exitCode = 0;
+        running = ::GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
+    }
+    std::optional<ProcessIdentity> identity;
+    if (running) {
         if (const auto created = CreationTime(process)) identity = ProcessIdentity {id, *created};
     }
     ::CloseHandle(process);
