@@ -203,26 +203,33 @@ TEST_F(SessionsTest, DestroyingAnInstanceDestroysItsSessionsOnly) {
 }
 
 TEST_F(SessionsTest, ExitKeysWalkEveryRunningSessionDownToStoppingOnce) {
-    const uint64_t focusedInstance = CreateInstance();
-    const uint64_t focused = FocusedSession(focusedInstance);
-    const uint64_t readyInstance = CreateInstance();
-    const uint64_t ready = CreateSession(readyInstance);
+    // A new session walks the others down itself, so each step adds the session under test
+    // beside the ones already stopping.
     const uint64_t stoppingInstance = CreateInstance();
     const uint64_t stopping = FocusedSession(stoppingInstance);
-    ASSERT_EQ(RequestExit(stopping), XR_SUCCESS);
-    PollEvents(readyInstance);
+    const uint64_t focusedInstance = CreateInstance();
+    const uint64_t focused = FocusedSession(focusedInstance);
     PollEvents(stoppingInstance);
 
     RequestExitOfEverySession(state_.sessions);
     EXPECT_EQ(PollEvents(focusedInstance),
               (Events {State(focused, kVisible), State(focused, kSynchronized), State(focused, kStopping)}));
-    EXPECT_EQ(PollEvents(readyInstance), (Events {State(ready, kSynchronized), State(ready, kStopping)}));
     EXPECT_EQ(PollEvents(stoppingInstance), Events {});
+
+    const uint64_t readyInstance = CreateInstance();
+    const uint64_t ready = CreateSession(readyInstance);
+    for (const uint64_t instance : {readyInstance, focusedInstance, stoppingInstance}) PollEvents(instance);
+    RequestExitOfEverySession(state_.sessions);
+    EXPECT_EQ(PollEvents(readyInstance), (Events {State(ready, kSynchronized), State(ready, kStopping)}));
     // Keys held down repeat the request every pass: sessions already stopping hear nothing more.
     RequestExitOfEverySession(state_.sessions);
+    EXPECT_EQ(PollEvents(readyInstance), Events {});
     EXPECT_EQ(PollEvents(focusedInstance), Events {});
-    // And the application ends them as after its own request.
+    EXPECT_EQ(PollEvents(stoppingInstance), Events {});
+    // The applications end them as after their own request.
     EXPECT_EQ(EndSession(focused), XR_SUCCESS);
+    EXPECT_EQ(EndSession(ready), XR_SUCCESS);
+    EXPECT_EQ(DestroySession(stopping), XR_SUCCESS);
 }
 
 TEST_F(SessionsTest, TeardownOfAnInstanceOutsideARequestTakesItsSessions) {
