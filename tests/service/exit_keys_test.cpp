@@ -86,16 +86,6 @@ protected:
     ExitKeyMonitor monitor_ {{[this] { ++exits_; }, [this] { ++shutdowns_; }}};
 };
 
-TEST_F(ExitKeyMonitorHeldKeysTest, TheExitCombinationAsksForExitWhileHeld) {
-    monitor_.Start();
-    Hold({0xA4});
-    Hold({0x54});
-    Hold({0x54, 0xA4, 0x20});
-    ASSERT_TRUE(test::WaitUntil([&] { return exits_ >= 2; })) << "repeated while held";
-    Release();
-    EXPECT_EQ(shutdowns_, 0);
-}
-
 TEST_F(ExitKeyMonitorHeldKeysTest, ANewChoiceWorksWithoutARestart) {
     // The key does not exist yet when the monitor starts.
     monitor_.Start();
@@ -110,15 +100,12 @@ TEST_F(ExitKeyMonitorHeldKeysTest, ANewChoiceWorksWithoutARestart) {
     ASSERT_TRUE(test::WaitUntil([&] { return monitor_.Keys() == ExitKeys {0x11, 0x59}; }));
     const int before = exits_;
     Hold({0x11, 0x59});
-    ASSERT_TRUE(test::WaitUntil([&] { return exits_ > before; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return exits_ > before + 1; })) << "repeated while held";
     EXPECT_EQ(shutdowns_, 0);
 }
 
 TEST_F(ExitKeyMonitorHeldKeysTest, LeftAltMBShutsDownOnceAndEndsTheMonitor) {
     monitor_.Start();
-    Hold({0xA4, 0x4D});
-    Hold({0x4D, 0x42});
-    Hold({0xA5, 0x4D, 0x42});  // the right Alt is not the one
     Hold({0xA4, 0x4D, 0x42, 0x54});
     ASSERT_TRUE(test::WaitUntil([&] { return shutdowns_ == 1; }));
     // The exit combination is held as well, but the monitor has ended.
