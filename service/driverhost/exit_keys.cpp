@@ -15,11 +15,11 @@ using platform::RegistryRoot;
 constexpr std::chrono::milliseconds kReopenInterval {250};
 }  // namespace
 
-ExitKeys ReadExitKeys(ExitKeys current) {
-    if (const auto key1 = platform::RegistryReadDword(RegistryRoot::CurrentUser, kExitKeysRegistryKey, "XRExitKey1")) {
+ExitKeys ReadExitKeys(ExitKeys current, std::string_view key) {
+    if (const auto key1 = platform::RegistryReadDword(RegistryRoot::CurrentUser, key, "XRExitKey1")) {
         current.key1 = static_cast<uint16_t>(*key1 & 0xFFFF);
     }
-    if (const auto key2 = platform::RegistryReadDword(RegistryRoot::CurrentUser, kExitKeysRegistryKey, "XRExitKey2")) {
+    if (const auto key2 = platform::RegistryReadDword(RegistryRoot::CurrentUser, key, "XRExitKey2")) {
         current.key2 = static_cast<uint16_t>(*key2 & 0xFFFF);
         if (current.key2 >= 0x61 && current.key2 <= 0x7A) current.key2 -= 0x20;
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace qor {
@@ -25,7 +26,8 @@ struct ExitKeys {
 
 // "XRExitKey1" and "XRExitKey2" (DWORDs, low 16 bits); a value that cannot be read keeps the
 // code of `current`. A lower-case letter code in "XRExitKey2" becomes the upper-case one.
-ExitKeys ReadExitKeys(ExitKeys current);
+// `key` is another current-user key only for tests on Windows, whose registry is the user's own.
+ExitKeys ReadExitKeys(ExitKeys current, std::string_view key = kExitKeysRegistryKey);
 
 class ExitKeyMonitor {
 public:

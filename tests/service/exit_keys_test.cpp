@@ -39,22 +39,27 @@ TEST(ExitKeysTest, RegistryValuesAndTheLowerCaseRule) {
         {"upper-case letters as they are", 0x12, 0x51, {}, {0x12, 0x51}},
         {"only the low 16 bits count", 0x10012, 0x20074, {}, {0x12, 0x54}},
     };
+    test::TempEnvironment environment;
     for (const auto& c : cases) {
-        test::TempEnvironment environment;
-        const auto write = [](const char* value, uint32_t code) {
-            return platform::RegistryWriteDword(RegistryRoot::CurrentUser, kExitKeysRegistryKey, value, code);
+        // A key of its own: on Windows the registry is the user's real one.
+        const std::string key = "Software\\NorvikTests\\" + test::UniqueName("Tavrix");
+        const auto write = [&](const char* value, uint32_t code) {
+            return platform::RegistryWriteDword(RegistryRoot::CurrentUser, key, value, code);
         };
         ASSERT_TRUE(!c.key1 || write("XRExitKey1", *c.key1)) << c.name;
         ASSERT_TRUE(!c.key2 || write("XRExitKey2", *c.key2)) << c.name;
-        EXPECT_EQ(ReadExitKeys(c.before), c.expected) << c.name;
+        EXPECT_EQ(ReadExitKeys(c.before, key), c.expected) << c.name;
+        platform::RegistryDeleteTree(RegistryRoot::CurrentUser, key);
     }
 }
 
 TEST(ExitKeysTest, AValueOfAnotherTypeIsNotRead) {
     test::TempEnvironment environment;
-    ASSERT_TRUE(platform::RegistryWriteString(RegistryRoot::CurrentUser, kExitKeysRegistryKey, "XRExitKey1", "17"));
-    ASSERT_TRUE(platform::RegistryWriteDword(RegistryRoot::CurrentUser, kExitKeysRegistryKey, "XRExitKey2", 0x59));
-    EXPECT_EQ(ReadExitKeys({}), (ExitKeys {0xA4, 0x59}));
+    const std::string key = "Software\\NorvikTests\\" + test::UniqueName("Tavrix");
+    ASSERT_TRUE(platform::RegistryWriteString(RegistryRoot::CurrentUser, key, "XRExitKey1", "17"));
+    ASSERT_TRUE(platform::RegistryWriteDword(RegistryRoot::CurrentUser, key, "XRExitKey2", 0x59));
+    EXPECT_EQ(ReadExitKeys({}, key), (ExitKeys {0xA4, 0x59}));
+    platform::RegistryDeleteTree(RegistryRoot::CurrentUser, key);
 }
 
 TEST(ExitKeyMonitorTest, StopIsPrompt) {
