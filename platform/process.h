@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qor::platform {
 
@@ -16,6 +19,16 @@ struct ProcessIdentity {
 std::optional<ProcessIdentity> IdentifyProcess(uint32_t id);
 
 // True while the process of this identity runs (the id not taken by another process since).
+// An ended process that its parent has not reaped yet no longer runs.
 bool ProcessRunning(const ProcessIdentity& identity);
+
+// The ids of the running processes whose executable file name (without folder) equals `name`
+// exactly, case-sensitive, in snapshot order: a process snapshot on Windows, a /proc scan on
+// POSIX.
+std::vector<uint32_t> ProcessesNamed(std::string_view name);
+
+// The full path of the process's main module (UTF-8); nothing when the process cannot be
+// opened or its path read.
+std::optional<std::string> ProcessModulePath(uint32_t id);
 
 }  // namespace qor::platform

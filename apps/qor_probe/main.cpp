@@ -1,7 +1,9 @@
 // qor_probe: asks the XR service over its pipe and prints what it answers.
-//   qor_probe [--wait MS] CODE[:HEXBODY] ...
+//   qor_probe [--wait MS] [--hold] CODE[:HEXBODY] ...
 // Each argument is one request: an operation code, optionally followed by body bytes in hex.
 // --wait retries the first request until the service answers or MS milliseconds pass.
+// --hold keeps the process (and so what it created) alive after the requests until it is
+// killed, as an application that stops answering would.
 #include "platform/pipe.h"
 #include "protocol/op_codes.h"
 #include "protocol/wire.h"
@@ -12,6 +14,13 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+static void pause() { ::Sleep(INFINITE); }
+#else
+#include <unistd.h>
+#endif
 #include <vector>
 
 namespace {
@@ -59,6 +68,11 @@ int main(int argc, char** argv) {
         waitMs = std::atoi(argv[2]);
         first = 3;
     }
+    bool hold = false;
+    if (first < argc && std::strcmp(argv[first], "--hold") == 0) {
+        hold = true;
+        ++first;
+    }
     if (first >= argc) {
         std::fprintf(stderr, "usage: qor_probe [--wait MS] CODE[:HEXBODY] ...\n");
         return 2;
@@ -90,6 +104,8 @@ int main(int argc, char** argv) {
                     ResultName(result), replySize);
         for (uint32_t b = 0; b < replySize && b < 64; ++b) std::printf(" %02x", reply[b]);
         std::printf("%s\n", replySize > 64 ? " ..." : "");
+        std::fflush(stdout);
     }
+    while (hold) ::pause();
     return failures == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "protocol/extension_index.h"
 #include "protocol/layouts.h"
 #include "service/instance/extensions.h"
+#include "service/instance/instance_teardown.h"
 #include "service/core/instance_registry.h"
 #include "service/core/layer_features.h"
 #include "service/core/logger.h"
@@ -134,17 +135,23 @@ XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest&
     if (instance->applicationName == kDisplayOffApplication) instance->displayEnable = 0;
     const std::string narrowPath = platform::Utf16ToUtf8(instance->process.executablePath).substr(0, kLoggedPathBytes);
     Log("Add process into watchdog : " + EscapeForLog(narrowPath));
-    caller.state.watchdog.RegisterProcess(instance->handle, instance->process.executablePath);
+    caller.state.watchdog.RegisterProcess(instance->handle, instance->process.executablePath, process);
     return XR_SUCCESS;
 }
 
+bool DestroyInstance(ServiceState& state, uint64_t handle) {
+    const bool removed = state.instances.Remove(handle);
+    Log("Destroy Instance : " + PointerText(handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
+    if (removed) DestroyInstanceContents(state, handle);
+    return removed;
+}
+
 XrResult HandleDestroyInstance(const Caller& caller, const DestroyInstanceRequest& message, Reply&) {
-    const bool removed = FindOwnedInstance(caller, message.handle, XR_ERROR_HANDLE_INVALID) == XR_SUCCESS &&
-                         caller.state.instances.Remove(message.handle);
-    Log("Destroy Instance : " + PointerText(message.handle) + "\n" + (removed ? "\tSUCCESS" : "\tERROR_HANDLE_INVALID"));
-    if (!removed) return XR_ERROR_HANDLE_INVALID;
-    DestroyInstanceContents(caller.state, message.handle);
-    return XR_SUCCESS;
+    if (FindOwnedInstance(caller, message.handle, XR_ERROR_HANDLE_INVALID) != XR_SUCCESS) {
+        Log("Destroy Instance : " + PointerText(message.handle) + "\n\tERROR_HANDLE_INVALID");
+        return XR_ERROR_HANDLE_INVALID;
+    }
+    return DestroyInstance(caller.state, message.handle) ? XR_SUCCESS : XR_ERROR_HANDLE_INVALID;
 }
 
 XrResult HandleGetInstanceProperties(const Caller&, const GetInstancePropertiesRequest&, Reply& reply) {

@@ -7,6 +7,8 @@
 #include "service/core/settings.h"
 #include "service/compositor/compositor.h"
 #include "service/driverhost/adapter_selection.h"
+#include "service/instance/instance_teardown.h"
+#include "service/session/session_state.h"
 
 #include <atomic>
 #include <memory>
@@ -34,7 +36,7 @@ void LogFolderRefusals() {
 }
 }  // namespace
 
-ServiceRuntime::ServiceRuntime(platform::WindowHandle window) {
+ServiceRuntime::ServiceRuntime(platform::WindowHandle window) : window_(window) {
     Log("Norvik OpenXR runtime startup.");
     LogFolderRefusals();
     state_.watchdog.SetWindow(window);
@@ -47,11 +49,20 @@ ServiceRuntime::ServiceRuntime(platform::WindowHandle window) {
                                       uint8_t* reply, uint32_t* replySize) {
         server_.Dispatch(client, request, requestSize, reply, replySize);
     });
+    state_.watchdog.Start([this](uint64_t instance, uint32_t) { DestroyInstance(state_, instance); });
+    exitKeys_.Start();
 }
 
 ServiceRuntime::~ServiceRuntime() {
+    exitKeys_.Stop();
+    state_.watchdog.Stop();
     pipe_.Stop();
     // The members go next: the state logs the stop line and frees what it holds.
+}
+
+void ServiceRuntime::ShutDownByKeys() {
+    platform::PostWindowMessage(window_, platform::kWmClose, 0, 0);
+    SetServiceRunning(false);
 }
 
 int ServiceMain() {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "platform/window.h"
+#include "service/driverhost/exit_keys.h"
 #include "service/server/pipe_server.h"
 #include "service/server/qor_server.h"
 #include "service/server/service_state.h"
+#include "service/session/session_state.h"
 
 namespace qor {
 
@@ -16,10 +18,11 @@ constexpr const char* kServiceWindowName = "QOR";
 class ServiceRuntime {
 public:
     // Start-up: logs the start-up line, takes the service clock, initialises COM, loads the
-    // drivers, chooses the graphics adapters and starts the pipe with the dispatcher.
+    // drivers, chooses the graphics adapters and starts the pipe with the dispatcher; then
+    // the watchdog and the exit-key monitor.
     explicit ServiceRuntime(platform::WindowHandle window);
-    // Orderly stop: the pipe first, so no handler runs any more, then the state (shared
-    // textures included) in its members' order.
+    // Orderly stop: the exit-key monitor and the watchdog, then the pipe, so nothing works on
+    // the state any more, then the state (shared textures included) in its members' order.
     ~ServiceRuntime();
     ServiceRuntime(const ServiceRuntime&) = delete;
     ServiceRuntime& operator=(const ServiceRuntime&) = delete;
@@ -29,10 +32,16 @@ public:
     ServiceState& State() { return state_; }
 
 private:
+    // Left Alt + M + B: the message loop is told to end; the stop itself then runs on the
+    // main thread, which owns the runtime, after the pipe has stopped serving requests.
+    void ShutDownByKeys();
+
+    platform::WindowHandle window_;
     ServiceState state_;
     QorServer server_ {state_};
     PipeServer pipe_;
     bool pipeStarted_ = false;
+    ExitKeyMonitor exitKeys_ {{[this] { RequestExitOfEverySession(state_.sessions); }, [this] { ShutDownByKeys(); }}};
 };
 
 // True from start until the message loop ends.

@@ -50,6 +50,24 @@ void ExitWalkDown(Session& session) {
     }
 }
 
+void RequestExitOfEverySession(SessionRegistry& registry) {
+    std::lock_guard lock(registry.Mutex());
+    for (const auto& [handle, session] : registry.SessionsLocked()) {
+        switch (ReadSessionState(*session)) {
+            case XR_SESSION_STATE_UNKNOWN:
+            case XR_SESSION_STATE_IDLE:
+            case XR_SESSION_STATE_STOPPING:
+            case XR_SESSION_STATE_EXITING:
+            case XR_SESSION_STATE_LOSS_PENDING:
+                continue;
+            default:
+                break;
+        }
+        session->exitRequested = true;
+        ExitWalkDown(*session);
+    }
+}
+
 void RunFirstFrameTransitions(Session& session) {
     const XrSessionState current = ReadSessionState(session);
     const bool valid = current >= XR_SESSION_STATE_UNKNOWN && current <= XR_SESSION_STATE_EXITING;

@@ -20,6 +20,10 @@ void QueueSessionStateEvent(const Session& session, XrSessionState state);
 // step; nothing for UNKNOWN, IDLE or states past FOCUSED.
 void ExitWalkDown(Session& session);
 
+// What xrRequestExitSession does, for every running session at once (the exit keys): under
+// the registry lock; sessions idle, stopping, exiting or about to be lost are left alone.
+void RequestExitOfEverySession(SessionRegistry& registry);
+
 // SYNCHRONIZED, then VISIBLE and FOCUSED (or STOPPING when exit was requested), run once by
 // the session's first in-order xrEndFrame.
 void RunFirstFrameTransitions(Session& session);

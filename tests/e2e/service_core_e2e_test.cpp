@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "tests/support/child_process.h"
+#include "tests/support/service_keeper.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,7 @@ protected:
         service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
                                                   environment_.Path("service.err"));
         ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
+        ASSERT_NE(KeepServiceRunning(), 0u);
     }
     void TearDown() override {
         if (!service_) return;

@@ -140,15 +140,25 @@ TEST_F(InstanceHandlersTest, CreateChecksVersionNameAndExtensions) {
 }
 
 TEST_F(InstanceHandlersTest, CreateRegistersTheProcessWithTheWatchdogAndDestroyRemovesIt) {
-    const uint64_t handle = CreateInstance("KVDSOpenXRApp");
+    // The application is this process: its own executable is the path it gives.
+    auto request = CreateRequest("KVDSOpenXRApp");
+    const std::u16string path = platform::Utf8ToUtf16(platform::ExecutablePath());
+    request.executablePath.text.fill(0);
+    std::copy(path.begin(), path.end(), request.executablePath.text.begin());
+    const Answer answer = Send(request);
+    ASSERT_EQ(answer.result, XR_SUCCESS);
+    const uint64_t handle = Decode<HandleReply>(answer).handle;
     EXPECT_EQ(state_.instances.Find(handle)->displayEnable, 0u);
-    const auto watched = state_.watchdog.WatchedProcesses();
-    EXPECT_NE(std::find(watched.begin(), watched.end(), std::make_pair(handle, std::u16string(u"C:\\Games\\app.exe"))),
-              watched.end());
+    const auto watched = state_.watchdog.WatchedInstances();
+    EXPECT_NE(std::find(watched.begin(), watched.end(), std::make_pair(platform::ProcessId(), handle)), watched.end());
+    // A path no running program has leaves the instance unwatched.
+    EXPECT_EQ(state_.watchdog.WatchedInstances().size(), 1u);
+    CreateInstance();
+    EXPECT_EQ(state_.watchdog.WatchedInstances().size(), 1u);
     DestroyInstanceRequest destroy;
     destroy.handle = handle;
     ASSERT_EQ(Send(destroy).result, XR_SUCCESS);
-    for (const auto& entry : state_.watchdog.WatchedProcesses()) EXPECT_NE(entry.first, handle);
+    EXPECT_TRUE(state_.watchdog.WatchedInstances().empty());
 }
 
 #if !defined(_WIN32)

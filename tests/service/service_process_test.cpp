@@ -3,6 +3,7 @@
 #include "platform/system.h"
 #include "protocol/wire.h"
 #include "tests/support/child_process.h"
+#include "tests/support/service_keeper.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,7 @@ protected:
         ASSERT_TRUE(service_->Started());
         ASSERT_TRUE(test::WaitUntil([] { return Ask(0).status == PipeStatus::Ok; }))
             << "the service never answered on its pipe";
+        ASSERT_NE(test::KeepServiceRunning(), 0u);
     }
 
     test::TempEnvironment environment_;

@@ -1,6 +1,8 @@
 // Sessions through the dispatcher: creation and its refusals, the state machine and the
 // events it queues, the display switching, and destruction.
 #include "service/core/logger.h"
+#include "service/instance/instance_teardown.h"
+#include "service/session/session_state.h"
 #include "tests/session/session_fixture.h"
 
 #include <cinttypes>
@@ -198,6 +200,50 @@ TEST_F(SessionsTest, DestroyingAnInstanceDestroysItsSessionsOnly) {
     EXPECT_EQ(DestroySession(first), XR_ERROR_HANDLE_INVALID);
     EXPECT_EQ(DestroySession(second), XR_ERROR_HANDLE_INVALID);
     EXPECT_EQ(BeginSession(survivor), XR_SUCCESS);
+}
+
+TEST_F(SessionsTest, ExitKeysWalkEveryRunningSessionDownToStoppingOnce) {
+    // A new session walks the others down itself, so each step adds the session under test
+    // beside the ones already stopping.
+    const uint64_t stoppingInstance = CreateInstance();
+    const uint64_t stopping = FocusedSession(stoppingInstance);
+    const uint64_t focusedInstance = CreateInstance();
+    const uint64_t focused = FocusedSession(focusedInstance);
+    PollEvents(stoppingInstance);
+
+    RequestExitOfEverySession(state_.sessions);
+    EXPECT_EQ(PollEvents(focusedInstance),
+              (Events {State(focused, kVisible), State(focused, kSynchronized), State(focused, kStopping)}));
+    EXPECT_EQ(PollEvents(stoppingInstance), Events {});
+
+    const uint64_t readyInstance = CreateInstance();
+    const uint64_t ready = CreateSession(readyInstance);
+    for (const uint64_t instance : {readyInstance, focusedInstance, stoppingInstance}) PollEvents(instance);
+    RequestExitOfEverySession(state_.sessions);
+    EXPECT_EQ(PollEvents(readyInstance), (Events {State(ready, kSynchronized), State(ready, kStopping)}));
+    // Keys held down repeat the request every pass: sessions already stopping hear nothing more.
+    RequestExitOfEverySession(state_.sessions);
+    EXPECT_EQ(PollEvents(readyInstance), Events {});
+    EXPECT_EQ(PollEvents(focusedInstance), Events {});
+    EXPECT_EQ(PollEvents(stoppingInstance), Events {});
+    // The applications end them as after their own request.
+    EXPECT_EQ(EndSession(focused), XR_SUCCESS);
+    EXPECT_EQ(EndSession(ready), XR_SUCCESS);
+    EXPECT_EQ(DestroySession(stopping), XR_SUCCESS);
+}
+
+TEST_F(SessionsTest, TeardownOfAnInstanceOutsideARequestTakesItsSessions) {
+    const uint64_t instance = CreateInstance();
+    const uint64_t session = FocusedSession(instance);
+    const uint64_t survivor = CreateSession(CreateInstance());
+    display_.displayStates.clear();
+
+    EXPECT_TRUE(DestroyInstance(state_, instance));
+    EXPECT_EQ(display_.displayStates, (States {0}));
+    EXPECT_FALSE(state_.sessions.Find(session));
+    EXPECT_TRUE(state_.sessions.Find(survivor));
+    EXPECT_EQ(Send(PollEventRequest {{instance}}), XR_ERROR_INSTANCE_LOST);
+    EXPECT_FALSE(DestroyInstance(state_, instance));
 }
 
 }  // namespace
