@@ -5,7 +5,7 @@
 #include "platform/registry.h"
 #include "protocol/layouts.h"
 #include "tests/support/child_process.h"
-#include "tests/support/service_keeper.h"
+#include "tests/support/service_pipe.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -28,45 +28,6 @@ namespace {
 using namespace protocol;
 using platform::PipeStatus;
 const std::string kStage = NORVIK_STAGE_DIR;
-constexpr const char* kPipe = "NorvikOpenXRPipe";
-
-struct Reply {
-    PipeStatus status = PipeStatus::Failed;
-    XrResult result = XR_ERROR_RUNTIME_FAILURE;
-    std::vector<uint8_t> bytes;  // the whole reply
-    platform::Descriptors descriptors;
-};
-
-template <typename Request>
-Reply Call(const Request& request, uint32_t waitMs = 500) {
-    std::array<uint8_t, kMaxRequestSize> bytes {};
-    const uint32_t size = EncodeRequest(request, bytes.data(), bytes.size());
-    std::array<uint8_t, kMaxReplySize> reply {};
-    uint32_t replySize = 0;
-    Reply answer;
-    answer.status = platform::TransactPipe(kPipe, bytes.data(), size, reply.data(), reply.size(), &replySize, waitMs,
-                                           &answer.descriptors);
-    if (answer.status == PipeStatus::Ok && replySize >= 4) std::memcpy(&answer.result, reply.data(), 4);
-    answer.bytes.assign(reply.begin(), reply.begin() + replySize);
-    return answer;
-}
-
-uint64_t HandleOf(const Reply& reply) {
-    HandleReply handle;
-    EXPECT_EQ(reply.result, XR_SUCCESS);
-    EXPECT_TRUE(DecodeReply(reply.bytes.data(), reply.bytes.size(), &handle));
-    return handle.handle;
-}
-
-// The liveness request (code 0).
-PipeStatus Liveness(uint32_t waitMs = 500) {
-    const uint32_t code = 0;
-    uint8_t reply[kMaxReplySize];
-    uint32_t size = 0;
-    return platform::TransactPipe(kPipe, &code, sizeof code, reply, sizeof reply, &size, waitMs);
-}
-
-bool ServiceAnswers() { return Liveness() == PipeStatus::Ok; }
 
 CreateInstanceRequest InstanceRequest() {
     CreateInstanceRequest request;
@@ -103,14 +64,9 @@ std::set<std::string> SharedMemoryObjects() {
 class HostileClientEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(platform::RegistryWriteString(platform::RegistryRoot::LocalMachine,
-                                                  "SOFTWARE\\Norvik\\Norvik XR Service", "RuntimeDir", kStage));
-        environment_.Set("NORVIK_CAPTURE_DIR", environment_.Path("capture"));
-        std::filesystem::create_directories(environment_.Path("capture"));
         sharedBefore_ = SharedMemoryObjects();
-        service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
-                                                  environment_.Path("service.err"));
-        ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
+        service_ = StartStagedService(environment_, kStage);
+        ASSERT_TRUE(service_) << "the service never answered";
         ASSERT_NE(KeepServiceRunning(), 0u);
     }
     void TearDown() override {
@@ -128,14 +84,14 @@ protected:
 
     // An instance with a running D3D11 session on the basic driver's system.
     uint64_t RunningSession(uint64_t* instance = nullptr) {
-        const uint64_t created = HandleOf(Call(InstanceRequest()));
+        const uint64_t created = HandleOf(CallService(InstanceRequest()));
         if (instance != nullptr) *instance = created;
-        const uint64_t system = HandleOf(Call(GetSystemRequest {created, {XR_TYPE_SYSTEM_GET_INFO, 0},
+        const uint64_t system = HandleOf(CallService(GetSystemRequest {created, {XR_TYPE_SYSTEM_GET_INFO, 0},
                                                                 XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY}));
         CreateSessionRequest request {created, {XR_TYPE_SESSION_CREATE_INFO, 0}, 0, system, {}};
         request.binding = {true, {{XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, 0}, 0x1234, {false, 0}}};
-        const uint64_t session = HandleOf(Call(request));
-        EXPECT_EQ(Call(BeginSessionRequest {session, {XR_TYPE_SESSION_BEGIN_INFO, 0},
+        const uint64_t session = HandleOf(CallService(request));
+        EXPECT_EQ(CallService(BeginSessionRequest {session, {XR_TYPE_SESSION_BEGIN_INFO, 0},
                                             XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO})
                       .result,
                   XR_SUCCESS);
@@ -163,9 +119,9 @@ protected:
 
 TEST_F(HostileClientEndToEnd, ImagesCannotBeResizedByTheirClientAndStopLeavesNothingShared) {
     const uint64_t session = RunningSession();
-    const uint64_t swapchain = HandleOf(Call(CreateSwapchainRequest {
+    const uint64_t swapchain = HandleOf(CallService(CreateSwapchainRequest {
         session, {XR_TYPE_SWAPCHAIN_CREATE_INFO, 0}, 0, XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT, 29, 1, 64, 64, 1, 1, 1}));
-    Reply images = Call(EnumerateSwapchainImagesRequest {swapchain, 3});
+    ServiceReply images = CallService(EnumerateSwapchainImagesRequest {swapchain, 3});
     ASSERT_EQ(images.result, XR_SUCCESS);
     ASSERT_EQ(images.descriptors.size(), 3u) << "each image's object comes beside the reply";
     for (const auto& descriptor : images.descriptors) {
@@ -181,12 +137,12 @@ TEST_F(HostileClientEndToEnd, ImagesCannotBeResizedByTheirClientAndStopLeavesNot
     }
     // A frame that shows the images: the service draws them and stays up.
     for (int frame = 0; frame < 3; ++frame) {
-        ASSERT_EQ(Call(WaitFrameRequest {session, {}}).result, XR_SUCCESS);
-        ASSERT_EQ(Call(BeginFrameRequest {session, {}}).result, XR_SUCCESS);
-        ASSERT_EQ(Call(AcquireSwapchainImageRequest {swapchain, {}}).result, XR_SUCCESS);
-        ASSERT_EQ(Call(WaitSwapchainImageRequest {swapchain, {XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO, 0}, 1}).result,
+        ASSERT_EQ(CallService(WaitFrameRequest {session, {}}).result, XR_SUCCESS);
+        ASSERT_EQ(CallService(BeginFrameRequest {session, {}}).result, XR_SUCCESS);
+        ASSERT_EQ(CallService(AcquireSwapchainImageRequest {swapchain, {}}).result, XR_SUCCESS);
+        ASSERT_EQ(CallService(WaitSwapchainImageRequest {swapchain, {XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO, 0}, 1}).result,
                   XR_SUCCESS);
-        ASSERT_EQ(Call(ReleaseSwapchainImageRequest {swapchain, {}}).result, XR_SUCCESS);
+        ASSERT_EQ(CallService(ReleaseSwapchainImageRequest {swapchain, {}}).result, XR_SUCCESS);
         XrCompositionLayerProjectionView views[2] {{XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW},
                                                     {XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW}};
         for (auto& view : views) {
@@ -201,7 +157,7 @@ TEST_F(HostileClientEndToEnd, ImagesCannotBeResizedByTheirClientAndStopLeavesNot
         PacketWriter writer(buffer.data(), buffer.size());
         ASSERT_TRUE(WriteProjectionLayer(writer, layer));
         const std::vector<uint8_t> layers(buffer.begin(), buffer.begin() + writer.size());
-        ASSERT_EQ(Call(EndFrameRequest {session, {XR_TYPE_FRAME_END_INFO, 0}, 1000, XR_ENVIRONMENT_BLEND_MODE_OPAQUE,
+        ASSERT_EQ(CallService(EndFrameRequest {session, {XR_TYPE_FRAME_END_INFO, 0}, 1000, XR_ENVIRONMENT_BLEND_MODE_OPAQUE,
                                         1, {layers}})
                       .result,
                   XR_SUCCESS);
@@ -213,20 +169,20 @@ TEST_F(HostileClientEndToEnd, ImagesCannotBeResizedByTheirClientAndStopLeavesNot
 
 TEST_F(HostileClientEndToEnd, AbandonedFrameWaitsEndAndAStopIsPromptWhateverClientsDo) {
     const uint64_t session = RunningSession();
-    ASSERT_EQ(Call(WaitFrameRequest {session, {}}).result, XR_SUCCESS);
+    ASSERT_EQ(CallService(WaitFrameRequest {session, {}}).result, XR_SUCCESS);
     // More clients than pipe instances block in xrWaitFrame and leave: each instance comes free.
     std::array<uint8_t, kMaxRequestSize> wait {};
     const uint32_t size = EncodeRequest(WaitFrameRequest {session, {}}, wait.data(), wait.size());
     for (uint32_t i = 0; i < 40; ++i) {
-        auto connection = platform::OpenPipeConnection(kPipe, 10000);
+        auto connection = platform::OpenPipeConnection(kServicePipe, 10000);
         ASSERT_TRUE(connection) << i;
         ASSERT_EQ(connection->Write(wait.data(), size), PipeStatus::Ok);
     }
     EXPECT_TRUE(ServiceAnswers());
     // Two waits whose clients stay, and one that never sends: the stop does not wait for them.
-    auto first = platform::OpenPipeConnection(kPipe, 500);
-    auto second = platform::OpenPipeConnection(kPipe, 500);
-    auto silent = platform::OpenPipeConnection(kPipe, 500);
+    auto first = platform::OpenPipeConnection(kServicePipe, 500);
+    auto second = platform::OpenPipeConnection(kServicePipe, 500);
+    auto silent = platform::OpenPipeConnection(kServicePipe, 500);
     ASSERT_TRUE(first && second && silent);
     ASSERT_EQ(first->Write(wait.data(), size), PipeStatus::Ok);
     ASSERT_EQ(second->Write(wait.data(), size), PipeStatus::Ok);
@@ -236,7 +192,7 @@ TEST_F(HostileClientEndToEnd, AbandonedFrameWaitsEndAndAStopIsPromptWhateverClie
 TEST_F(HostileClientEndToEnd, IdleConnectionsAreDroppedSoOthersAreServed) {
     std::vector<std::unique_ptr<platform::PipeConnection>> idle;
     for (int i = 0; i < 32; ++i) {
-        idle.push_back(platform::OpenPipeConnection(kPipe, 500));
+        idle.push_back(platform::OpenPipeConnection(kServicePipe, 500));
         ASSERT_TRUE(idle.back()) << i;
     }
     std::atomic<bool> served {false};
@@ -259,8 +215,8 @@ TEST_F(HostileClientEndToEnd, OtherProcessesCannotUseHandlesAndExitedOnesMakeRoo
     // Processes that exit with their instances alive fill every place but ours ...
     for (int i = 0; i < 10; ++i) EXPECT_EQ(Probe({ProbeArgument(InstanceRequest())}), std::vector<std::string> {"0"}) << i;
     // ... and ours is still there, with its session.
-    EXPECT_EQ(Call(EndSessionRequest {{session}}).result, XR_ERROR_SESSION_NOT_STOPPING);
-    EXPECT_EQ(Call(DestroyInstanceRequest {{instance}}).result, XR_SUCCESS);
+    EXPECT_EQ(CallService(EndSessionRequest {{session}}).result, XR_ERROR_SESSION_NOT_STOPPING);
+    EXPECT_EQ(CallService(DestroyInstanceRequest {{instance}}).result, XR_SUCCESS);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "tests/support/child_process.h"
-#include "tests/support/service_keeper.h"
+#include "tests/support/service_pipe.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -29,14 +29,6 @@ namespace {
 
 const std::string kStage = NORVIK_STAGE_DIR;
 
-bool ServiceAnswers() {
-    const uint32_t code = 0;
-    uint8_t reply[8192];
-    uint32_t size = 0;
-    return platform::TransactPipe("NorvikOpenXRPipe", &code, 4, reply, sizeof reply, &size, 500) ==
-           platform::PipeStatus::Ok;
-}
-
 std::string TodaysServerLog(const TempEnvironment& environment) {
     char name[32];
     const std::time_t now = std::time(nullptr);
@@ -47,17 +39,12 @@ std::string TodaysServerLog(const TempEnvironment& environment) {
 class ServiceCoreEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(platform::RegistryWriteString(platform::RegistryRoot::LocalMachine,
-                                                  "SOFTWARE\\Norvik\\Norvik XR Service", "RuntimeDir", kStage));
         environment_.Set("XR_RUNTIME_JSON", kStage + "/norvik_openxr_runtime.json");
-        // The basic driver's window also writes what it presents here (and is offscreen
+        // The basic driver's window also writes what it presents there (and is offscreen
         // without a display).
         captureDir_ = environment_.Path("capture");
-        std::filesystem::create_directories(captureDir_);
-        environment_.Set("NORVIK_CAPTURE_DIR", captureDir_);
-        service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
-                                                  environment_.Path("service.err"));
-        ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
+        service_ = StartStagedService(environment_, kStage);
+        ASSERT_TRUE(service_) << "the service never answered";
         ASSERT_NE(KeepServiceRunning(), 0u);
     }
     void TearDown() override {

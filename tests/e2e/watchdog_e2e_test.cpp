@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "protocol/layouts.h"
 #include "tests/support/child_process.h"
-#include "tests/support/service_keeper.h"
+#include "tests/support/service_pipe.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -29,41 +29,6 @@ using namespace std::chrono_literals;
 using platform::PipeStatus;
 const std::string kStage = NORVIK_STAGE_DIR;
 
-struct Answer {
-    XrResult result = XR_ERROR_RUNTIME_FAILURE;
-    std::vector<uint8_t> bytes;  // the whole reply
-};
-
-template <typename Request>
-Answer Call(const Request& request) {
-    std::array<uint8_t, kMaxRequestSize> bytes {};
-    const uint32_t size = EncodeRequest(request, bytes.data(), bytes.size());
-    std::array<uint8_t, kMaxReplySize> reply {};
-    uint32_t replySize = 0;
-    Answer answer;
-    if (platform::TransactPipe("NorvikOpenXRPipe", bytes.data(), size, reply.data(), reply.size(), &replySize, 500) ==
-            PipeStatus::Ok &&
-        replySize >= 4) {
-        std::memcpy(&answer.result, reply.data(), 4);
-        answer.bytes.assign(reply.begin(), reply.begin() + replySize);
-    }
-    return answer;
-}
-
-uint64_t HandleOf(const Answer& answer) {
-    HandleReply handle;
-    EXPECT_EQ(answer.result, XR_SUCCESS);
-    EXPECT_TRUE(DecodeReply(answer.bytes.data(), answer.bytes.size(), &handle));
-    return handle.handle;
-}
-
-bool ServiceAnswers() {
-    const uint32_t code = 0;
-    uint8_t reply[kMaxReplySize];
-    uint32_t size = 0;
-    return platform::TransactPipe("NorvikOpenXRPipe", &code, 4, reply, sizeof reply, &size, 500) == PipeStatus::Ok;
-}
-
 std::string Hex(const uint8_t* bytes, size_t size) {
     std::string text;
     char pair[3];
@@ -77,14 +42,9 @@ std::string Hex(const uint8_t* bytes, size_t size) {
 class WatchdogEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(platform::RegistryWriteString(platform::RegistryRoot::LocalMachine,
-                                                  "SOFTWARE\\Norvik\\Norvik XR Service", "RuntimeDir", kStage));
-        environment_.Set("NORVIK_CAPTURE_DIR", environment_.Path("capture"));
-        std::filesystem::create_directories(environment_.Path("capture"));
         started_ = std::chrono::steady_clock::now();
-        service_ = std::make_unique<ChildProcess>(kStage + "/Norvik XR Service", std::vector<std::string> {},
-                                                  environment_.Path("service.err"));
-        ASSERT_TRUE(WaitUntil(ServiceAnswers)) << "the service never answered";
+        service_ = StartStagedService(environment_, kStage);
+        ASSERT_TRUE(service_) << "the service never answered";
     }
 
     std::string Log() const {
@@ -165,11 +125,11 @@ TEST_F(WatchdogEndToEnd, ExitKeysChosenWhileRunningStopTheSessionsAndLeftAltMBSt
     const uint64_t instance = KeepServiceRunning();
     ASSERT_NE(instance, 0u);
     const uint64_t system =
-        HandleOf(Call(GetSystemRequest {instance, {XR_TYPE_SYSTEM_GET_INFO, 0}, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY}));
+        HandleOf(CallService(GetSystemRequest {instance, {XR_TYPE_SYSTEM_GET_INFO, 0}, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY}));
     CreateSessionRequest create {instance, {XR_TYPE_SESSION_CREATE_INFO, 0}, 0, system, {}};
     create.binding = {true, {{XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, 0}, 0x1234, {false, 0}}};
-    const uint64_t session = HandleOf(Call(create));
-    ASSERT_EQ(Call(BeginSessionRequest {session, {XR_TYPE_SESSION_BEGIN_INFO, 0}, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO})
+    const uint64_t session = HandleOf(CallService(create));
+    ASSERT_EQ(CallService(BeginSessionRequest {session, {XR_TYPE_SESSION_BEGIN_INFO, 0}, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO})
                   .result,
               XR_SUCCESS);
 
@@ -179,7 +139,7 @@ TEST_F(WatchdogEndToEnd, ExitKeysChosenWhileRunningStopTheSessionsAndLeftAltMBSt
     Hold({0xA4, 0x59});
     std::vector<XrSessionState> states;
     ASSERT_TRUE(WaitUntil([&] {
-        const Answer event = Call(PollEventRequest {{instance}});
+        const ServiceReply event = CallService(PollEventRequest {{instance}});
         if (event.result == XR_SUCCESS && event.bytes.size() >= 4 + sizeof(XrEventDataSessionStateChanged)) {
             XrEventDataSessionStateChanged changed;
             std::memcpy(&changed, event.bytes.data() + 4, sizeof changed);

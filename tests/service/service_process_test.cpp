@@ -3,7 +3,7 @@
 #include "platform/system.h"
 #include "protocol/wire.h"
 #include "tests/support/child_process.h"
-#include "tests/support/service_keeper.h"
+#include "tests/support/service_pipe.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
