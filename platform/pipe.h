@@ -72,13 +72,17 @@ public:
     // Sends a descriptor beside the reply (POSIX); false when kMaxMessageDescriptors are
     // attached already or the descriptor is not valid.
     virtual bool AttachToReply(Descriptor descriptor) = 0;
+    // Ends the connection once the handler returns, with no reply: for a request so malformed
+    // that nothing after it on the same connection can be trusted.
+    virtual void EndConnection() = 0;
 
 protected:
     ~PipeClient() = default;
 };
 
 // Called for each request message on the instance's own thread. `replySize` is 0 on entry;
-// the callee sets it to the number of bytes of `reply` to send (at most kPipeBufferSize).
+// the callee sets it to the number of bytes of `reply` to send (at most kPipeBufferSize). A
+// reply size of 0 sends nothing: the connection waits for the client's next request.
 using PipeRequestHandler = std::function<void(PipeClient& client, const uint8_t* request, uint32_t requestSize,
                                               uint8_t* reply, uint32_t* replySize)>;
 

@@ -191,6 +191,9 @@ public:
         return true;
     }
 
+    void EndConnection() override { ended_ = true; }
+    bool Ended() const { return ended_; }
+
     // The reply's descriptors; the list is empty again afterwards.
     Descriptors TakeAttached() { return std::exchange(attached_, {}); }
 
@@ -199,6 +202,7 @@ private:
     uint32_t processId_;
     const std::atomic<bool>& stopping_;
     Descriptors attached_;
+    bool ended_ = false;
 };
 
 // One instance: fixed buffers, reused for every request it serves.
@@ -324,8 +328,10 @@ private:
             }
             uint32_t size = 0;
             handler_(client, instance.request.data(), instance.requestSize, instance.reply.data(), &size);
+            if (client.Ended()) return;
             instance.replySize = std::min(size, kPipeBufferSize);
             const Descriptors attached = client.TakeAttached();
+            if (instance.replySize == 0) continue;  // no reply: the client's next request
             if (SendMessage(connection, instance.reply.data(), instance.replySize, attached) != PipeStatus::Ok) return;
         }
     }

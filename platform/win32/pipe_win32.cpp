@@ -81,10 +81,14 @@ public:
     // Handles and names are global on Windows: nothing travels beside a message.
     bool AttachToReply(Descriptor) override { return false; }
 
+    void EndConnection() override { ended_ = true; }
+    bool Ended() const { return ended_; }
+
 private:
     HANDLE pipe_;
     uint32_t processId_ = 0;
     const std::atomic<bool>& stopping_;
+    bool ended_ = false;
 };
 
 // Starts an overlapped connect; true while it is still pending.
@@ -279,7 +283,17 @@ private:
                     uint32_t size = 0;
                     InstanceClient client(instance->pipe, stopping_);
                     handler_(client, instance->request, instance->requestSize, instance->reply, &size);
+                    if (client.Ended()) {
+                        Reconnect(instance);
+                        break;
+                    }
                     instance->replySize = std::min(size, kPipeBufferSize);
+                    if (instance->replySize == 0) {
+                        // No reply: the client's next request.
+                        instance->pendingIO = FALSE;
+                        instance->state = kReading;
+                        continue;
+                    }
                     DWORD bytes = 0;
                     instance->ioStarted = ::GetTickCount64();
                     const BOOL success = ::WriteFile(instance->pipe, instance->reply, instance->replySize, &bytes,

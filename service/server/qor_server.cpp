@@ -35,6 +35,7 @@ public:
     uint32_t ProcessId() const override { return platform::ProcessId(); }
     bool Gone() override { return false; }
     bool AttachToReply(platform::Descriptor) override { return false; }
+    void EndConnection() override {}  // there is no connection to end
 };
 }  // namespace
 

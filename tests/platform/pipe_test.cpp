@@ -57,8 +57,8 @@ private:
 class PipeTest : public ::testing::Test {
 protected:
     // Echoes the request with a one-byte prefix; requests starting with 'G' wait at the gate,
-    // 'W' until the client is gone, 'P' answer the client's process id and 'D' attach
-    // descriptors_ to the reply.
+    // 'W' until the client is gone, 'P' answer the client's process id, 'D' attach
+    // descriptors_ to the reply, 'N' get no reply and 'E' end the connection.
     void StartEchoServer(uint32_t instances, uint32_t requestWaitMs = kDefaultRequestWaitMs) {
         server_ = CreateMessagePipeServer();
         PipeServerOptions options;
@@ -78,6 +78,10 @@ protected:
                 const uint32_t id = client.ProcessId();
                 std::memcpy(reply, &id, sizeof id);
                 *replySize = sizeof id;
+                return;
+            }
+            if (size > 0 && (request[0] == 'N' || request[0] == 'E')) {
+                if (request[0] == 'E') client.EndConnection();
                 return;
             }
             if (size > 0 && request[0] == 'D') {
@@ -172,6 +176,17 @@ TEST_F(PipeTest, ConnectionKeepsServingRequestsUntilClosed) {
         ASSERT_EQ(connection->Read(reply, sizeof reply, &size), PipeStatus::Ok);
         EXPECT_EQ(std::string(reply, size), ">" + text);
     }
+    // A request the handler leaves unanswered sends nothing: the next reply is the next request's.
+    ASSERT_EQ(connection->Write("N", 1), PipeStatus::Ok);
+    ASSERT_EQ(connection->Write("four", 4), PipeStatus::Ok);
+    char reply[64];
+    uint32_t size = 0;
+    ASSERT_EQ(connection->Read(reply, sizeof reply, &size), PipeStatus::Ok);
+    EXPECT_EQ(std::string(reply, size), ">four");
+    // A handler that ends the connection closes it without a reply.
+    ASSERT_EQ(connection->Write("E", 1), PipeStatus::Ok);
+    EXPECT_EQ(connection->Read(reply, sizeof reply, &size), PipeStatus::Broken);
+    EXPECT_EQ(Call("five"), ">five");
 }
 
 TEST_F(PipeTest, ConnectionReadReportsOverlongMessageAndStaysOnBoundaries) {

@@ -19,6 +19,7 @@ public:
     uint32_t ProcessId() const override { return platform::ProcessId() + 1; }
     bool Gone() override { return false; }
     bool AttachToReply(platform::Descriptor) override { return false; }
+    void EndConnection() override {}
 };
 
 class HostileClientTest : public ServiceFixture {
