@@ -1,5 +1,6 @@
 #include "runtime/service_link.h"
 
+#include "display/winpipe/window_pipe_message.h"
 #include "platform/pipe.h"
 #include "platform/system.h"
 
@@ -10,6 +11,11 @@
 #include <thread>
 
 namespace qor::runtime {
+
+namespace {
+// The client service's only command: start the XR service.
+constexpr uint16_t kOpenRuntimeCommand = 0;
+}  // namespace
 
 Exchange Transact(ThreadBuffer& buffer, uint32_t requestSize, uint32_t waitMs) {
     Exchange exchange;
@@ -31,11 +37,14 @@ Exchange Transact(ThreadBuffer& buffer, uint32_t requestSize, uint32_t waitMs) {
     return exchange;
 }
 
-void SendStartRequest() {
-    auto connection = platform::OpenPipeConnection(kClientServicePipeName, platform::kWaitForever);
-    if (!connection) return;
-    const uint8_t startRequest[3] = {0, 0, 0};  // u16 command 0, u8 argument count 0
-    connection->Write(startRequest, sizeof startRequest);
+bool SendStartRequest() {
+    // The client service drops silent clients, so its instances free up; the wait is bounded
+    // all the same, so that a flood of clients there cannot hold an application's loading.
+    constexpr uint32_t kBusyWaitMs = 5000;
+    auto connection = platform::OpenPipeConnection(kClientServicePipeName, kBusyWaitMs);
+    if (!connection) return false;
+    const winpipe::Bytes startRequest = winpipe::EncodeRequest(kOpenRuntimeCommand, {});
+    return connection->Write(startRequest.data(), static_cast<uint32_t>(startRequest.size())) == platform::PipeStatus::Ok;
 }
 
 bool ProbeService() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/descriptor.h"
+#include "protocol/pipe_names.h"
 
 #include <openxr/openxr.h>
 
@@ -11,8 +12,8 @@
 
 namespace qor::runtime {
 
-constexpr const char* kServicePipeName = "NorvikOpenXRPipe";
-constexpr const char* kClientServicePipeName = "QorClientSvc_NamedPipe";
+using protocol::kClientServicePipeName;
+using protocol::kServicePipeName;
 constexpr uint32_t kInstanceWaitMs = 500;
 constexpr uint32_t kBufferSize = 8192;
 
@@ -39,8 +40,9 @@ struct Exchange {
 // `waitMs` for a free pipe instance (kWaitForever for xrWaitFrame).
 Exchange Transact(ThreadBuffer& buffer, uint32_t requestSize, uint32_t waitMs);
 
-// Command 0 with no arguments to the client service; every failure is silent.
-void SendStartRequest();
+// Command 0 with no arguments to the client service; every failure is silent. True when the
+// client service took the request.
+bool SendStartRequest();
 // One liveness probe (code 0, 500 ms wait); true when the service answered XR_SUCCESS.
 bool ProbeService();
 
@@ -57,6 +59,9 @@ bool ProbeUntilAnswered(const ProbeCadence& cadence, std::chrono::milliseconds l
 // How long loading waits for the service before it completes without one. The product
 // default is 30 s; NORVIK_RUNTIME_START_LIMIT_MS changes it (tests use short limits).
 std::chrono::milliseconds StartLimit();
+// How long loading waits when the start request reached no client service either: the XR
+// service may still be starting from a script, but nothing will start it for the library.
+constexpr std::chrono::milliseconds kUnstartedServiceLimit {5000};
 // A new thread waits at most this long (the start limit, but no more than 5 s): the
 // service either runs already or has just been given the whole start limit.
 std::chrono::milliseconds ThreadStartLimit();

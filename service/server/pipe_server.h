@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/pipe.h"
+#include "protocol/pipe_names.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +12,7 @@
 
 namespace qor {
 
-constexpr const char* kServicePipeName = "NorvikOpenXRPipe";
+using protocol::kServicePipeName;
 constexpr uint32_t kServicePipeInstances = 32;
 // The pipe's own default time-out: how long a client that asks for the default waits for a
 // free instance.

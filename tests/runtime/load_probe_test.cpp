@@ -124,6 +124,20 @@ TEST_F(LoadProbeTest, LoadingWithoutAServiceRepeatsTheStartRequestAndGivesUpAfte
     EXPECT_EQ(client.Service().Messages().size(), 2u);
 }
 
+TEST_F(LoadProbeTest, LoadingWithNeitherServiceGivesUpWithinSeconds) {
+    // The long limit is for a service the client service is starting; with no client service
+    // to take the request, nothing will start one.
+    environment_.Set("NORVIK_RUNTIME_START_LIMIT_MS", "60000");
+    const auto loadStart = Clock::now();
+    void* library = dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_LE(Ms(Clock::now() - loadStart), 5000 + 3000);
+    const auto enumerate = Negotiate(library);
+    ASSERT_NE(enumerate, nullptr);
+    uint32_t count = 77;
+    EXPECT_EQ(enumerate(0, &count, nullptr), XR_ERROR_RUNTIME_FAILURE);
+}
+
 TEST_F(LoadProbeTest, NewThreadProbesAStoppedServiceUntilTheThreadLimit) {
     // A start limit above 5 s: a new thread still waits at most 5 s.
     environment_.Set("NORVIK_RUNTIME_START_LIMIT_MS", "20000");
