@@ -53,6 +53,7 @@ void RuntimeStarter::OpenQorRuntime() {
                 platform::RegistryReadString(platform::RegistryRoot::LocalMachine, kServiceKey, "RuntimeDir"));
             launch.log = Trace;
             started_ = platform::LaunchInUserSession(launch);
+            if (started_) Trace("started \"" + launch.program + "\", process " + std::to_string(started_->id));
         }
     }
     Trace("Exit");
