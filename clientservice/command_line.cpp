@@ -109,7 +109,7 @@ int Uninstall(std::FILE* out) {
         std::fprintf(out, "OpenSCManager failed w/err 0x%08lx\n", Code(removal.failure.code));
         return 1;
     }
-    if (removal.failure.step == platform::ServiceStep::OpenService) {
+    if (removal.failure.step == platform::ServiceStep::FindService) {
         std::fprintf(out, "OpenService failed w/err 0x%08lx\n", Code(removal.failure.code));
         return 1;
     }

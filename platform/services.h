@@ -83,7 +83,7 @@ struct ServiceInstallation {
 };
 
 // Which manager call failed, with the system's error code.
-enum class ServiceStep { None, OpenManager, OpenService, Create, Describe, Delete };
+enum class ServiceStep { None, OpenManager, FindService, Create, Describe, Delete };
 struct ServiceFailure {
     ServiceStep step = ServiceStep::None;
     uint32_t code = 0;

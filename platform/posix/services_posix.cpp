@@ -176,7 +176,7 @@ ServiceRemoval UninstallService(const std::string& name, const std::function<voi
     ServiceRemoval removal;
     const std::string path = UnitPath(name);
     if (!FileExists(path)) {
-        removal.failure = {ServiceStep::OpenService, kNoSuchService};
+        removal.failure = {ServiceStep::FindService, kNoSuchService};
         return removal;
     }
     const std::string unit = name + ".service";

@@ -128,7 +128,7 @@ ServiceRemoval UninstallService(const std::string& name, const std::function<voi
     }
     SC_HANDLE service = ::OpenServiceW(manager, Wide(name).c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (service == nullptr) {
-        removal.failure = {ServiceStep::OpenService, ::GetLastError()};
+        removal.failure = {ServiceStep::FindService, ::GetLastError()};
         ::CloseServiceHandle(manager);
         return removal;
     }
