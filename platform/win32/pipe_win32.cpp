@@ -1,6 +1,7 @@
 // Windows named pipes in message mode. The server runs one thread per pipe instance; each
 // thread drives its instance through connecting, reading and writing with overlapped I/O.
 #include "platform/pipe.h"
+#include "platform/win32/wide.h"
 
 #include "platform/system.h"
 
@@ -16,11 +17,6 @@
 namespace qor::platform {
 
 namespace {
-
-std::wstring Wide(std::string_view text) {
-    const std::u16string utf16 = Utf8ToUtf16(text);
-    return std::wstring(utf16.begin(), utf16.end());
-}
 
 int LastError() { return static_cast<int>(::GetLastError()); }
 

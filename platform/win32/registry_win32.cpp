@@ -1,5 +1,6 @@
 // The Windows registry. Key and value names arrive as UTF-8 and go to the wide API.
 #include "platform/registry.h"
+#include "platform/win32/wide.h"
 
 #include "platform/system.h"
 
@@ -11,11 +12,6 @@
 namespace qor::platform {
 
 namespace {
-
-std::wstring Wide(std::string_view text) {
-    const std::u16string utf16 = Utf8ToUtf16(text);
-    return std::wstring(utf16.begin(), utf16.end());
-}
 
 // Registry text up to its terminating null (the stored size may or may not include it).
 std::string Narrow(const wchar_t* text, size_t maxLength) {

@@ -1,6 +1,7 @@
 // Small OS services on Windows: known folders, paths, the named-mutex instance lock, the
 // performance counter and debugger output.
 #include "platform/system.h"
+#include "platform/win32/wide.h"
 
 #include <windows.h>
 #include <knownfolders.h>
@@ -13,15 +14,6 @@
 namespace qor::platform {
 
 namespace {
-
-std::wstring Wide(std::string_view text) {
-    const std::u16string utf16 = Utf8ToUtf16(text);
-    return std::wstring(utf16.begin(), utf16.end());
-}
-
-std::string Narrow(std::wstring_view text) {
-    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
-}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 

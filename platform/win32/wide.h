@@ -14,7 +14,7 @@ inline std::wstring Wide(std::string_view text) {
 }
 
 inline std::string Narrow(std::wstring_view text) {
-    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 }  // namespace qor::platform

@@ -1,5 +1,6 @@
 // Win32 message-only windows and the thread's message loop.
 #include "platform/window.h"
+#include "platform/win32/wide.h"
 
 #include "platform/system.h"
 
@@ -11,11 +12,6 @@
 namespace qor::platform {
 
 namespace {
-
-std::wstring Wide(std::string_view text) {
-    const std::u16string utf16 = Utf8ToUtf16(text);
-    return std::wstring(utf16.begin(), utf16.end());
-}
 
 using SharedProc = std::shared_ptr<WindowProc>;
 
