@@ -31,7 +31,8 @@ void ReapWhenEnded(pid_t pid) {
 std::optional<ProcessIdentity> LaunchInUserSession(const SessionLaunch& launch) {
     // No console sessions or tokens here: the program runs as this process's user.
     Say(launch, "No console sessions here: the session, token and environment steps are skipped.");
-    if (launch.uiAccess) Say(launch, "No UI access flag here: skipped.");
+    Say(launch, launch.token == TokenAdjustment::UiAccess ? "No UI access flag here: skipped."
+                                                          : "No integrity levels here: skipped.");
 
     std::vector<std::string> arguments {launch.program};
     arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
