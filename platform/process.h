@@ -22,6 +22,11 @@ std::optional<ProcessIdentity> IdentifyProcess(uint32_t id);
 // An ended process that its parent has not reaped yet no longer runs.
 bool ProcessRunning(const ProcessIdentity& identity);
 
+// Ends the process of this identity (TerminateProcess; SIGKILL on POSIX) with `exitCode` and
+// waits up to `waitMs` for it to be gone. True when it is gone; a process that already ended
+// counts as gone, and a reused id is never touched.
+bool TerminateProcess(const ProcessIdentity& identity, uint32_t exitCode, uint32_t waitMs);
+
 // The ids of the running processes whose executable file name (without folder) equals `name`
 // exactly, case-sensitive, in snapshot order: a process snapshot on Windows, a /proc scan on
 // POSIX.

@@ -80,18 +80,28 @@ struct ServiceInstallation {
     uint32_t startType = kServiceAutoStart;
     std::optional<std::string> account;   // none: LocalSystem (POSIX: the installing user)
     std::optional<std::string> password;
+    // A custom start trigger (SERVICE_TRIGGER_TYPE_CUSTOM) with this subtype GUID, "{...}".
+    std::optional<std::string> customStartTrigger;
+    std::optional<bool> delayedAutoStart;
 };
 
 // Which manager call failed, with the system's error code.
-enum class ServiceStep { None, OpenManager, FindService, Create, Describe, Delete };
+enum class ServiceStep { None, OpenManager, FindService, Create, Describe, Trigger, DelayedAutoStart, Query, Start, Delete };
 struct ServiceFailure {
     ServiceStep step = ServiceStep::None;
     uint32_t code = 0;
     explicit operator bool() const { return step != ServiceStep::None; }
 };
 
-// Creates the service and sets its description.
-ServiceFailure InstallService(const ServiceInstallation& installation);
+// Creates the service and sets its description (when given); the failure that ended the
+// installation. The trigger and delayed-start settings come after: their failures leave the
+// service installed and are listed in `settingFailures`. POSIX user units have neither.
+ServiceFailure InstallService(const ServiceInstallation& installation,
+                              std::vector<ServiceFailure>* settingFailures = nullptr);
+
+// Starts an installed service; `alreadyRunning` tells when it was neither stopped nor stopping,
+// and then nothing is started. On POSIX a unit outside systemd's own folders cannot be started.
+ServiceFailure StartInstalledService(const std::string& name, bool* alreadyRunning);
 
 // What happened to a running service while it was removed.
 struct ServiceRemoval {

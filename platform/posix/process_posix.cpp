@@ -2,7 +2,11 @@
 // ticks since boot; the executable is the target of /proc/<pid>/exe.
 #include "platform/process.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -47,6 +51,20 @@ std::optional<ProcessIdentity> IdentifyProcess(uint32_t id) {
 bool ProcessRunning(const ProcessIdentity& identity) {
     const auto now = IdentifyProcess(identity.id);
     return now && now->startTime == identity.startTime;
+}
+
+bool TerminateProcess(const ProcessIdentity& identity, uint32_t, uint32_t waitMs) {
+    // The identity is checked just before the signal, so a reused id is not hit.
+    if (!ProcessRunning(identity)) return true;
+    ::kill(static_cast<pid_t>(identity.id), SIGKILL);
+    // The parent reaps it; until then an ended process already counts as not running.
+    constexpr auto kPoll = std::chrono::milliseconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (ProcessRunning(identity)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
 }
 
 std::vector<uint32_t> ProcessesNamed(std::string_view name) {

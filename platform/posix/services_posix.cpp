@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 extern char** environ;
 
@@ -94,7 +95,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
 }
 
 std::string UnitText(const ServiceInstallation& installation) {
-    std::string text = "[Unit]\nDescription=" + installation.description + "\n\n[Service]\nType=simple\n";
+    const std::string& description = installation.description.empty() ? installation.displayName : installation.description;
+    std::string text = "[Unit]\nDescription=" + description + "\n\n[Service]\nType=simple\n";
     text += "ExecStart=" + installation.commandLine + "\n";
     // Accounts and passwords have no meaning for a user unit: it runs as the installing user.
     if (installation.startType == kServiceDisabled) text += "# installed disabled: enable it to let it start\n";
@@ -123,11 +125,14 @@ bool RunServiceDispatcher(const std::string& name, const ServiceCallbacks& callb
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     serviceStopped = false;
 
-    callbacks.main({name});
+    // As under the service manager: the service main on a thread of its own, the controls
+    // on the dispatcher's.
+    std::thread serviceMain([&] { callbacks.main({name}); });
     const timespec poll {0, kSignalPollNs};
     while (!serviceStopped) {
         if (::sigtimedwait(&stopSignals, nullptr, &poll) > 0) callbacks.control(ServiceControl::Stop);
     }
+    serviceMain.join();
     ::pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     return true;
 }
@@ -159,7 +164,7 @@ void WriteEventLog(const std::string& source, EventType type, uint32_t eventId, 
     ::syslog(priority, "[0x%08x/%u] %s", eventId, static_cast<unsigned>(category), text.c_str());
 }
 
-ServiceFailure InstallService(const ServiceInstallation& installation) {
+ServiceFailure InstallService(const ServiceInstallation& installation, std::vector<ServiceFailure>*) {
     const std::string folder = UnitFolder();
     if (!CreateFolders(folder)) return {ServiceStep::OpenManager, static_cast<uint32_t>(errno)};
     const std::string path = UnitPath(installation.name);
@@ -169,6 +174,19 @@ ServiceFailure InstallService(const ServiceInstallation& installation) {
         Systemctl("daemon-reload", "");
         if (installation.startType == kServiceAutoStart) Systemctl("enable", installation.name + ".service");
     }
+    return {};
+}
+
+ServiceFailure StartInstalledService(const std::string& name, bool* alreadyRunning) {
+    *alreadyRunning = false;
+    if (!FileExists(UnitPath(name)) || !UseSystemctl()) return {ServiceStep::FindService, kNoSuchService};
+    const std::string unit = name + ".service";
+    if (Systemctl("is-active", unit) == 0) {
+        *alreadyRunning = true;
+        return {};
+    }
+    const int code = Systemctl("start", unit);
+    if (code != 0) return {ServiceStep::Start, static_cast<uint32_t>(code)};
     return {};
 }
 

@@ -56,6 +56,19 @@ bool ProcessRunning(const ProcessIdentity& identity) {
     return now && now->startTime == identity.startTime;
 }
 
+bool TerminateProcess(const ProcessIdentity& identity, uint32_t exitCode, uint32_t waitMs) {
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, identity.id);
+    if (process == nullptr) return !ProcessRunning(identity);
+    bool gone = true;
+    const auto created = CreationTime(process);
+    if (created && *created == identity.startTime && ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process, exitCode);
+        gone = ::WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0;
+    }
+    ::CloseHandle(process);
+    return gone;
+}
+
 std::vector<uint32_t> ProcessesNamed(std::string_view name) {
     std::vector<uint32_t> ids;
     if (name.empty()) return ids;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <objbase.h>
 
 namespace qor::platform {
 
@@ -93,7 +94,54 @@ void WriteEventLog(const std::string& source, EventType type, uint32_t eventId, 
     ::DeregisterEventSource(eventSource);
 }
 
-ServiceFailure InstallService(const ServiceInstallation& installation) {
+namespace {
+
+// The trigger records of winsvc.h, which the MinGW-w64 headers lack.
+struct TriggerDataItem {
+    DWORD dwDataType;
+    DWORD cbData;
+    PBYTE pData;
+};
+struct Trigger {
+    DWORD dwTriggerType;
+    DWORD dwAction;
+    GUID* pTriggerSubtype;
+    DWORD cDataItems;
+    TriggerDataItem* pDataItems;
+};
+struct TriggerInfo {
+    DWORD cTriggers;
+    Trigger* pTriggers;
+    PBYTE pReserved;
+};
+constexpr DWORD kConfigTriggerInfo = 8;         // SERVICE_CONFIG_TRIGGER_INFO
+constexpr DWORD kTriggerTypeCustom = 20;        // SERVICE_TRIGGER_TYPE_CUSTOM
+constexpr DWORD kTriggerActionStart = 1;        // SERVICE_TRIGGER_ACTION_SERVICE_START
+constexpr DWORD kConfigDelayedAutoStart = 3;    // SERVICE_CONFIG_DELAYED_AUTO_START_INFO
+
+std::optional<ServiceFailure> SetCustomStartTrigger(SC_HANDLE service, const std::string& subtype) {
+    GUID guid {};
+    std::wstring text = Wide(subtype);
+    if (::CLSIDFromString(text.data(), &guid) != NOERROR) return ServiceFailure {ServiceStep::Trigger, ERROR_INVALID_PARAMETER};
+    Trigger trigger {kTriggerTypeCustom, kTriggerActionStart, &guid, 0, nullptr};
+    TriggerInfo info {1, &trigger, nullptr};
+    if (!::ChangeServiceConfig2W(service, kConfigTriggerInfo, &info)) return ServiceFailure {ServiceStep::Trigger, ::GetLastError()};
+    return std::nullopt;
+}
+
+std::optional<ServiceFailure> SetDelayedAutoStart(SC_HANDLE service, bool delayed) {
+    struct {
+        BOOL fDelayedAutostart;
+    } info {delayed ? TRUE : FALSE};
+    if (!::ChangeServiceConfig2W(service, kConfigDelayedAutoStart, &info)) {
+        return ServiceFailure {ServiceStep::DelayedAutoStart, ::GetLastError()};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ServiceFailure InstallService(const ServiceInstallation& installation, std::vector<ServiceFailure>* settingFailures) {
     SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     if (manager == nullptr) return {ServiceStep::OpenManager, ::GetLastError()};
     const std::wstring account = installation.account ? Wide(*installation.account) : std::wstring();
@@ -111,10 +159,43 @@ ServiceFailure InstallService(const ServiceInstallation& installation) {
     std::wstring description = Wide(installation.description);
     SERVICE_DESCRIPTIONW info {description.data()};
     ServiceFailure failure;
-    if (!::ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
+    if (!description.empty() && !::ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
         failure = {ServiceStep::Describe, ::GetLastError()};
     }
+    std::vector<ServiceFailure> settings;
+    if (!failure && installation.customStartTrigger) {
+        if (auto trigger = SetCustomStartTrigger(service, *installation.customStartTrigger)) settings.push_back(*trigger);
+    }
+    if (!failure && installation.delayedAutoStart) {
+        if (auto delayed = SetDelayedAutoStart(service, *installation.delayedAutoStart)) settings.push_back(*delayed);
+    }
+    if (settingFailures) *settingFailures = std::move(settings);
     ::CloseServiceHandle(service);
+    ::CloseServiceHandle(manager);
+    return failure;
+}
+
+ServiceFailure StartInstalledService(const std::string& name, bool* alreadyRunning) {
+    *alreadyRunning = false;
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return {ServiceStep::OpenManager, ::GetLastError()};
+    ServiceFailure failure;
+    SC_HANDLE service = ::OpenServiceW(manager, Wide(name).c_str(), SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        failure = {ServiceStep::FindService, ::GetLastError()};
+    } else {
+        SERVICE_STATUS_PROCESS status {};
+        DWORD needed = 0;
+        if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status,
+                                    &needed)) {
+            failure = {ServiceStep::Query, ::GetLastError()};
+        } else if (status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING) {
+            *alreadyRunning = true;
+        } else if (!::StartServiceW(service, 0, nullptr)) {
+            failure = {ServiceStep::Start, ::GetLastError()};
+        }
+        ::CloseServiceHandle(service);
+    }
     ::CloseServiceHandle(manager);
     return failure;
 }
