@@ -20,6 +20,7 @@ public:
     SystemWeavingWindowHost(CommandLog log, std::function<void(uint32_t)> postSharedHandle);
 
     bool ProgramRunning() override;
+    bool WindowRunning(const platform::ProcessIdentity& process) override { return platform::ProcessRunning(process); }
     std::optional<platform::ProcessIdentity> Launch(const std::string& handleText, LaunchMode mode) override;
     void PostSharedHandle(uint32_t value) override { postSharedHandle_(value); }
     void Terminate(const platform::ProcessIdentity& process, std::chrono::milliseconds wait) override;

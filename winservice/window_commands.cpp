@@ -128,6 +128,7 @@ std::optional<winpipe::Bytes> WindowCommandProcessor::OpenApp(const winpipe::Win
     if (handleText.size() > kMaxHandleText) handleText.resize(kMaxHandleText);
     const int32_t flag = count == 2 ? Int32Of(request.arguments[1]) : 0;
 
+    ForgetEndedWindow();
     if (WindowRecorded()) {
         log_(kPrefix, "plexaview not closed");
         return winpipe::IntegerReply(kStillRecorded);
@@ -173,6 +174,14 @@ void WindowCommandProcessor::Stop() {
     }
     stopping_.notify_all();
     if (window) host_.Terminate(*window, kTerminateWait);
+}
+
+void WindowCommandProcessor::ForgetEndedWindow() {
+    std::lock_guard lock(mutex_);
+    if (window_ && !host_.WindowRunning(*window_)) {
+        log_("Plexa Service::plexa_send_openapp():", "the recorded plexaview has ended");
+        window_.reset();
+    }
 }
 
 bool WindowCommandProcessor::WindowRecorded() {

@@ -36,6 +36,8 @@ public:
     virtual ~WeavingWindowHost() = default;
     // True while any process of the weaving window's program runs (ours or not).
     virtual bool ProgramRunning() = 0;
+    // True while the process we started still runs.
+    virtual bool WindowRunning(const platform::ProcessIdentity& process) = 0;
     // Starts the weaving window with the handle text as its command line.
     virtual std::optional<platform::ProcessIdentity> Launch(const std::string& handleText, LaunchMode mode) = 0;
     // Posts "PlexaMSG" with the handle value to the weaving window, when it has a window.
@@ -83,6 +85,8 @@ private:
     std::optional<winpipe::Bytes> OpenApp(const winpipe::WindowPipeRequest& request);
     winpipe::Bytes SbsStatus(const winpipe::WindowPipeRequest& request);
     winpipe::Bytes StoreEyePositions(const winpipe::WindowPipeRequest& request);
+    // A weaving window that died on its own would otherwise block every later start.
+    void ForgetEndedWindow();
     // False when the earlier window is still there after the wait, or the service stops.
     bool WaitForEarlierWindowToExit();
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -18,6 +19,9 @@ using winpipe::ByteView;
 class FakeHost final : public WeavingWindowHost {
 public:
     bool ProgramRunning() override { return runningChecks > 0 && runningChecks-- > 0; }
+    bool WindowRunning(const platform::ProcessIdentity& process) override {
+        return std::find(ended.begin(), ended.end(), process.id) == ended.end();
+    }
     std::optional<platform::ProcessIdentity> Launch(const std::string& handleText, LaunchMode mode) override {
         launches.push_back({handleText, mode});
         if (!launchSucceeds) return std::nullopt;
@@ -33,6 +37,7 @@ public:
     std::vector<std::pair<std::string, LaunchMode>> launches;
     std::vector<uint32_t> posted;
     std::vector<uint32_t> terminated;
+    std::vector<uint32_t> ended;  // started windows that died on their own
 };
 
 class WindowCommandsTest : public ::testing::Test {
@@ -132,9 +137,14 @@ TEST_F(WindowCommandsTest, WeavingWindowIsStartedOnceRecordedAndForgottenOnClose
     EXPECT_EQ(host_.runningChecks, 0);
     EXPECT_EQ(host_.launches.size(), 2u);
 
+    // A recorded window that died is forgotten at the next start.
+    host_.ended.push_back(1002);
+    EXPECT_EQ(IntegerOf(Send(kOpenApp, {handle})), 0);
+    EXPECT_EQ(host_.launches.size(), 3u);
+
     // Stopping ends the recorded window.
     processor_.Stop();
-    EXPECT_EQ(host_.terminated, std::vector<uint32_t>({1002u}));
+    EXPECT_EQ(host_.terminated, std::vector<uint32_t>({1003u}));
     EXPECT_FALSE(processor_.WindowRecorded());
 }
 
