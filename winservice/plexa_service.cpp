@@ -22,8 +22,8 @@ PlexaService::PlexaService(WeavingWindowHost& host, DisplaySettingsReader settin
     : log_(log), commands_(host, std::move(settings), std::move(log)) {}
 
 PlexaService::~PlexaService() {
-    if (server_) server_->Stop();
     commands_.Stop();
+    if (server_) server_->Stop();
 }
 
 bool PlexaService::RunUnderServiceManager(uint32_t* error) {
@@ -101,8 +101,10 @@ void PlexaService::Control(platform::ServiceControl control) {
     }
     log_("Plexa Service::ServiceCtrlHandler():", "SERVICE_CONTROL_STOP Request");
     log_("TsClientCommandProcessor::Close():", "Enter");
-    if (server_) server_->Stop();
+    // Commands first: a start waiting for an earlier window is woken, and no new one begins,
+    // so the pipe's handlers all return at once.
     commands_.Stop();
+    if (server_) server_->Stop();
     Report(platform::ServiceState::StopPending, 4);
     {
         std::lock_guard lock(mutex_);
