@@ -2,7 +2,9 @@
 # The main job: builds the runtime, starts the XR service with the basic driver on a temporary
 # folder, and runs the sample application xr_demo through the Khronos loader against it for a
 # few hundred frames, shown in the basic driver's window (written as PNG files when there is
-# no display); then stops the service and leaves nothing running.
+# no display); then stops the service and leaves nothing running. The gamepad is held through
+# the basic driver's gamepad file (A pressed, left stick pushed), so xr_demo's input line shows
+# it; HOLD_PAD=0 leaves the file out and the first real game controller counts.
 #   FRAMES=N bash scripts/run.sh     (default 300)
 set -euo pipefail
 
@@ -47,6 +49,12 @@ echo "== Starting the XR service on $work =="
 service_pid=$!
 build/apps/qor_probe/qor_probe --wait 10000 0 >/dev/null
 echo "The service answers on $NORVIK_PIPE_DIR/NorvikOpenXRPipe."
+
+if [[ ${HOLD_PAD:-1} != 0 ]]; then
+    # Raw stick units: after the left stick's dead zone xr_demo reads (0.50, -1.00).
+    printf 'a 1\nthumbstick_left_x 20308\nthumbstick_left_y -32767\n' >"$NORVIK_PIPE_DIR/gamepad"
+    echo "The gamepad is held through $NORVIK_PIPE_DIR/gamepad: A pressed, left stick right and down."
+fi
 
 echo "== xr_demo through the Khronos loader and QorRuntime =="
 # The runtime library's load messages go to the debugger output, which reaches standard error

@@ -27,10 +27,13 @@ void DemoInput::Create(XrInstance instance, XrSession session) {
     std::strcpy(selectInfo.localizedActionName, "Select");
     Check(xrCreateAction(set_, &selectInfo, &select_), "xrCreateAction select");
     XrActionCreateInfo stickInfo {XR_TYPE_ACTION_CREATE_INFO};
-    stickInfo.actionType = XR_ACTION_TYPE_VECTOR2F_INPUT;
-    std::strcpy(stickInfo.actionName, "stick");
-    std::strcpy(stickInfo.localizedActionName, "Stick");
-    Check(xrCreateAction(set_, &stickInfo, &stick_), "xrCreateAction stick");
+    stickInfo.actionType = XR_ACTION_TYPE_FLOAT_INPUT;
+    std::strcpy(stickInfo.actionName, "stick_x");
+    std::strcpy(stickInfo.localizedActionName, "Stick X");
+    Check(xrCreateAction(set_, &stickInfo, &stickX_), "xrCreateAction stick_x");
+    std::strcpy(stickInfo.actionName, "stick_y");
+    std::strcpy(stickInfo.localizedActionName, "Stick Y");
+    Check(xrCreateAction(set_, &stickInfo, &stickY_), "xrCreateAction stick_y");
 
     const XrActionSuggestedBinding simple[] = {
         {select_, Path(instance, "/user/hand/left/input/select/click")},
@@ -44,7 +47,8 @@ void DemoInput::Create(XrInstance instance, XrSession session) {
 
     const XrActionSuggestedBinding gamepad[] = {
         {select_, Path(instance, "/user/gamepad/input/a/click")},
-        {stick_, Path(instance, "/user/gamepad/input/thumbstick_left")},
+        {stickX_, Path(instance, "/user/gamepad/input/thumbstick_left/x")},
+        {stickY_, Path(instance, "/user/gamepad/input/thumbstick_left/y")},
     };
     XrInteractionProfileSuggestedBinding gamepadInfo {XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING};
     gamepadInfo.interactionProfile = Path(instance, "/interaction_profiles/microsoft/xbox_controller");
@@ -72,12 +76,16 @@ void DemoInput::Read(XrSession session) {
     selectActive_ = selectActive_ || select.isActive;
     if (select.currentState && select.changedSinceLastSync) ++presses_;
 
-    get.action = stick_;
-    XrActionStateVector2f stick {XR_TYPE_ACTION_STATE_VECTOR2F};
-    Check(xrGetActionStateVector2f(session, &get, &stick), "xrGetActionStateVector2f");
-    stickActive_ = stickActive_ || stick.isActive;
-    lastStick_ = stick.currentState;
-    largestStick_ = std::max(largestStick_, std::hypot(stick.currentState.x, stick.currentState.y));
+    XrActionStateFloat axis {XR_TYPE_ACTION_STATE_FLOAT};
+    get.action = stickX_;
+    Check(xrGetActionStateFloat(session, &get, &axis), "xrGetActionStateFloat stick_x");
+    stickActive_ = stickActive_ || axis.isActive;
+    lastStick_.x = axis.currentState;
+    get.action = stickY_;
+    Check(xrGetActionStateFloat(session, &get, &axis), "xrGetActionStateFloat stick_y");
+    stickActive_ = stickActive_ || axis.isActive;
+    lastStick_.y = axis.currentState;
+    largestStick_ = std::max(largestStick_, std::hypot(lastStick_.x, lastStick_.y));
 }
 
 std::string DemoInput::Summary() const {
@@ -91,7 +99,7 @@ std::string DemoInput::Summary() const {
 void DemoInput::Destroy() {
     if (set_ != XR_NULL_HANDLE) xrDestroyActionSet(set_);
     set_ = XR_NULL_HANDLE;
-    select_ = stick_ = XR_NULL_HANDLE;
+    select_ = stickX_ = stickY_ = XR_NULL_HANDLE;
 }
 
 }  // namespace xr_demo

@@ -1,5 +1,6 @@
 // xr_demo's input: one action set with a select click (either hand's simple controller, or
-// the gamepad's A button) and a thumbstick (the gamepad's left stick), read every frame.
+// the gamepad's A button) and the gamepad's left stick, read every frame. The stick is read as
+// its x and y values: the xbox profile's stick path itself names no input of this runtime.
 #pragma once
 
 #include <openxr/openxr.h>
@@ -24,7 +25,8 @@ private:
 
     XrActionSet set_ = XR_NULL_HANDLE;
     XrAction select_ = XR_NULL_HANDLE;
-    XrAction stick_ = XR_NULL_HANDLE;
+    XrAction stickX_ = XR_NULL_HANDLE;
+    XrAction stickY_ = XR_NULL_HANDLE;
     unsigned presses_ = 0;
     bool selectActive_ = false;
     bool stickActive_ = false;

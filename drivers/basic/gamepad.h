@@ -40,6 +40,7 @@ struct GamepadState {
     int16_t leftStickY = 0;
     int16_t rightStickX = 0;
     int16_t rightStickY = 0;
+    bool operator==(const GamepadState&) const = default;
 };
 
 class Gamepad {

@@ -1,8 +1,11 @@
 // The POSIX gamepad: SDL2's game controller API on the first connected game controller,
-// polled (SDL_GameControllerUpdate) on the caller's thread and turned into an XInput report.
+// polled (SDL_GameControllerUpdate) on the caller's thread and turned into an XInput report;
+// while the gamepad file of the pipe folder exists, that file is the first controller.
 #include "drivers/basic/gamepad.h"
 
+#include "drivers/basic/gamepad_file.h"
 #include "drivers/basic/sdl_subsystems.h"
+#include "platform/pipe.h"
 #include "platform/system.h"
 
 #include <SDL.h>
@@ -51,7 +54,8 @@ int16_t Upwards(Sint16 axis) { return static_cast<int16_t>(std::min<int32_t>(-st
 
 class SdlGamepad final : public Gamepad {
 public:
-    SdlGamepad() {
+    // The pipe folder is looked up as a client does, never made, for the gamepad file.
+    SdlGamepad() : filePath_(platform::PipePath("gamepad")) {
         std::lock_guard lock(g_sdlSubsystemMutex);
         // The service owns SIGINT and SIGTERM; and the service's window rarely has the focus,
         // which must not silence the pad.
@@ -78,6 +82,32 @@ public:
     SdlGamepad& operator=(const SdlGamepad&) = delete;
 
     std::optional<GamepadState> Read() override {
+        std::optional<GamepadState> state = ReadFirstController();
+        if (!state) return std::nullopt;
+        // XInput's packet number changes whenever the report does.
+        if (!SameInputs(*state, last_)) ++packet_;
+        last_ = *state;
+        state->packetNumber = packet_;
+        return state;
+    }
+
+    bool SetVibration(uint16_t leftMotor, uint16_t rightMotor) override {
+        // The file's controller has no motors: it takes any speed and ignores it.
+        if (fromFile_) return fileController_;
+        if (controller_ == nullptr) return false;
+        return SDL_GameControllerRumble(controller_, leftMotor, rightMotor, kRumbleMs) == 0;
+    }
+
+private:
+    // The file is small and read whole at every poll, so a change is never missed.
+    std::optional<GamepadState> ReadFirstController() {
+        const GamepadFileReading file = ReadGamepadFile(filePath_);
+        fromFile_ = file.present;
+        fileController_ = file.report.has_value();
+        return fromFile_ ? file.report : ReadSdlController();
+    }
+
+    std::optional<GamepadState> ReadSdlController() {
         if (!ready_) return std::nullopt;
         SDL_GameControllerUpdate();
         if (controller_ != nullptr && !SDL_GameControllerGetAttached(controller_)) {
@@ -97,19 +127,9 @@ public:
         state.leftStickY = Upwards(SDL_GameControllerGetAxis(controller_, SDL_CONTROLLER_AXIS_LEFTY));
         state.rightStickX = SDL_GameControllerGetAxis(controller_, SDL_CONTROLLER_AXIS_RIGHTX);
         state.rightStickY = Upwards(SDL_GameControllerGetAxis(controller_, SDL_CONTROLLER_AXIS_RIGHTY));
-        // XInput's packet number changes whenever the report does.
-        if (!SameInputs(state, last_)) ++packet_;
-        last_ = state;
-        state.packetNumber = packet_;
         return state;
     }
 
-    bool SetVibration(uint16_t leftMotor, uint16_t rightMotor) override {
-        if (controller_ == nullptr) return false;
-        return SDL_GameControllerRumble(controller_, leftMotor, rightMotor, kRumbleMs) == 0;
-    }
-
-private:
     static SDL_GameController* OpenFirst() {
         const int count = SDL_NumJoysticks();
         for (int index = 0; index < count; ++index) {
@@ -124,6 +144,9 @@ private:
                a.rightStickY == b.rightStickY;
     }
 
+    const std::string filePath_;
+    bool fromFile_ = false;
+    bool fileController_ = false;
     bool ready_ = false;
     SDL_GameController* controller_ = nullptr;
     GamepadState last_;

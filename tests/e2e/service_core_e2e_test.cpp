@@ -1,6 +1,7 @@
 // The staged tree end to end: "Norvik XR Service" on a temporary folder loads the basic
 // driver from drivers/default, and an application reaches it through the Khronos loader
 // and the runtime library.
+#include "gpu/device.h"
 #include "platform/pipe.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -231,6 +232,161 @@ TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
     EXPECT_EQ(xrSuggestInteractionProfileBindings(instance, &suggested), XR_ERROR_PATH_UNSUPPORTED);
 
     EXPECT_EQ(xrDestroyActionSet(set), XR_SUCCESS);
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
+// The D3D11 binding and graphics requirements of XR_KHR_D3D11_enable in their memory layout.
+struct GraphicsBindingD3D11 {
+    XrStructureType type;
+    const void* next;
+    void* device;
+};
+struct GraphicsRequirementsD3D11 {
+    XrStructureType type;
+    void* next;
+    uint64_t adapterLuid;
+    int32_t minFeatureLevel;
+};
+
+void WriteAtomically(const std::string& path, const std::string& text) {
+    std::ofstream(path + ".new") << text;
+    std::filesystem::rename(path + ".new", path);
+}
+
+XrAction CreateAction(XrActionSet set, const char* name, XrActionType type) {
+    XrActionCreateInfo info {XR_TYPE_ACTION_CREATE_INFO};
+    std::strcpy(info.actionName, name);
+    std::strcpy(info.localizedActionName, name);
+    info.actionType = type;
+    XrAction action = XR_NULL_HANDLE;
+    EXPECT_EQ(xrCreateAction(set, &info, &action), XR_SUCCESS) << name;
+    return action;
+}
+
+TEST_F(ServiceCoreEndToEnd, AGamepadHeldInTheGamepadFileReachesTheApplicationsActions) {
+    // A pressed; the left stick, in raw units, half right and fully down once its dead zone is
+    // taken off. The gamepad's stick exists as its x and y components only.
+    const std::string padFile = environment_.Path("pipe/gamepad");
+    WriteAtomically(padFile, "a 1\nthumbstick_left_x 20308\nthumbstick_left_y -32767\n");
+
+    XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(createInfo.applicationInfo.applicationName, "e2e-gamepad");
+    createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    const char* enabled[] = {"XR_KHR_D3D11_enable"};
+    createInfo.enabledExtensionCount = 1;
+    createInfo.enabledExtensionNames = enabled;
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+    XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
+    getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+    PFN_xrVoidFunction requirementsFunction = nullptr;
+    ASSERT_EQ(xrGetInstanceProcAddr(instance, "xrGetD3D11GraphicsRequirementsKHR", &requirementsFunction), XR_SUCCESS);
+    GraphicsRequirementsD3D11 requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, nullptr, 0, 0};
+    ASSERT_EQ(reinterpret_cast<XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D11*)>(
+                  requirementsFunction)(instance, system, &requirements),
+              XR_SUCCESS);
+    std::string error;
+    const std::unique_ptr<gpu::Device> device = gpu::CreateDevice(gpu::Api::D3D11, requirements.adapterLuid, &error);
+    ASSERT_TRUE(device) << error;
+    const GraphicsBindingD3D11 binding {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, device->NativeDevice()};
+    XrSessionCreateInfo sessionInfo {XR_TYPE_SESSION_CREATE_INFO};
+    sessionInfo.next = &binding;
+    sessionInfo.systemId = system;
+    XrSession session = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateSession(instance, &sessionInfo, &session), XR_SUCCESS);
+
+    XrActionSetCreateInfo setInfo {XR_TYPE_ACTION_SET_CREATE_INFO};
+    std::strcpy(setInfo.actionSetName, "pad");
+    std::strcpy(setInfo.localizedActionSetName, "Pad");
+    XrActionSet set = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateActionSet(instance, &setInfo, &set), XR_SUCCESS);
+    const XrAction press = CreateAction(set, "press", XR_ACTION_TYPE_BOOLEAN_INPUT);
+    const XrAction stickX = CreateAction(set, "stick_x", XR_ACTION_TYPE_FLOAT_INPUT);
+    const XrAction stickY = CreateAction(set, "stick_y", XR_ACTION_TYPE_FLOAT_INPUT);
+    const auto path = [&](const char* text) {
+        XrPath value = XR_NULL_PATH;
+        EXPECT_EQ(xrStringToPath(instance, text, &value), XR_SUCCESS) << text;
+        return value;
+    };
+    const XrActionSuggestedBinding bindings[] = {
+        {press, path("/user/gamepad/input/a/click")},
+        {stickX, path("/user/gamepad/input/thumbstick_left/x")},
+        {stickY, path("/user/gamepad/input/thumbstick_left/y")},
+    };
+    XrInteractionProfileSuggestedBinding suggested {XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING};
+    suggested.interactionProfile = path("/interaction_profiles/microsoft/xbox_controller");
+    suggested.countSuggestedBindings = static_cast<uint32_t>(std::size(bindings));
+    suggested.suggestedBindings = bindings;
+    ASSERT_EQ(xrSuggestInteractionProfileBindings(instance, &suggested), XR_SUCCESS);
+    XrSessionActionSetsAttachInfo attach {XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO};
+    attach.countActionSets = 1;
+    attach.actionSets = &set;
+    ASSERT_EQ(xrAttachSessionActionSets(session, &attach), XR_SUCCESS);
+
+    // One pass of the application's loop: events (beginning the session once it is ready),
+    // a frame without layers (the driver polls the pad as the frame is presented), a sync and
+    // the reads.
+    bool running = false;
+    XrActionStateBoolean pressed {XR_TYPE_ACTION_STATE_BOOLEAN};
+    XrActionStateFloat x {XR_TYPE_ACTION_STATE_FLOAT};
+    XrActionStateFloat y {XR_TYPE_ACTION_STATE_FLOAT};
+    const auto pass = [&] {
+        XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
+        while (xrPollEvent(instance, &event) == XR_SUCCESS) {
+            const auto& changed = reinterpret_cast<const XrEventDataSessionStateChanged&>(event);
+            if (event.type == XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED && changed.state == XR_SESSION_STATE_READY) {
+                XrSessionBeginInfo begin {XR_TYPE_SESSION_BEGIN_INFO};
+                begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+                EXPECT_EQ(xrBeginSession(session, &begin), XR_SUCCESS);
+                running = true;
+            }
+            event = {XR_TYPE_EVENT_DATA_BUFFER};
+        }
+        if (!running) return false;
+        XrFrameWaitInfo waitInfo {XR_TYPE_FRAME_WAIT_INFO};
+        XrFrameState frameState {XR_TYPE_FRAME_STATE};
+        EXPECT_EQ(xrWaitFrame(session, &waitInfo, &frameState), XR_SUCCESS);
+        XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
+        EXPECT_TRUE(XR_SUCCEEDED(xrBeginFrame(session, &beginInfo)));
+        XrFrameEndInfo endInfo {XR_TYPE_FRAME_END_INFO};
+        endInfo.displayTime = frameState.predictedDisplayTime;
+        endInfo.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
+        EXPECT_EQ(xrEndFrame(session, &endInfo), XR_SUCCESS);
+
+        const XrActiveActionSet active {set, XR_NULL_PATH};
+        XrActionsSyncInfo sync {XR_TYPE_ACTIONS_SYNC_INFO};
+        sync.countActiveActionSets = 1;
+        sync.activeActionSets = &active;
+        EXPECT_TRUE(XR_SUCCEEDED(xrSyncActions(session, &sync)));
+        XrActionStateGetInfo get {XR_TYPE_ACTION_STATE_GET_INFO};
+        get.action = press;
+        EXPECT_EQ(xrGetActionStateBoolean(session, &get, &pressed), XR_SUCCESS);
+        get.action = stickX;
+        EXPECT_EQ(xrGetActionStateFloat(session, &get, &x), XR_SUCCESS);
+        get.action = stickY;
+        EXPECT_EQ(xrGetActionStateFloat(session, &get, &y), XR_SUCCESS);
+        // Inputs read active only in the focused session.
+        return pressed.isActive && x.isActive && y.isActive;
+    };
+
+    EXPECT_TRUE(WaitUntil([&] { return pass() && pressed.currentState && x.currentState == 0.5f; },
+                          std::chrono::seconds(30)));
+    EXPECT_TRUE(pressed.currentState);
+    EXPECT_FLOAT_EQ(x.currentState, 0.5f);
+    EXPECT_FLOAT_EQ(y.currentState, -1.0f);
+
+    // Released and centred: an empty file is a controller at rest.
+    WriteAtomically(padFile, "");
+    EXPECT_TRUE(WaitUntil([&] { return pass() && !pressed.currentState; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(pressed.isActive);
+    EXPECT_TRUE(pressed.changedSinceLastSync);
+    EXPECT_FALSE(pressed.currentState);
+    EXPECT_EQ(x.currentState, 0.0f);
+    EXPECT_EQ(y.currentState, 0.0f);
+
+    EXPECT_EQ(xrDestroySession(session), XR_SUCCESS);
     EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
 }
 
