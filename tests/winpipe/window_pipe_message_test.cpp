@@ -1,6 +1,9 @@
 #include "display/winpipe/window_pipe_message.h"
+#include "display/winpipe/window_pipe_protocol.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <optional>
 #include <string>
@@ -107,6 +110,44 @@ TEST(WindowPipeMessageTest, EncodingsHaveTheirExactBytesAndRoundTrip) {
     ASSERT_TRUE(records && records->size() == 2);
     EXPECT_EQ((*records)[0].data(), reply.data() + 5);
     EXPECT_EQ((*records)[1].data(), reply.data() + 21);
+}
+
+TEST(WindowPipeProtocolTest, EyeRecordsTravelLeftFirstAtTheirFixedOffsets) {
+    const EyePair eyes {{-30.0f, 1.5f, 600.0f}, {30.0f, -2.0f, 601.25f}};
+    const EyePositionRecord left = EncodeEyePosition(eyes.left);
+    EXPECT_EQ(Bytes(left.begin(), left.end()), (Bytes {0, 0, 0xF0, 0xC1, 0, 0, 0xC0, 0x3F, 0, 0, 0x16, 0x44}));
+    EXPECT_EQ(DecodeEyePosition(left), eyes.left);
+    EXPECT_FALSE(DecodeEyePosition(ByteView(left).first(11)));
+
+    const Bytes store = StoreEyePositionsRequest(eyes);
+    const auto request = DecodeRequest(store);
+    ASSERT_TRUE(request && request->arguments.size() == 2);
+    EXPECT_EQ(request->command, kCommandStoreEyePositions);
+    EXPECT_EQ(DecodeEyePosition(request->arguments[0]), eyes.left);
+    EXPECT_EQ(DecodeEyePosition(request->arguments[1]), eyes.right);
+
+    // The reply as a client finds it in its zeroed 50-byte buffer, whole and cut short.
+    const Bytes reply = EyePositionsReply(eyes);
+    ASSERT_EQ(reply.size(), 33u);
+    Bytes buffer(kEyePositionsReplyBufferSize, 0);
+    std::copy(reply.begin(), reply.end(), buffer.begin());
+    EXPECT_EQ(EyePairFromReplyBuffer(buffer), eyes);
+    EXPECT_EQ(EyePairFromReplyBuffer(ByteView(buffer).first(21)), (EyePair {eyes.left, {}}));
+    EXPECT_EQ(EyePairFromReplyBuffer(Bytes(kEyePositionsReplyBufferSize, 0)), EyePair {});
+    EXPECT_EQ(EyePairFromReplyBuffer({}), EyePair {});
+}
+
+TEST(WindowPipeProtocolTest, HandleTextIsTheLow32BitsInDecimalPaddedTo20Bytes) {
+    const struct {
+        uint64_t handle;
+        std::string text;
+    } cases[] = {{0x0000000140000A02ull, "1073744386"}, {0xFFFFFFFFull, "4294967295"}, {0, "0"}};
+    for (const auto& c : cases) {
+        const HandleText text = HandleTextOf(c.handle);
+        std::string expected = c.text;
+        expected.resize(kHandleTextSize, '\0');
+        EXPECT_EQ(std::string(text.begin(), text.end()), expected);
+    }
 }
 
 }  // namespace
