@@ -30,7 +30,7 @@ std::string PipeFolder();
 enum class PipeStatus {
     Ok,
     NotFound,     // no server has created the pipe
-    Timeout,      // no free instance within the wait
+    Timeout,      // no free instance within the wait, or no message within a read's wait
     MoreData,     // the message was longer than the reader's buffer
     Broken,       // the peer closed or the transfer failed
     TooLarge,     // the message does not fit the pipe buffer
@@ -112,13 +112,20 @@ PipeStatus TransactPipe(std::string_view name, const void* request, uint32_t req
                         Descriptors* received = nullptr);
 
 // A connection-style client: open with busy-wait, message read mode, then any number of
-// writes and reads until it is closed.
+// writes and reads until it is closed. On Windows the handle is opened overlapped so that a
+// read can be bounded.
 class PipeConnection {
 public:
     virtual ~PipeConnection() = default;
     virtual PipeStatus Write(const void* data, uint32_t size) = 0;
     // Reads one message; MoreData when it was longer than `capacity` (the message is lost).
-    virtual PipeStatus Read(void* buffer, uint32_t capacity, uint32_t* size) = 0;
+    PipeStatus Read(void* buffer, uint32_t capacity, uint32_t* size) {
+        return ReadWithin(buffer, capacity, size, kWaitForever);
+    }
+    // The same, waiting at most `waitMs` for the message (kWaitForever: without limit);
+    // Timeout when none came. A message that comes later would answer the next read, so the
+    // connection is of no further use after a time-out: close it.
+    virtual PipeStatus ReadWithin(void* buffer, uint32_t capacity, uint32_t* size, uint32_t waitMs) = 0;
 };
 // Opens a connection, retrying while every instance is busy for up to `busyWaitMs`
 // (kWaitForever: without limit). Returns null with `status` set on failure.

@@ -41,6 +41,9 @@ std::optional<std::string> GetEnv(const char* name);
 std::string ExecutablePath();
 // Current process id.
 uint32_t ProcessId();
+// The name of the user the process runs as: GetUserNameW on Windows; on POSIX the password
+// database's name of the effective user, else $USER, else the user id in decimal.
+std::string UserName();
 
 // The single-instance lock of a program: a named mutex on Windows, an flock'ed file in the
 // pipe folder on POSIX. Held until the object is destroyed.

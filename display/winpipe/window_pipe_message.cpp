@@ -1,13 +1,26 @@
 #include "display/winpipe/window_pipe_message.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
 namespace qor::winpipe {
 
+// Fields are copied as they lie in memory; the wire is little-endian.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
 constexpr size_t kMaxArguments = std::numeric_limits<uint8_t>::max();
+
+// The count is one byte and each length four.
+bool Encodable(std::initializer_list<ByteView> arguments) {
+    if (arguments.size() > kMaxArguments) return false;
+    for (const ByteView argument : arguments) {
+        if (argument.size() > std::numeric_limits<uint32_t>::max()) return false;
+    }
+    return true;
+}
 
 // Reads `count` length-prefixed arguments starting at `offset`.
 std::optional<std::vector<ByteView>> DecodeArguments(ByteView message, size_t offset, size_t count) {
@@ -47,7 +60,7 @@ std::optional<WindowPipeRequest> DecodeRequest(ByteView message) {
 }
 
 Bytes EncodeRequest(uint16_t command, std::initializer_list<ByteView> arguments) {
-    if (arguments.size() > kMaxArguments) return {};
+    if (!Encodable(arguments)) return {};
     Bytes out(kRequestHeaderSize);
     std::memcpy(out.data(), &command, sizeof command);
     out[2] = static_cast<uint8_t>(arguments.size());
@@ -61,7 +74,7 @@ std::optional<std::vector<ByteView>> DecodeReply(ByteView message) {
 }
 
 Bytes EncodeReply(std::initializer_list<ByteView> arguments) {
-    if (arguments.size() > kMaxArguments) return {};
+    if (!Encodable(arguments)) return {};
     Bytes out {static_cast<uint8_t>(arguments.size())};
     AppendArguments(out, arguments);
     return out;

@@ -30,11 +30,12 @@ struct WindowPipeRequest {
 // Nothing when the message is shorter than its header or an argument runs past its end.
 // Bytes after the last argument are ignored. Which commands exist is the server's business.
 std::optional<WindowPipeRequest> DecodeRequest(ByteView message);
-// Empty when more than 255 arguments are given (the count is one byte).
+// Empty when more than 255 arguments are given (the count is one byte) or one is 4 GiB or longer.
 Bytes EncodeRequest(uint16_t command, std::initializer_list<ByteView> arguments);
 
 // A reply's arguments, decoded with the same bounds as a request's.
 std::optional<std::vector<ByteView>> DecodeReply(ByteView message);
+// Empty on the same limits as EncodeRequest.
 Bytes EncodeReply(std::initializer_list<ByteView> arguments);
 
 // The 9-byte reply carrying one 32-bit integer.

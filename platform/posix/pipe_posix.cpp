@@ -353,7 +353,12 @@ public:
     PosixPipeConnection& operator=(const PosixPipeConnection&) = delete;
 
     PipeStatus Write(const void* data, uint32_t size) override { return SendMessage(fd_, data, size); }
-    PipeStatus Read(void* buffer, uint32_t capacity, uint32_t* size) override {
+    PipeStatus ReadWithin(void* buffer, uint32_t capacity, uint32_t* size, uint32_t waitMs) override {
+        // A hang-up is left to the receive, which reports it as Broken.
+        if (waitMs != kWaitForever && WaitForMessage(fd_, waitMs) == Readiness::Idle) {
+            *size = 0;
+            return PipeStatus::Timeout;
+        }
         return ReceiveMessage(fd_, buffer, capacity, size);
     }
 

@@ -390,36 +390,57 @@ private:
     SECURITY_ATTRIBUTES attributes_ {};
 };
 
+// The handle is overlapped only so that a read can be bounded; each operation still runs to
+// its end before the call returns.
 class Win32PipeConnection final : public PipeConnection {
 public:
-    explicit Win32PipeConnection(HANDLE pipe) : pipe_(pipe) {}
-    ~Win32PipeConnection() override { ::CloseHandle(pipe_); }
+    Win32PipeConnection(HANDLE pipe, HANDLE event) : pipe_(pipe) { overlapped_.hEvent = event; }
+    ~Win32PipeConnection() override {
+        ::CloseHandle(pipe_);
+        ::CloseHandle(overlapped_.hEvent);
+    }
     Win32PipeConnection(const Win32PipeConnection&) = delete;
     Win32PipeConnection& operator=(const Win32PipeConnection&) = delete;
 
     PipeStatus Write(const void* data, uint32_t size) override {
         DWORD written = 0;
-        if (!::WriteFile(pipe_, data, size, &written, nullptr)) return PipeStatus::Broken;
+        if (!Finish(::WriteFile(pipe_, data, size, nullptr, &overlapped_), INFINITE, &written)) {
+            return PipeStatus::Broken;
+        }
         return written == size ? PipeStatus::Ok : PipeStatus::Broken;
     }
 
-    PipeStatus Read(void* buffer, uint32_t capacity, uint32_t* size) override {
+    PipeStatus ReadWithin(void* buffer, uint32_t capacity, uint32_t* size, uint32_t waitMs) override {
         *size = 0;
         DWORD bytes = 0;
-        if (::ReadFile(pipe_, buffer, capacity, &bytes, nullptr)) {
+        if (Finish(::ReadFile(pipe_, buffer, capacity, nullptr, &overlapped_), waitMs, &bytes)) {
             *size = bytes;
             return PipeStatus::Ok;
         }
-        if (::GetLastError() != ERROR_MORE_DATA) return PipeStatus::Broken;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_OPERATION_ABORTED) return PipeStatus::Timeout;
+        if (error != ERROR_MORE_DATA) return PipeStatus::Broken;
         // Drop the rest of the message so that the next read starts at a message boundary.
         uint8_t rest[1024];
-        while (!::ReadFile(pipe_, rest, sizeof rest, &bytes, nullptr) && ::GetLastError() == ERROR_MORE_DATA) {
+        while (!Finish(::ReadFile(pipe_, rest, sizeof rest, nullptr, &overlapped_), INFINITE, &bytes) &&
+               ::GetLastError() == ERROR_MORE_DATA) {
         }
         return PipeStatus::MoreData;
     }
 
 private:
+    // Waits up to `waitMs` for the operation just started; one still running then is
+    // cancelled (ERROR_OPERATION_ABORTED) and waited for, so it no longer touches the buffer.
+    bool Finish(BOOL started, uint32_t waitMs, DWORD* bytes) {
+        if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
+        if (::WaitForSingleObject(overlapped_.hEvent, waitMs == kWaitForever ? INFINITE : waitMs) == WAIT_TIMEOUT) {
+            ::CancelIoEx(pipe_, &overlapped_);
+        }
+        return ::GetOverlappedResult(pipe_, &overlapped_, bytes, TRUE) != FALSE;
+    }
+
     HANDLE pipe_;
+    OVERLAPPED overlapped_ {};
 };
 
 }  // namespace
@@ -472,16 +493,19 @@ std::unique_ptr<PipeConnection> OpenPipeConnection(std::string_view name, uint32
     const std::wstring path = Wide(PipePath(name));
     const ULONGLONG start = ::GetTickCount64();
     for (;;) {
-        HANDLE pipe = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE pipe = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             DWORD mode = PIPE_READMODE_MESSAGE;
-            if (!::SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+            HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (event == nullptr || !::SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
                 result = PipeStatus::Failed;
+                if (event != nullptr) ::CloseHandle(event);
                 ::CloseHandle(pipe);
                 return nullptr;
             }
             result = PipeStatus::Ok;
-            return std::make_unique<Win32PipeConnection>(pipe);
+            return std::make_unique<Win32PipeConnection>(pipe, event);
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_PIPE_BUSY) {

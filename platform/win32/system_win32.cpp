@@ -113,6 +113,13 @@ std::string ExecutablePath() {
 
 uint32_t ProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
 
+std::string UserName() {
+    wchar_t name[257];  // UNLEN + 1
+    DWORD size = 257;
+    if (!::GetUserNameW(name, &size) || size == 0) return std::string();
+    return Narrow(std::wstring_view(name, size - 1));  // the count includes the terminator
+}
+
 std::unique_ptr<InstanceLock> TryAcquireInstanceLock(std::string_view name) {
     const std::wstring wideName = Wide(name);
     // A mutex that opens belongs to another running copy (or to a live lock of this process).

@@ -38,9 +38,10 @@ HINSTANCE ThisModule() {
     return module;
 }
 
-}  // namespace
-
-WindowHandle CreateMessageOnlyWindow(std::string_view className, std::string_view title, WindowProc proc) {
+// A window of the class (registered here when new), a child of `parent` (HWND_MESSAGE for a
+// message-only window, null for a top-level one).
+WindowHandle CreateWindowOfClass(std::string_view className, std::string_view title, WindowProc proc, HWND parent,
+                                 DWORD style, DWORD extendedStyle) {
     const HINSTANCE module = ThisModule();
     const std::wstring wideClass = Wide(className);
     const std::wstring wideTitle = Wide(title);
@@ -55,12 +56,34 @@ WindowHandle CreateMessageOnlyWindow(std::string_view className, std::string_vie
     windowClass.lpszClassName = wideClass.c_str();
     if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return 0;
 
-    HWND window = ::CreateWindowExW(WS_EX_NOACTIVATE, wideClass.c_str(), wideTitle.c_str(), 0, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, nullptr);
+    HWND window = ::CreateWindowExW(extendedStyle, wideClass.c_str(), wideTitle.c_str(), style, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, module, nullptr);
     if (window == nullptr) return 0;
     ::SetWindowLongPtrW(window, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(new SharedProc(std::make_shared<WindowProc>(std::move(proc)))));
     return reinterpret_cast<WindowHandle>(window);
+}
+
+}  // namespace
+
+WindowHandle CreateMessageOnlyWindow(std::string_view className, std::string_view title, WindowProc proc) {
+    return CreateWindowOfClass(className, title, std::move(proc), HWND_MESSAGE, 0, WS_EX_NOACTIVATE);
+}
+
+// A hidden pop-up that is never shown: found by class and title, it takes posted messages.
+WindowHandle CreateTopLevelWindow(std::string_view className, std::string_view title, WindowProc proc) {
+    return CreateWindowOfClass(className, title, std::move(proc), nullptr, WS_POPUP,
+                               WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW);
+}
+
+WindowHandle FindTopLevelWindow(std::string_view className, std::optional<std::string_view> title) {
+    const std::wstring wideClass = Wide(className);
+    const std::wstring wideTitle = title ? Wide(*title) : std::wstring();
+    return reinterpret_cast<WindowHandle>(::FindWindowW(wideClass.c_str(), title ? wideTitle.c_str() : nullptr));
+}
+
+uint32_t RegisteredWindowMessage(std::string_view name) {
+    return ::RegisterWindowMessageW(Wide(name).c_str());
 }
 
 void DestroyWindow(WindowHandle window) { ::DestroyWindow(reinterpret_cast<HWND>(window)); }
