@@ -2,7 +2,7 @@
 // driver fetches them: two 12-byte records (x, y, z floats in millimetres), left first.
 #pragma once
 
-#include "display/winpipe/window_pipe_message.h"
+#include "display/winpipe/window_pipe_protocol.h"
 
 #include <array>
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 namespace qor::winservice {
 
-constexpr size_t kEyeRecordSize = 12;
+constexpr size_t kEyeRecordSize = winpipe::kEyePositionRecordSize;
 
 class EyePositionStore {
 public:

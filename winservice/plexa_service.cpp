@@ -70,7 +70,7 @@ void PlexaService::ServiceMain() {
 bool PlexaService::StartServing() {
     server_ = platform::CreateMessagePipeServer();
     platform::PipeServerOptions options;
-    options.name = kWindowPipeName;
+    options.name = std::string(winpipe::kWindowServicePipeName);
     options.instances = kPipeInstances;
     options.defaultTimeoutMs = kPipeDefaultTimeoutMs;
     return server_->Start(options, [this](platform::PipeClient& client, const uint8_t* request, uint32_t size,
@@ -82,7 +82,7 @@ bool PlexaService::StartServing() {
 void PlexaService::HandleRequest(platform::PipeClient& client, const uint8_t* request, uint32_t size, uint8_t* reply,
                                  uint32_t* replySize) {
     const auto message = winpipe::DecodeRequest({request, size});
-    if (!message || message->command > kHighestWindowCommand) {
+    if (!message || message->command > winpipe::kLastCommand) {
         client.EndConnection();  // malformed: silently, the service goes on with other clients
         return;
     }

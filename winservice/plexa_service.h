@@ -13,7 +13,6 @@
 namespace qor::winservice {
 
 constexpr const char* kWindowServiceName = "PlexaSvc";
-constexpr const char* kWindowPipeName = "Plexaview_NamedPipe";
 
 class PlexaService {
 public:

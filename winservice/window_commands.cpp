@@ -67,12 +67,12 @@ WindowCommandProcessor::WindowCommandProcessor(WeavingWindowHost& host, DisplayS
 
 std::optional<winpipe::Bytes> WindowCommandProcessor::Handle(const winpipe::WindowPipeRequest& request) {
     switch (request.command) {
-        case kSharedHandler: return SharedHandler(request);
-        case kCloseApp: return CloseApp();
-        case kOpenApp: return OpenApp(request);
-        case kSbsStatus: return SbsStatus(request);
-        case kStoreEyePositions: return StoreEyePositions(request);
-        case kFetchEyePositions: return eyes_.FetchReply();
+        case winpipe::kCommandSharedHandler: return SharedHandler(request);
+        case winpipe::kCommandCloseApp: return CloseApp();
+        case winpipe::kCommandOpenApp: return OpenApp(request);
+        case winpipe::kCommandSbsStatus: return SbsStatus(request);
+        case winpipe::kCommandStoreEyePositions: return StoreEyePositions(request);
+        case winpipe::kCommandFetchEyePositions: return eyes_.FetchReply();
         default: return std::nullopt;
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "display/winpipe/window_pipe_message.h"
+#include "display/winpipe/window_pipe_protocol.h"
 #include "platform/process.h"
 #include "winservice/eye_position_store.h"
 
@@ -16,16 +17,6 @@
 #include <string_view>
 
 namespace qor::winservice {
-
-enum WindowCommand : uint16_t {
-    kSharedHandler = 0,
-    kCloseApp = 1,
-    kOpenApp = 2,
-    kSbsStatus = 3,
-    kStoreEyePositions = 4,
-    kFetchEyePositions = 5,
-};
-constexpr uint16_t kHighestWindowCommand = kFetchEyePositions;
 
 // How the weaving window is started in the user's session.
 enum class LaunchMode { UiAccess, MediumIntegrity };

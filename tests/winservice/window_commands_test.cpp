@@ -79,13 +79,13 @@ protected:
 };
 
 TEST_F(WindowCommandsTest, EyePositionsAreStoredAsTwoWholeRecordsAndFetchedAsTheyWere) {
-    const Bytes zeros = Send(kFetchEyePositions, {}).value();
+    const Bytes zeros = Send(winpipe::kCommandFetchEyePositions, {}).value();
     ASSERT_EQ(zeros.size(), 33u);
     EXPECT_EQ(zeros, Bytes({2, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 
     const float left[3] = {-31.5f, 2.0f, 600.0f}, right[3] = {31.5f, 2.0f, 600.0f};
-    EXPECT_EQ(IntegerOf(Send(kStoreEyePositions, {winpipe::BytesOf(left), winpipe::BytesOf(right)})), 0);
-    const Bytes stored = Send(kFetchEyePositions, {winpipe::BytesOf(int32_t {1})}).value();
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandStoreEyePositions, {winpipe::BytesOf(left), winpipe::BytesOf(right)})), 0);
+    const Bytes stored = Send(winpipe::kCommandFetchEyePositions, {winpipe::BytesOf(int32_t {1})}).value();
     EXPECT_EQ(std::memcmp(stored.data() + 5, left, 12), 0);
     EXPECT_EQ(std::memcmp(stored.data() + 21, right, 12), 0);
 
@@ -98,48 +98,48 @@ TEST_F(WindowCommandsTest, EyePositionsAreStoredAsTwoWholeRecordsAndFetchedAsThe
     for (const auto& test : refused) {
         const Bytes message = [&] {
             switch (test.arguments.size()) {
-                case 0: return winpipe::EncodeRequest(kStoreEyePositions, {});
-                case 1: return winpipe::EncodeRequest(kStoreEyePositions, {test.arguments[0]});
-                default: return winpipe::EncodeRequest(kStoreEyePositions, {test.arguments[0], test.arguments[1]});
+                case 0: return winpipe::EncodeRequest(winpipe::kCommandStoreEyePositions, {});
+                case 1: return winpipe::EncodeRequest(winpipe::kCommandStoreEyePositions, {test.arguments[0]});
+                default: return winpipe::EncodeRequest(winpipe::kCommandStoreEyePositions, {test.arguments[0], test.arguments[1]});
             }
         }();
         EXPECT_EQ(IntegerOf(processor_.Handle(*winpipe::DecodeRequest(message))), -1);
     }
-    EXPECT_EQ(Send(kFetchEyePositions, {}).value(), stored);
+    EXPECT_EQ(Send(winpipe::kCommandFetchEyePositions, {}).value(), stored);
 }
 
 TEST_F(WindowCommandsTest, WeavingWindowIsStartedOnceRecordedAndForgottenOnClose) {
     const Bytes handle = HandleText("1073744386");
     // Wrong argument counts get no reply at all.
-    EXPECT_FALSE(Send(kOpenApp, {handle, handle, handle}));
-    EXPECT_FALSE(Send(kSharedHandler, {}));
+    EXPECT_FALSE(Send(winpipe::kCommandOpenApp, {handle, handle, handle}));
+    EXPECT_FALSE(Send(winpipe::kCommandSharedHandler, {}));
 
     // Without a window, the shared handle is answered and posts nothing.
-    EXPECT_EQ(IntegerOf(Send(kSharedHandler, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSharedHandler, {handle})), 0);
     EXPECT_TRUE(host_.posted.empty());
 
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {handle})), 0);
     ASSERT_EQ(host_.launches.size(), 1u);
     EXPECT_EQ(host_.launches[0].first, "1073744386");
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {handle})), -1);  // still recorded: nothing started
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {handle})), -1);  // still recorded: nothing started
     EXPECT_EQ(host_.launches.size(), 1u);
 
     // With a window, each new value is posted once.
-    EXPECT_EQ(IntegerOf(Send(kSharedHandler, {handle})), 0);
-    EXPECT_EQ(IntegerOf(Send(kSharedHandler, {handle})), 0);
-    EXPECT_EQ(IntegerOf(Send(kSharedHandler, {HandleText("4294967297")})), 0);  // low 32 bits: 1
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSharedHandler, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSharedHandler, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSharedHandler, {HandleText("4294967297")})), 0);  // low 32 bits: 1
     EXPECT_EQ(host_.posted, std::vector<uint32_t>({1073744386u, 1u}));
 
     // After close, a new start waits for the old program to exit first.
-    EXPECT_EQ(IntegerOf(Send(kCloseApp, {winpipe::BytesOf(int32_t {1})})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandCloseApp, {winpipe::BytesOf(int32_t {1})})), 0);
     host_.runningChecks = 3;
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {handle})), 0);
     EXPECT_EQ(host_.runningChecks, 0);
     EXPECT_EQ(host_.launches.size(), 2u);
 
     // A recorded window that died is forgotten at the next start.
     host_.ended.push_back(1002);
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {handle})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {handle})), 0);
     EXPECT_EQ(host_.launches.size(), 3u);
 
     // Stopping ends the recorded window.
@@ -150,13 +150,13 @@ TEST_F(WindowCommandsTest, WeavingWindowIsStartedOnceRecordedAndForgottenOnClose
 
 TEST_F(WindowCommandsTest, FailedStartRecordsNothingAndStopWakesAWaitingStart) {
     host_.launchSucceeds = false;
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {HandleText("7")})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {HandleText("7")})), 0);
     EXPECT_FALSE(processor_.WindowRecorded());
 
     // An earlier window that does not exit holds a start only until the service stops.
     host_.runningChecks = 1'000'000;
     std::optional<int32_t> answer;
-    std::thread start([&] { answer = IntegerOf(Send(kOpenApp, {HandleText("8")})); });
+    std::thread start([&] { answer = IntegerOf(Send(winpipe::kCommandOpenApp, {HandleText("8")})); });
     while (host_.runningChecks == 1'000'000) std::this_thread::yield();
     processor_.Stop();
     start.join();
@@ -179,14 +179,14 @@ TEST_F(WindowCommandsTest, LaunchModeAndSideBySideStatusFollowTheRegistryAndRequ
     }
     developerMode_ = 1;
     osdStatus_ = 2;
-    EXPECT_EQ(IntegerOf(Send(kOpenApp, {HandleText("9"), winpipe::BytesOf(int32_t {0})})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandOpenApp, {HandleText("9"), winpipe::BytesOf(int32_t {0})})), 0);
     ASSERT_EQ(host_.launches.size(), 1u);
     EXPECT_EQ(host_.launches[0].second, LaunchMode::MediumIntegrity);
 
     const uint8_t two = 2, zero = 0;
-    EXPECT_EQ(IntegerOf(Send(kSbsStatus, {ByteView(&two, 1)})), 0);
-    EXPECT_EQ(IntegerOf(Send(kSbsStatus, {ByteView(&zero, 1)})), 0);
-    EXPECT_EQ(IntegerOf(Send(kSbsStatus, {})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSbsStatus, {ByteView(&two, 1)})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSbsStatus, {ByteView(&zero, 1)})), 0);
+    EXPECT_EQ(IntegerOf(Send(winpipe::kCommandSbsStatus, {})), 0);
     EXPECT_EQ(sbsWrites_, std::vector<uint32_t>({1u, 0u}));
 }
 
