@@ -23,6 +23,8 @@ namespace qor {
 using namespace protocol;
 
 namespace {
+// Every 1.0.x application is served; 0.x, 1.1 and later are not.
+constexpr XrVersion kFirstSupportedApi = XR_MAKE_VERSION(1, 0, 0);
 constexpr XrVersion kFirstUnsupportedApi = XR_MAKE_VERSION(1, 1, 0);
 constexpr const char* kRuntimeName = "Norvik XR Runtime";
 constexpr const char* kDisplayOffApplication = "KVDSOpenXRApp";
@@ -101,7 +103,9 @@ XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const Enumera
 }
 
 XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest& message, Reply& reply) {
-    if (message.apiVersion >= kFirstUnsupportedApi) return XR_ERROR_API_VERSION_UNSUPPORTED;
+    if (message.apiVersion < kFirstSupportedApi || message.apiVersion >= kFirstUnsupportedApi) {
+        return XR_ERROR_API_VERSION_UNSUPPORTED;
+    }
     if (message.applicationName.View().empty()) return XR_ERROR_NAME_INVALID;
 
     // A process that cannot be looked at (gone already) keeps its id with no start time: it
