@@ -245,7 +245,9 @@ XrResult HandleGetSystemProperties(const Caller& caller, const GetSystemProperti
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const EnumerateEnvironmentBlendModesRequest& message, Reply& reply) {
+XrResult HandleEnumerateEnvironmentBlendModes(const Caller& caller, const EnumerateEnvironmentBlendModesRequest& message,
+                                              Reply& reply) {
+    if (caller.state.drivers.FindSystem(message.systemId) == nullptr) return XR_ERROR_SYSTEM_INVALID;
     if (message.viewConfigurationType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO) {
         return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
     }

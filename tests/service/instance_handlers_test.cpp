@@ -389,8 +389,15 @@ TEST_F(InstanceHandlersTest, ManifestWithItsDisableVariableSetEndsTheScan) {
     EXPECT_TRUE(CurrentLayerFeatures().handTracking);
 }
 
-TEST_F(InstanceHandlersTest, BlendModesOnlyForStereo) {
+TEST_F(InstanceHandlersTest, BlendModesOnlyForAKnownSystemInStereo) {
     EnumerateEnvironmentBlendModesRequest request;
+    request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+    const uint64_t system = AddHeadMountedSystem(state_, "norvik_test_display");
+    for (const uint64_t unknown : {uint64_t {0}, system + 1000}) {
+        request.systemId = unknown;
+        EXPECT_EQ(Send(request).result, XR_ERROR_SYSTEM_INVALID) << unknown;
+    }
+    request.systemId = system;
     request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_MONO;
     EXPECT_EQ(Send(request).result, XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED);
     request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
