@@ -57,11 +57,7 @@ void FillExecutablePath(Chars16<kExecutablePathUnits>& out) {
 }
 
 bool ValidInstanceCreateInfo(const XrInstanceCreateInfo* info) {
-    if (info == nullptr || info->type != XR_TYPE_INSTANCE_CREATE_INFO) return false;
-    if (info->next != nullptr &&
-        static_cast<const XrBaseInStructure*>(info->next)->type != XR_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT) {
-        return false;
-    }
+    if (!IsInput(info, XR_TYPE_INSTANCE_CREATE_INFO)) return false;
     return info->enabledExtensionCount == 0 || info->enabledExtensionNames != nullptr;
 }
 }  // namespace
