@@ -310,6 +310,4 @@ XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSys
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR);
 }
 
-XrResult XRAPI_CALL DebugUtilsNoOp() { return XR_SUCCESS; }
-
 }  // namespace qor::runtime::forward

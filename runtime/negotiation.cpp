@@ -8,8 +8,6 @@
 namespace qor::runtime {
 
 namespace {
-using forward::DebugUtilsNoOp;
-
 // Global: answered with or without an instance. Instance: resolved once an instance is
 // given, whatever extensions it enabled.
 enum class Scope { Global, Instance };
@@ -25,19 +23,13 @@ constexpr PFN_xrVoidFunction Fn(Function function) {
     return reinterpret_cast<PFN_xrVoidFunction>(function);
 }
 
+// Debug utils are not offered: the Khronos loader implements that extension itself for a
+// runtime whose lookup does not resolve its functions.
 #define NORVIK_TABLE_ROW(Name, Code, Function, Request, Reply, FunctionScope, ShortBody) \
     {#Function, Fn(forward::Function), Scope::FunctionScope},
 const TableEntry kFunctions[] = {
     {"xrGetInstanceProcAddr", Fn(GetInstanceProcAddr), Scope::Global},
     NORVIK_OPERATIONS(NORVIK_TABLE_ROW)
-    // Debug utils: one function that accepts everything and does nothing.
-    {"xrSetDebugUtilsObjectNameEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrCreateDebugUtilsMessengerEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrDestroyDebugUtilsMessengerEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSubmitDebugUtilsMessageEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionBeginDebugUtilsLabelRegionEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionEndDebugUtilsLabelRegionEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionInsertDebugUtilsLabelEXT", Fn(DebugUtilsNoOp), Scope::Instance},
 };
 #undef NORVIK_TABLE_ROW
 

@@ -234,6 +234,71 @@ TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
     EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
 }
 
+// What the loader hands an application: a lookup of `name` on `instance`.
+template <typename Function>
+Function Lookup(XrInstance instance, const char* name) {
+    PFN_xrVoidFunction function = nullptr;
+    EXPECT_EQ(xrGetInstanceProcAddr(instance, name, &function), XR_SUCCESS) << name;
+    return reinterpret_cast<Function>(function);
+}
+
+XrInstanceCreateInfo CreateInfo(const char* name, std::vector<const char*>& extensions) {
+    XrInstanceCreateInfo info {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(info.applicationInfo.applicationName, name);
+    info.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    info.enabledExtensionCount = static_cast<uint32_t>(extensions.size());
+    info.enabledExtensionNames = extensions.data();
+    return info;
+}
+
+// The texts of the messages a messenger received.
+XrBool32 XRAPI_CALL RecordMessage(XrDebugUtilsMessageSeverityFlagsEXT, XrDebugUtilsMessageTypeFlagsEXT,
+                                  const XrDebugUtilsMessengerCallbackDataEXT* data, void* user) {
+    if (data != nullptr && data->message != nullptr) static_cast<std::vector<std::string>*>(user)->push_back(data->message);
+    return XR_FALSE;
+}
+
+TEST_F(ServiceCoreEndToEnd, DebugUtilsMessagesReachTheApplicationsMessengers) {
+    // The runtime does not offer debug utils; the loader does, and delivers the messages.
+    std::vector<std::string> atCreation;
+    std::vector<std::string> explicitly;
+    XrDebugUtilsMessengerCreateInfoEXT messengerInfo {XR_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT};
+    messengerInfo.messageSeverities = XR_DEBUG_UTILS_MESSAGE_SEVERITY_INFO_BIT_EXT |
+                                      XR_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT |
+                                      XR_DEBUG_UTILS_MESSAGE_SEVERITY_ERROR_BIT_EXT;
+    messengerInfo.messageTypes = XR_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT;
+    messengerInfo.userCallback = RecordMessage;
+    messengerInfo.userData = &atCreation;
+    std::vector<const char*> extensions = {"XR_EXT_debug_utils"};
+    XrInstanceCreateInfo createInfo = CreateInfo("e2e-debug", extensions);
+    createInfo.next = &messengerInfo;
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+
+    XrDebugUtilsMessengerCreateInfoEXT explicitInfo = messengerInfo;
+    explicitInfo.userData = &explicitly;
+    XrDebugUtilsMessengerEXT messenger = XR_NULL_HANDLE;
+    ASSERT_EQ(Lookup<PFN_xrCreateDebugUtilsMessengerEXT>(instance, "xrCreateDebugUtilsMessengerEXT")(
+                  instance, &explicitInfo, &messenger),
+              XR_SUCCESS);
+    EXPECT_NE(messenger, XR_NULL_HANDLE);
+
+    XrDebugUtilsMessengerCallbackDataEXT data {XR_TYPE_DEBUG_UTILS_MESSENGER_CALLBACK_DATA_EXT};
+    data.messageId = "e2e";
+    data.functionName = "test";
+    data.message = "norvik debug message";
+    ASSERT_EQ(Lookup<PFN_xrSubmitDebugUtilsMessageEXT>(instance, "xrSubmitDebugUtilsMessageEXT")(
+                  instance, XR_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT,
+                  XR_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT, &data),
+              XR_SUCCESS);
+    for (const auto* received : {&atCreation, &explicitly}) {
+        EXPECT_EQ(std::count(received->begin(), received->end(), "norvik debug message"), 1);
+    }
+    EXPECT_EQ(Lookup<PFN_xrDestroyDebugUtilsMessengerEXT>(instance, "xrDestroyDebugUtilsMessengerEXT")(messenger),
+              XR_SUCCESS);
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
 TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {
     const std::string output = environment_.Path("xr_demo.out");
     // The sanitizer build of the application reports the loader's own leak, which is not ours.
