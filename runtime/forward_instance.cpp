@@ -6,6 +6,7 @@
 #include "runtime/enumeration.h"
 #include "runtime/forward.h"
 #include "runtime/graphics_types.h"
+#include "runtime/instance_extensions.h"
 
 #include <cstring>
 
@@ -83,10 +84,17 @@ XrResult XRAPI_CALL xrCreateInstance(const XrInstanceCreateInfo* createInfo, XrI
     request.enabledApiLayerCount = createInfo->enabledApiLayerCount;
     request.extensionIndices.items = std::span<const uint32_t>(indices, indexCount);
     FillExecutablePath(request.executablePath);
-    return SendForHandle(request, BodyRule::Success, instance);
+    return SendAndRead(request, BodyRule::Success, [&](const HandleReply& reply) {
+        *instance = AsHandle<XrInstance>(reply.handle);
+        InstanceExtensions::Get().Add(reply.handle, request.extensionIndices.items);
+    });
 }
 
-XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandle<DestroyInstanceRequest>(instance); }
+XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) {
+    // Forgotten whatever the answer: the application holds no instance after this call.
+    InstanceExtensions::Get().Remove(HandleValue(instance));
+    return SendHandle<DestroyInstanceRequest>(instance);
+}
 
 XrResult XRAPI_CALL xrGetInstanceProperties(XrInstance instance, XrInstanceProperties* properties) {
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;

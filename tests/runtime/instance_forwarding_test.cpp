@@ -230,6 +230,12 @@ TEST_F(InstanceForwardingTest, WrongReturnedTypeIsAValidationFailure) {
 }
 
 TEST_F(InstanceForwardingTest, GraphicsRequirementsSucceedEvenWithoutAService) {
+    // Handed out only to an instance that enabled XR_KHR_D3D11_enable.
+    const char* d3d11[] = {"XR_KHR_D3D11_enable"};
+    const XrInstanceCreateInfo info = MakeCreateInfo(d3d11, 1);
+    service_.Reply(XR_SUCCESS, ByteBuilder().U64(reinterpret_cast<uint64_t>(kInstance)));
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(Get<PFN_xrCreateInstance>("xrCreateInstance")(&info, &instance), XR_SUCCESS);
     auto requirements = Get<PFN_xrVoidFunction>("xrGetD3D11GraphicsRequirementsKHR");
     struct Requirements {
         XrStructureType type;
