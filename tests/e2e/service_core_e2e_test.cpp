@@ -216,6 +216,9 @@ TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
     ASSERT_EQ(xrCreateAction(set, &actionInfo, &action), XR_SUCCESS);
     XrAction twin = XR_NULL_HANDLE;
     EXPECT_EQ(xrCreateAction(set, &actionInfo, &twin), XR_ERROR_NAME_DUPLICATED);
+    actionInfo.actionType = XR_ACTION_TYPE_FLOAT_INPUT;  // a name is taken whatever the action's type
+    EXPECT_EQ(xrCreateAction(set, &actionInfo, &twin), XR_ERROR_NAME_DUPLICATED);
+    actionInfo.actionType = XR_ACTION_TYPE_BOOLEAN_INPUT;
 
     XrPath profile = XR_NULL_PATH;
     XrPath select = XR_NULL_PATH;
@@ -297,6 +300,71 @@ TEST_F(ServiceCoreEndToEnd, DebugUtilsMessagesReachTheApplicationsMessengers) {
     EXPECT_EQ(Lookup<PFN_xrDestroyDebugUtilsMessengerEXT>(instance, "xrDestroyDebugUtilsMessengerEXT")(messenger),
               XR_SUCCESS);
     EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
+TEST_F(ServiceCoreEndToEnd, InstanceLevelCallsCheckWhatTheApplicationPasses) {
+    std::vector<const char*> none;
+    XrInstance instance = XR_NULL_HANDLE;
+    // Only 1.0.x applications are served.
+    const struct {
+        XrVersion version;
+        XrResult expected;
+    } versions[] = {{0, XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(0, 0, 1), XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(2, 0, 0), XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(1, 0, 0), XR_SUCCESS}};
+    for (const auto& v : versions) {
+        XrInstanceCreateInfo info = CreateInfo("e2e-version", none);
+        info.applicationInfo.apiVersion = v.version;
+        EXPECT_EQ(xrCreateInstance(&info, &instance), v.expected) << std::hex << v.version;
+        if (v.expected == XR_SUCCESS) {
+            EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+        }
+    }
+
+    // Structures the runtime does not know are ignored wherever they are chained.
+    const XrBaseInStructure unknown {static_cast<XrStructureType>(1000999001), nullptr};
+    XrInstanceCreateInfo info = CreateInfo("e2e-checks", none);
+    info.next = &unknown;
+    ASSERT_EQ(xrCreateInstance(&info, &instance), XR_SUCCESS);
+    const XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO, &unknown, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY};
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+
+    // Blend modes belong to a system the runtime has.
+    for (const XrSystemId unknownSystem : {XrSystemId {XR_NULL_SYSTEM_ID}, XrSystemId {system + 1000}}) {
+        uint32_t count = 0;
+        EXPECT_EQ(xrEnumerateEnvironmentBlendModes(instance, unknownSystem, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO,
+                                                   0, &count, nullptr),
+                  XR_ERROR_SYSTEM_INVALID);
+    }
+
+    // The Direct3D requirement functions exist only for an instance that enabled their extension.
+    for (const char* name : {"xrGetD3D11GraphicsRequirementsKHR", "xrGetD3D12GraphicsRequirementsKHR"}) {
+        PFN_xrVoidFunction function = reinterpret_cast<PFN_xrVoidFunction>(&xrDestroyInstance);
+        EXPECT_EQ(xrGetInstanceProcAddr(instance, name, &function), XR_ERROR_FUNCTION_UNSUPPORTED) << name;
+        EXPECT_EQ(function, nullptr) << name;
+    }
+    // The loader holds one instance at a time.
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+    std::vector<const char*> d3d11 = {"XR_KHR_D3D11_enable"};
+    XrInstanceCreateInfo withD3D11 = CreateInfo("e2e-d3d11", d3d11);
+    XrInstance second = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&withD3D11, &second), XR_SUCCESS);
+    struct {
+        XrStructureType type;
+        const void* next;
+        uint64_t adapterLuid;
+        int32_t minFeatureLevel;
+    } requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, nullptr, 0, 0};
+    using Requirements = XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, decltype(requirements)*);
+    EXPECT_EQ(Lookup<Requirements>(second, "xrGetD3D11GraphicsRequirementsKHR")(second, system, &requirements),
+              XR_SUCCESS);
+    EXPECT_EQ(requirements.minFeatureLevel, 0xb000);
+    PFN_xrVoidFunction d3d12 = nullptr;
+    EXPECT_EQ(xrGetInstanceProcAddr(second, "xrGetD3D12GraphicsRequirementsKHR", &d3d12), XR_ERROR_FUNCTION_UNSUPPORTED);
+
+    EXPECT_EQ(xrDestroyInstance(second), XR_SUCCESS);
 }
 
 TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {
