@@ -11,8 +11,8 @@ namespace qor::runtime {
 
 class InstanceExtensions {
 public:
-    // The service never holds more instances than this at once; a full table therefore holds
-    // instances the application never destroyed, and the oldest of them is forgotten.
+    // Twice the service's own limit of instances at once: a full table holds instances the
+    // application never destroyed, and the oldest of them is forgotten.
     static constexpr size_t kMaxInstances = 16;
 
     static InstanceExtensions& Get();
