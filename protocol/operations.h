@@ -11,7 +11,8 @@
 //   Function  the OpenXR function the code carries
 //   Request   the request body (protocol/messages.h)
 //   Reply     the reply body; NoReply when only the result travels
-//   Scope     Global: the runtime resolves the function without an instance; Instance: with one
+//   Scope     Global: the runtime resolves the function without an instance; Instance: with one;
+//             KhrD3D11Enable, KhrD3D12Enable: for an instance that enabled that extension
 //   ShortBody what a request shorter than its layout answers: Refused
 //             (XR_ERROR_VALIDATION_FAILURE), HandleInvalid (XR_ERROR_HANDLE_INVALID), or
 //             Unread (the handler reads no body)
@@ -75,6 +76,6 @@
     X(SyncActions, 90013, xrSyncActions, SyncActionsRequest, NoReply, Instance, Refused) \
     X(EnumerateBoundSourcesForAction, 90014, xrEnumerateBoundSourcesForAction, EnumerateBoundSourcesForActionRequest, EnumerateBoundSourcesForActionReply, Instance, Refused) \
     X(GetInputSourceLocalizedName, 90015, xrGetInputSourceLocalizedName, GetInputSourceLocalizedNameRequest, GetInputSourceLocalizedNameReply, Instance, Refused) \
-    X(GetD3D11GraphicsRequirementsKHR, 100003, xrGetD3D11GraphicsRequirementsKHR, GetD3D11GraphicsRequirementsRequest, GraphicsRequirementsReply, Instance, Unread) \
-    X(GetD3D12GraphicsRequirementsKHR, 100004, xrGetD3D12GraphicsRequirementsKHR, GetD3D12GraphicsRequirementsRequest, GraphicsRequirementsReply, Instance, Unread)
+    X(GetD3D11GraphicsRequirementsKHR, 100003, xrGetD3D11GraphicsRequirementsKHR, GetD3D11GraphicsRequirementsRequest, GraphicsRequirementsReply, KhrD3D11Enable, Unread) \
+    X(GetD3D12GraphicsRequirementsKHR, 100004, xrGetD3D12GraphicsRequirementsKHR, GetD3D12GraphicsRequirementsRequest, GraphicsRequirementsReply, KhrD3D12Enable, Unread)
 // clang-format on

@@ -158,10 +158,11 @@ protocol::StructHeader HeaderOf(const Structure& structure) {
     return {static_cast<uint32_t>(structure.type), reinterpret_cast<uint64_t>(structure.next)};
 }
 
-// The checks the library makes on input structures before anything is sent.
+// The check the library makes on an input structure before anything is sent: its own type.
+// Structures chained on it that the runtime does not know are ignored.
 template <typename Structure>
 bool IsInput(const Structure* structure, XrStructureType expected) {
-    return structure != nullptr && structure->type == expected && structure->next == nullptr;
+    return structure != nullptr && structure->type == expected;
 }
 
 // Copies a fixed character array of a reply into the application's array of the same size.

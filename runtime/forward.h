@@ -17,7 +17,4 @@ namespace qor::runtime::forward {
 NORVIK_OPERATIONS(NORVIK_DECLARE_FORWARD)
 #undef NORVIK_DECLARE_FORWARD
 
-// The debug-utils functions: accepted and ignored.
-XrResult XRAPI_CALL DebugUtilsNoOp();
-
 }  // namespace qor::runtime::forward

@@ -6,6 +6,7 @@
 #include "runtime/enumeration.h"
 #include "runtime/forward.h"
 #include "runtime/graphics_types.h"
+#include "runtime/instance_extensions.h"
 
 #include <cstring>
 
@@ -57,11 +58,7 @@ void FillExecutablePath(Chars16<kExecutablePathUnits>& out) {
 }
 
 bool ValidInstanceCreateInfo(const XrInstanceCreateInfo* info) {
-    if (info == nullptr || info->type != XR_TYPE_INSTANCE_CREATE_INFO) return false;
-    if (info->next != nullptr &&
-        static_cast<const XrBaseInStructure*>(info->next)->type != XR_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT) {
-        return false;
-    }
+    if (!IsInput(info, XR_TYPE_INSTANCE_CREATE_INFO)) return false;
     return info->enabledExtensionCount == 0 || info->enabledExtensionNames != nullptr;
 }
 }  // namespace
@@ -87,10 +84,17 @@ XrResult XRAPI_CALL xrCreateInstance(const XrInstanceCreateInfo* createInfo, XrI
     request.enabledApiLayerCount = createInfo->enabledApiLayerCount;
     request.extensionIndices.items = std::span<const uint32_t>(indices, indexCount);
     FillExecutablePath(request.executablePath);
-    return SendForHandle(request, BodyRule::Success, instance);
+    return SendAndRead(request, BodyRule::Success, [&](const HandleReply& reply) {
+        *instance = AsHandle<XrInstance>(reply.handle);
+        InstanceExtensions::Get().Add(reply.handle, request.extensionIndices.items);
+    });
 }
 
-XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) { return SendHandle<DestroyInstanceRequest>(instance); }
+XrResult XRAPI_CALL xrDestroyInstance(XrInstance instance) {
+    // Forgotten whatever the answer: the application holds no instance after this call.
+    InstanceExtensions::Get().Remove(HandleValue(instance));
+    return SendHandle<DestroyInstanceRequest>(instance);
+}
 
 XrResult XRAPI_CALL xrGetInstanceProperties(XrInstance instance, XrInstanceProperties* properties) {
     if (properties == nullptr) return XR_ERROR_VALIDATION_FAILURE;
@@ -313,7 +317,5 @@ XrResult XRAPI_CALL xrGetD3D12GraphicsRequirementsKHR(XrInstance instance, XrSys
     return ForwardGraphicsRequirements<GetD3D12GraphicsRequirementsRequest>(instance, systemId, requirements,
                                                                           XR_TYPE_GRAPHICS_REQUIREMENTS_D3D12_KHR);
 }
-
-XrResult XRAPI_CALL DebugUtilsNoOp() { return XR_SUCCESS; }
 
 }  // namespace qor::runtime::forward

@@ -11,9 +11,38 @@ namespace qor::runtime::forward {
 using namespace protocol;
 
 namespace {
-// Reads the binding from the create info's next: the record that travels and, for the
+// Every graphics binding the headers name; those of other graphics APIs are refused below
+// like a binding without its device.
+bool IsGraphicsBinding(XrStructureType type) {
+    switch (type) {
+        case XR_TYPE_GRAPHICS_BINDING_D3D11_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_D3D12_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_XLIB_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_XCB_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_WAYLAND_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_OPENGL_ES_ANDROID_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_VULKAN_KHR:
+        case XR_TYPE_GRAPHICS_BINDING_EGL_MNDX:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The first graphics binding in the create info's chain; other structures are skipped.
+const void* FindBinding(const void* next) {
+    for (auto* structure = static_cast<const XrBaseInStructure*>(next); structure != nullptr;
+         structure = structure->next) {
+        if (IsGraphicsBinding(structure->type)) return structure;
+    }
+    return nullptr;
+}
+
+// Reads the binding from the create info's chain: the record that travels and, for the
 // Direct3D bindings, the library's own session record. False for a binding it cannot take.
-bool ReadBinding(const void* next, Trailing<GraphicsBindingRecord>* record, std::optional<SessionGraphics>* graphics) {
+bool ReadBinding(const void* chain, Trailing<GraphicsBindingRecord>* record, std::optional<SessionGraphics>* graphics) {
+    const void* next = FindBinding(chain);
     if (next == nullptr) return true;  // no binding: the service decides
     const auto type = static_cast<const XrBaseInStructure*>(next)->type;
     record->present = true;

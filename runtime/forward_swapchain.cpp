@@ -11,11 +11,12 @@ namespace qor::runtime::forward {
 using namespace protocol;
 
 namespace {
-// The optional info of acquire, wait-frame and begin-frame: absent, or of its type with no next.
+// The optional info of acquire, wait-frame and begin-frame: absent, or of its type (what is
+// chained on it is ignored).
 template <typename Info>
 bool ReadOptionalInfo(const Info* info, XrStructureType expected, OptionalInfo* out) {
     if (info == nullptr) return true;
-    if (info->type != expected || info->next != nullptr) return false;
+    if (!IsInput(info, expected)) return false;
     *out = {static_cast<uint32_t>(info->type), 0};
     return true;
 }

@@ -1,6 +1,8 @@
 // Loader negotiation and the function lookup.
+#include "protocol/extension_index.h"
 #include "protocol/operations.h"
 #include "runtime/forward.h"
+#include "runtime/instance_extensions.h"
 #include "runtime/runtime.h"
 
 #include <cstring>
@@ -8,11 +10,9 @@
 namespace qor::runtime {
 
 namespace {
-using forward::DebugUtilsNoOp;
-
-// Global: answered with or without an instance. Instance: resolved once an instance is
-// given, whatever extensions it enabled.
-enum class Scope { Global, Instance };
+// Global: answered with or without an instance. Instance: resolved once an instance is given.
+// The extension scopes: resolved only for an instance that enabled that extension.
+enum class Scope { Global, Instance, KhrD3D11Enable, KhrD3D12Enable };
 
 struct TableEntry {
     const char* name;
@@ -25,19 +25,13 @@ constexpr PFN_xrVoidFunction Fn(Function function) {
     return reinterpret_cast<PFN_xrVoidFunction>(function);
 }
 
+// Debug utils are not offered: the Khronos loader implements that extension itself for a
+// runtime whose lookup does not resolve its functions.
 #define NORVIK_TABLE_ROW(Name, Code, Function, Request, Reply, FunctionScope, ShortBody) \
     {#Function, Fn(forward::Function), Scope::FunctionScope},
 const TableEntry kFunctions[] = {
     {"xrGetInstanceProcAddr", Fn(GetInstanceProcAddr), Scope::Global},
     NORVIK_OPERATIONS(NORVIK_TABLE_ROW)
-    // Debug utils: one function that accepts everything and does nothing.
-    {"xrSetDebugUtilsObjectNameEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrCreateDebugUtilsMessengerEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrDestroyDebugUtilsMessengerEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSubmitDebugUtilsMessageEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionBeginDebugUtilsLabelRegionEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionEndDebugUtilsLabelRegionEXT", Fn(DebugUtilsNoOp), Scope::Instance},
-    {"xrSessionInsertDebugUtilsLabelEXT", Fn(DebugUtilsNoOp), Scope::Instance},
 };
 #undef NORVIK_TABLE_ROW
 
@@ -46,6 +40,21 @@ const TableEntry* Find(const char* name) {
         if (std::strcmp(entry.name, name) == 0) return &entry;
     }
     return nullptr;
+}
+
+bool EnabledBy(XrInstance instance, uint32_t extensionIndex) {
+    return instance != XR_NULL_HANDLE &&
+           InstanceExtensions::Get().Enabled(reinterpret_cast<uint64_t>(instance), extensionIndex);
+}
+
+bool ResolvesFor(Scope scope, XrInstance instance) {
+    switch (scope) {
+        case Scope::Global: return true;
+        case Scope::Instance: return instance != XR_NULL_HANDLE;
+        case Scope::KhrD3D11Enable: return EnabledBy(instance, protocol::extension::kKhrD3D11Enable);
+        case Scope::KhrD3D12Enable: return EnabledBy(instance, protocol::extension::kKhrD3D12Enable);
+    }
+    return false;
 }
 
 constexpr XrVersion kLowestLoaderApi = XR_MAKE_VERSION(0, 1, 0);
@@ -84,7 +93,7 @@ XrResult XRAPI_CALL GetInstanceProcAddr(XrInstance instance, const char* name, P
     *function = nullptr;
     if (name == nullptr) return XR_ERROR_FUNCTION_UNSUPPORTED;
     const TableEntry* entry = Find(name);
-    const bool resolved = entry != nullptr && (entry->scope == Scope::Global || instance != XR_NULL_HANDLE);
+    const bool resolved = entry != nullptr && ResolvesFor(entry->scope, instance);
     // An unknown name without an instance is refused for the missing instance first.
     if (!resolved) return instance == XR_NULL_HANDLE ? XR_ERROR_HANDLE_INVALID : XR_ERROR_FUNCTION_UNSUPPORTED;
     *function = entry->function;

@@ -196,9 +196,9 @@ XrResult ActionSystem::CreateAction(uint64_t setHandle, uint32_t owner, std::str
         return XR_ERROR_LOCALIZED_NAME_INVALID;
     }
     if (const XrResult checked = CheckName(name, XR_MAX_ACTION_NAME_SIZE); XR_FAILED(checked)) return checked;
+    // Names are unique within the set whatever the actions' types.
     for (const uint64_t other : set->actions) {
         const ActionRecord& action = actions_.at(other);
-        if (action.type != static_cast<XrActionType>(type)) continue;
         if (action.name == name) return XR_ERROR_NAME_DUPLICATED;
         if (action.localizedName == localizedName) return XR_ERROR_LOCALIZED_NAME_DUPLICATED;
     }

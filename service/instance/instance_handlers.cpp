@@ -23,6 +23,8 @@ namespace qor {
 using namespace protocol;
 
 namespace {
+// Every 1.0.x application is served; 0.x, 1.1 and later are not.
+constexpr XrVersion kFirstSupportedApi = XR_MAKE_VERSION(1, 0, 0);
 constexpr XrVersion kFirstUnsupportedApi = XR_MAKE_VERSION(1, 1, 0);
 constexpr const char* kRuntimeName = "Norvik XR Runtime";
 constexpr const char* kDisplayOffApplication = "KVDSOpenXRApp";
@@ -101,7 +103,9 @@ XrResult HandleEnumerateInstanceExtensionProperties(const Caller&, const Enumera
 }
 
 XrResult HandleCreateInstance(const Caller& caller, const CreateInstanceRequest& message, Reply& reply) {
-    if (message.apiVersion >= kFirstUnsupportedApi) return XR_ERROR_API_VERSION_UNSUPPORTED;
+    if (message.apiVersion < kFirstSupportedApi || message.apiVersion >= kFirstUnsupportedApi) {
+        return XR_ERROR_API_VERSION_UNSUPPORTED;
+    }
     if (message.applicationName.View().empty()) return XR_ERROR_NAME_INVALID;
 
     // A process that cannot be looked at (gone already) keeps its id with no start time: it
@@ -241,7 +245,9 @@ XrResult HandleGetSystemProperties(const Caller& caller, const GetSystemProperti
     return XR_SUCCESS;
 }
 
-XrResult HandleEnumerateEnvironmentBlendModes(const Caller&, const EnumerateEnvironmentBlendModesRequest& message, Reply& reply) {
+XrResult HandleEnumerateEnvironmentBlendModes(const Caller& caller, const EnumerateEnvironmentBlendModesRequest& message,
+                                              Reply& reply) {
+    if (caller.state.drivers.FindSystem(message.systemId) == nullptr) return XR_ERROR_SYSTEM_INVALID;
     if (message.viewConfigurationType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO) {
         return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
     }

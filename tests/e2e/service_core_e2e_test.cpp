@@ -217,6 +217,9 @@ TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
     ASSERT_EQ(xrCreateAction(set, &actionInfo, &action), XR_SUCCESS);
     XrAction twin = XR_NULL_HANDLE;
     EXPECT_EQ(xrCreateAction(set, &actionInfo, &twin), XR_ERROR_NAME_DUPLICATED);
+    actionInfo.actionType = XR_ACTION_TYPE_FLOAT_INPUT;  // a name is taken whatever the action's type
+    EXPECT_EQ(xrCreateAction(set, &actionInfo, &twin), XR_ERROR_NAME_DUPLICATED);
+    actionInfo.actionType = XR_ACTION_TYPE_BOOLEAN_INPUT;
 
     XrPath profile = XR_NULL_PATH;
     XrPath select = XR_NULL_PATH;
@@ -388,6 +391,137 @@ TEST_F(ServiceCoreEndToEnd, AGamepadHeldInTheGamepadFileReachesTheApplicationsAc
 
     EXPECT_EQ(xrDestroySession(session), XR_SUCCESS);
     EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
+
+// What the loader hands an application: a lookup of `name` on `instance`.
+template <typename Function>
+Function Lookup(XrInstance instance, const char* name) {
+    PFN_xrVoidFunction function = nullptr;
+    EXPECT_EQ(xrGetInstanceProcAddr(instance, name, &function), XR_SUCCESS) << name;
+    return reinterpret_cast<Function>(function);
+}
+
+XrInstanceCreateInfo CreateInfo(const char* name, std::vector<const char*>& extensions) {
+    XrInstanceCreateInfo info {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(info.applicationInfo.applicationName, name);
+    info.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    info.enabledExtensionCount = static_cast<uint32_t>(extensions.size());
+    info.enabledExtensionNames = extensions.data();
+    return info;
+}
+
+// The texts of the messages a messenger received.
+XrBool32 XRAPI_CALL RecordMessage(XrDebugUtilsMessageSeverityFlagsEXT, XrDebugUtilsMessageTypeFlagsEXT,
+                                  const XrDebugUtilsMessengerCallbackDataEXT* data, void* user) {
+    if (data != nullptr && data->message != nullptr) static_cast<std::vector<std::string>*>(user)->push_back(data->message);
+    return XR_FALSE;
+}
+
+TEST_F(ServiceCoreEndToEnd, DebugUtilsMessagesReachTheApplicationsMessengers) {
+    // The runtime does not offer debug utils; the loader does, and delivers the messages.
+    std::vector<std::string> atCreation;
+    std::vector<std::string> explicitly;
+    XrDebugUtilsMessengerCreateInfoEXT messengerInfo {XR_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT};
+    messengerInfo.messageSeverities = XR_DEBUG_UTILS_MESSAGE_SEVERITY_INFO_BIT_EXT |
+                                      XR_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT |
+                                      XR_DEBUG_UTILS_MESSAGE_SEVERITY_ERROR_BIT_EXT;
+    messengerInfo.messageTypes = XR_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT;
+    messengerInfo.userCallback = RecordMessage;
+    messengerInfo.userData = &atCreation;
+    std::vector<const char*> extensions = {"XR_EXT_debug_utils"};
+    XrInstanceCreateInfo createInfo = CreateInfo("e2e-debug", extensions);
+    createInfo.next = &messengerInfo;
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+
+    XrDebugUtilsMessengerCreateInfoEXT explicitInfo = messengerInfo;
+    explicitInfo.userData = &explicitly;
+    XrDebugUtilsMessengerEXT messenger = XR_NULL_HANDLE;
+    ASSERT_EQ(Lookup<PFN_xrCreateDebugUtilsMessengerEXT>(instance, "xrCreateDebugUtilsMessengerEXT")(
+                  instance, &explicitInfo, &messenger),
+              XR_SUCCESS);
+    EXPECT_NE(messenger, XR_NULL_HANDLE);
+
+    XrDebugUtilsMessengerCallbackDataEXT data {XR_TYPE_DEBUG_UTILS_MESSENGER_CALLBACK_DATA_EXT};
+    data.messageId = "e2e";
+    data.functionName = "test";
+    data.message = "norvik debug message";
+    ASSERT_EQ(Lookup<PFN_xrSubmitDebugUtilsMessageEXT>(instance, "xrSubmitDebugUtilsMessageEXT")(
+                  instance, XR_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT,
+                  XR_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT, &data),
+              XR_SUCCESS);
+    for (const auto* received : {&atCreation, &explicitly}) {
+        EXPECT_EQ(std::count(received->begin(), received->end(), "norvik debug message"), 1);
+    }
+    EXPECT_EQ(Lookup<PFN_xrDestroyDebugUtilsMessengerEXT>(instance, "xrDestroyDebugUtilsMessengerEXT")(messenger),
+              XR_SUCCESS);
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+}
+
+TEST_F(ServiceCoreEndToEnd, InstanceLevelCallsCheckWhatTheApplicationPasses) {
+    std::vector<const char*> none;
+    XrInstance instance = XR_NULL_HANDLE;
+    // Only 1.0.x applications are served.
+    const struct {
+        XrVersion version;
+        XrResult expected;
+    } versions[] = {{0, XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(0, 0, 1), XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(2, 0, 0), XR_ERROR_API_VERSION_UNSUPPORTED},
+                    {XR_MAKE_VERSION(1, 0, 0), XR_SUCCESS}};
+    for (const auto& v : versions) {
+        XrInstanceCreateInfo info = CreateInfo("e2e-version", none);
+        info.applicationInfo.apiVersion = v.version;
+        EXPECT_EQ(xrCreateInstance(&info, &instance), v.expected) << std::hex << v.version;
+        if (v.expected == XR_SUCCESS) {
+            EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+        }
+    }
+
+    // Structures the runtime does not know are ignored wherever they are chained.
+    const XrBaseInStructure unknown {static_cast<XrStructureType>(1000999001), nullptr};
+    XrInstanceCreateInfo info = CreateInfo("e2e-checks", none);
+    info.next = &unknown;
+    ASSERT_EQ(xrCreateInstance(&info, &instance), XR_SUCCESS);
+    const XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO, &unknown, XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY};
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+
+    // Blend modes belong to a system the runtime has.
+    for (const XrSystemId unknownSystem : {XrSystemId {XR_NULL_SYSTEM_ID}, XrSystemId {system + 1000}}) {
+        uint32_t count = 0;
+        EXPECT_EQ(xrEnumerateEnvironmentBlendModes(instance, unknownSystem, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO,
+                                                   0, &count, nullptr),
+                  XR_ERROR_SYSTEM_INVALID);
+    }
+
+    // The Direct3D requirement functions exist only for an instance that enabled their extension.
+    for (const char* name : {"xrGetD3D11GraphicsRequirementsKHR", "xrGetD3D12GraphicsRequirementsKHR"}) {
+        PFN_xrVoidFunction function = reinterpret_cast<PFN_xrVoidFunction>(&xrDestroyInstance);
+        EXPECT_EQ(xrGetInstanceProcAddr(instance, name, &function), XR_ERROR_FUNCTION_UNSUPPORTED) << name;
+        EXPECT_EQ(function, nullptr) << name;
+    }
+    // The loader holds one instance at a time.
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+    std::vector<const char*> d3d11 = {"XR_KHR_D3D11_enable"};
+    XrInstanceCreateInfo withD3D11 = CreateInfo("e2e-d3d11", d3d11);
+    XrInstance second = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&withD3D11, &second), XR_SUCCESS);
+    struct {
+        XrStructureType type;
+        const void* next;
+        uint64_t adapterLuid;
+        int32_t minFeatureLevel;
+    } requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, nullptr, 0, 0};
+    using Requirements = XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, decltype(requirements)*);
+    EXPECT_EQ(Lookup<Requirements>(second, "xrGetD3D11GraphicsRequirementsKHR")(second, system, &requirements),
+              XR_SUCCESS);
+    EXPECT_EQ(requirements.minFeatureLevel, 0xb000);
+    PFN_xrVoidFunction d3d12 = nullptr;
+    EXPECT_EQ(xrGetInstanceProcAddr(second, "xrGetD3D12GraphicsRequirementsKHR", &d3d12), XR_ERROR_FUNCTION_UNSUPPORTED);
+
+    EXPECT_EQ(xrDestroyInstance(second), XR_SUCCESS);
 }
 
 TEST_F(ServiceCoreEndToEnd, XrDemoRunsItsFramesAndShutsDownCleanly) {

@@ -64,7 +64,9 @@ TEST_F(ActionSetsTest, ActionNamesSubactionsAndTypesAreChecked) {
         {set, "a", static_cast<XrActionType>(7), {}, "A", XR_ERROR_VALIDATION_FAILURE},
         {set, "fire", XR_ACTION_TYPE_BOOLEAN_INPUT, {}, "Other", XR_ERROR_NAME_DUPLICATED},
         {set, "shoot", XR_ACTION_TYPE_BOOLEAN_INPUT, {}, "fire", XR_ERROR_LOCALIZED_NAME_DUPLICATED},
-        {set, "fire", XR_ACTION_TYPE_FLOAT_INPUT, {}, "fire", XR_SUCCESS},
+        {set, "fire", XR_ACTION_TYPE_FLOAT_INPUT, {}, "Fire", XR_ERROR_NAME_DUPLICATED},
+        {set, "aim", XR_ACTION_TYPE_POSE_INPUT, {}, "fire", XR_ERROR_LOCALIZED_NAME_DUPLICATED},
+        {set, "aim", XR_ACTION_TYPE_POSE_INPUT, {}, "Aim", XR_SUCCESS},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CreateAction(c.set, c.name, c.type, c.subactions, &handle, c.localized), c.expected) << c.name;

@@ -1,9 +1,11 @@
 // Loader negotiation and the function lookup the loader and applications go through.
 #include "tests/runtime/runtime_fixture.h"
 
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace qor::test {
 namespace {
@@ -137,8 +139,10 @@ const char* const kForwardedNames[] = {
     "xrDestroyAction", "xrSuggestInteractionProfileBindings", "xrAttachSessionActionSets",
     "xrGetCurrentInteractionProfile", "xrGetActionStateBoolean", "xrGetActionStateFloat", "xrGetActionStateVector2f",
     "xrGetActionStatePose", "xrSyncActions", "xrEnumerateBoundSourcesForAction", "xrGetInputSourceLocalizedName",
-    "xrApplyHapticFeedback", "xrStopHapticFeedback", "xrGetD3D11GraphicsRequirementsKHR",
-    "xrGetD3D12GraphicsRequirementsKHR"};
+    "xrApplyHapticFeedback", "xrStopHapticFeedback"};
+
+// The functions of XR_KHR_D3D11_enable and XR_KHR_D3D12_enable.
+const char* const kExtensionFunctions[] = {"xrGetD3D11GraphicsRequirementsKHR", "xrGetD3D12GraphicsRequirementsKHR"};
 
 const char* const kDebugUtilsNames[] = {
     "xrSetDebugUtilsObjectNameEXT",          "xrCreateDebugUtilsMessengerEXT",
@@ -177,9 +181,12 @@ TEST(ProcAddrTest, InstanceFunctionsNeedAnInstance) {
         EXPECT_EQ(GetInstanceProcAddr(XR_NULL_HANDLE, name, &function), XR_ERROR_HANDLE_INVALID);
         EXPECT_EQ(function, nullptr);
     }
-    PFN_xrVoidFunction function = NotWritten();
-    EXPECT_EQ(GetInstanceProcAddr(XR_NULL_HANDLE, "xrCreateDebugUtilsMessengerEXT", &function), XR_ERROR_HANDLE_INVALID);
-    EXPECT_EQ(function, nullptr);
+    for (const char* name : kExtensionFunctions) {
+        SCOPED_TRACE(name);
+        PFN_xrVoidFunction function = NotWritten();
+        EXPECT_EQ(GetInstanceProcAddr(XR_NULL_HANDLE, name, &function), XR_ERROR_HANDLE_INVALID);
+        EXPECT_EQ(function, nullptr);
+    }
 }
 
 TEST(ProcAddrTest, EveryTableNameResolvesToItsOwnFunction) {
@@ -208,7 +215,10 @@ TEST(ProcAddrTest, NamesOutsideTheTableAreUnsupported) {
         "xrConvertTimeToWin32PerformanceCounterKHR", "xrConvertWin32PerformanceCounterToTimeKHR",
         "xrGetVulkanInstanceExtensionsKHR", "xrNegotiateLoaderRuntimeInterface",
     };
-    for (const char* name : names) {
+    // Debug utils are left to the Khronos loader, which offers them when the runtime does not.
+    std::vector<const char*> unsupported(std::begin(names), std::end(names));
+    unsupported.insert(unsupported.end(), std::begin(kDebugUtilsNames), std::end(kDebugUtilsNames));
+    for (const char* name : unsupported) {
         SCOPED_TRACE(name);
         PFN_xrVoidFunction function = NotWritten();
         EXPECT_EQ(GetInstanceProcAddr(kSomeInstance, name, &function), XR_ERROR_FUNCTION_UNSUPPORTED);
@@ -220,41 +230,70 @@ TEST(ProcAddrTest, NamesOutsideTheTableAreUnsupported) {
     EXPECT_EQ(function, nullptr);
 }
 
-// The debug-utils functions do nothing, also not on the pipe.
-class DebugUtilsTest : public RuntimeTest {};
-
-TEST_F(DebugUtilsTest, AllSevenAreNoOpsThatSucceed) {
-    for (const char* name : kDebugUtilsNames) {
-        SCOPED_TRACE(name);
-        PFN_xrVoidFunction function = nullptr;
-        EXPECT_EQ(GetInstanceProcAddr(kSomeInstance, name, &function), XR_SUCCESS);
-        EXPECT_NE(function, nullptr);
+// An extension's functions resolve for the instances created with it, until they are destroyed.
+class ExtensionFunctionsTest : public RuntimeTest {
+protected:
+    XrInstance CreateInstance(uint64_t handle, std::vector<const char*> extensions) {
+        XrInstanceCreateInfo info {XR_TYPE_INSTANCE_CREATE_INFO};
+        std::strcpy(info.applicationInfo.applicationName, "extensions");
+        info.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+        info.enabledExtensionCount = static_cast<uint32_t>(extensions.size());
+        info.enabledExtensionNames = extensions.data();
+        service_.Reply(XR_SUCCESS, ByteBuilder().U64(handle));
+        XrInstance instance = XR_NULL_HANDLE;
+        EXPECT_EQ(Get<PFN_xrCreateInstance>("xrCreateInstance")(&info, &instance), XR_SUCCESS);
+        return instance;
     }
+    // Which of kExtensionFunctions resolve for `instance`; the others answer unsupported.
+    std::vector<std::string> Resolved(XrInstance instance) {
+        std::vector<std::string> resolved;
+        for (const char* name : kExtensionFunctions) {
+            PFN_xrVoidFunction function = NotWritten();
+            const XrResult result = GetInstanceProcAddr(instance, name, &function);
+            if (result == XR_SUCCESS && function != nullptr) {
+                resolved.push_back(name);
+            } else {
+                EXPECT_EQ(result, XR_ERROR_FUNCTION_UNSUPPORTED) << name;
+                EXPECT_EQ(function, nullptr) << name;
+            }
+        }
+        return resolved;
+    }
+};
 
-    const auto messengerSentinel = reinterpret_cast<XrDebugUtilsMessengerEXT>(uint64_t {0x5EED});
-    XrDebugUtilsMessengerEXT messenger = messengerSentinel;
-    XrDebugUtilsMessengerCreateInfoEXT createInfo {XR_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT};
-    EXPECT_EQ(Get<PFN_xrCreateDebugUtilsMessengerEXT>("xrCreateDebugUtilsMessengerEXT")(kInstance, &createInfo,
-                                                                                        &messenger),
-              XR_SUCCESS);
-    EXPECT_EQ(messenger, messengerSentinel);  // no messenger handle is produced
-    EXPECT_EQ(Get<PFN_xrDestroyDebugUtilsMessengerEXT>("xrDestroyDebugUtilsMessengerEXT")(messenger), XR_SUCCESS);
+TEST_F(ExtensionFunctionsTest, ResolveOnlyForInstancesThatEnabledTheirExtension) {
+    const struct {
+        std::vector<const char*> enabled;
+        std::vector<std::string> resolved;
+    } cases[] = {
+        {{}, {}},
+        {{"XR_EXT_win32_appcontainer_compatible"}, {}},
+        {{"XR_KHR_D3D11_enable"}, {"xrGetD3D11GraphicsRequirementsKHR"}},
+        {{"XR_KHR_D3D12_enable"}, {"xrGetD3D12GraphicsRequirementsKHR"}},
+        {{"XR_KHR_D3D12_enable", "XR_KHR_D3D11_enable"},
+         {"xrGetD3D11GraphicsRequirementsKHR", "xrGetD3D12GraphicsRequirementsKHR"}},
+    };
+    uint64_t handle = 0x1000001;
+    std::vector<XrInstance> instances;
+    for (const auto& c : cases) instances.push_back(CreateInstance(handle++, c.enabled));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Resolved(instances[i]), cases[i].resolved);
+    }
+    // Destroyed, the instance has no extensions left, whatever the service answered.
+    service_.Reply(XR_ERROR_HANDLE_INVALID);
+    EXPECT_EQ(Get<PFN_xrDestroyInstance>("xrDestroyInstance")(instances.back()), XR_ERROR_HANDLE_INVALID);
+    EXPECT_TRUE(Resolved(instances.back()).empty());
+    EXPECT_EQ(Resolved(instances[2]), cases[2].resolved);
+}
 
-    XrDebugUtilsObjectNameInfoEXT nameInfo {XR_TYPE_DEBUG_UTILS_OBJECT_NAME_INFO_EXT};
-    EXPECT_EQ(Get<PFN_xrSetDebugUtilsObjectNameEXT>("xrSetDebugUtilsObjectNameEXT")(kInstance, &nameInfo), XR_SUCCESS);
-    XrDebugUtilsMessengerCallbackDataEXT callbackData {XR_TYPE_DEBUG_UTILS_MESSENGER_CALLBACK_DATA_EXT};
-    EXPECT_EQ(Get<PFN_xrSubmitDebugUtilsMessageEXT>("xrSubmitDebugUtilsMessageEXT")(
-                  kInstance, XR_DEBUG_UTILS_MESSAGE_SEVERITY_INFO_BIT_EXT, XR_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT,
-                  &callbackData),
-              XR_SUCCESS);
-    XrDebugUtilsLabelEXT label {XR_TYPE_DEBUG_UTILS_LABEL_EXT};
-    EXPECT_EQ(Get<PFN_xrSessionBeginDebugUtilsLabelRegionEXT>("xrSessionBeginDebugUtilsLabelRegionEXT")(kSession, &label),
-              XR_SUCCESS);
-    EXPECT_EQ(Get<PFN_xrSessionEndDebugUtilsLabelRegionEXT>("xrSessionEndDebugUtilsLabelRegionEXT")(kSession),
-              XR_SUCCESS);
-    EXPECT_EQ(Get<PFN_xrSessionInsertDebugUtilsLabelEXT>("xrSessionInsertDebugUtilsLabelEXT")(kSession, &label),
-              XR_SUCCESS);
-    EXPECT_EQ(service_.RequestCount(), 0u);
+TEST_F(ExtensionFunctionsTest, InstancesNeverDestroyedAreForgottenOldestFirst) {
+    std::vector<XrInstance> instances;
+    for (uint64_t i = 0; i <= runtime::InstanceExtensions::kMaxInstances; ++i) {
+        instances.push_back(CreateInstance(0x1000001 + i, {"XR_KHR_D3D11_enable"}));
+    }
+    EXPECT_TRUE(Resolved(instances.front()).empty());
+    for (size_t i = 1; i < instances.size(); ++i) EXPECT_EQ(Resolved(instances[i]).size(), 1u) << i;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gpu/device.h"
+#include "runtime/instance_extensions.h"
 #include "runtime/local_state.h"
 #include "runtime/runtime.h"
 #include "tests/runtime/fake_service.h"
@@ -13,8 +14,14 @@ namespace qor::test {
 
 class RuntimeTest : public ::testing::Test {
 protected:
-    void SetUp() override { runtime::LocalState::Get().Clear(); }
-    void TearDown() override { runtime::LocalState::Get().Clear(); }
+    void SetUp() override {
+        runtime::LocalState::Get().Clear();
+        runtime::InstanceExtensions::Get().Clear();
+    }
+    void TearDown() override {
+        runtime::LocalState::Get().Clear();
+        runtime::InstanceExtensions::Get().Clear();
+    }
 
     // A function of the library's table, looked up with an instance as the loader does.
     template <typename Function>

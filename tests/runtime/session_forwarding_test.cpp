@@ -119,6 +119,9 @@ TEST_F(SessionForwardingTest, CreateSessionSendsTheBindingRecordAfterTheCreateIn
     D3D11Binding d3d11 {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, AppDevice(gpu::Api::D3D11)};
     TwoPointerBinding d3d12 {XR_TYPE_GRAPHICS_BINDING_D3D12_KHR, nullptr, AppDevice(gpu::Api::D3D12), AppQueue()};
     TwoPointerBinding openGl {XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR, nullptr, As(0xDC), As(0x61C)};
+    // Structures the runtime does not know are skipped on the way to the binding.
+    const XrBaseInStructure unknownThenD3D11 {static_cast<XrStructureType>(1000999001),
+                                              reinterpret_cast<const XrBaseInStructure*>(&d3d11)};
     struct Case {
         const char* name;
         const void* binding;
@@ -128,6 +131,8 @@ TEST_F(SessionForwardingTest, CreateSessionSendsTheBindingRecordAfterTheCreateIn
     const Case cases[] = {
         {"no binding", nullptr, {}, 40},
         {"D3D11", &d3d11, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D11_KHR).U64(ValueOf(d3d11.device)), 60},
+        {"D3D11 behind an unknown structure", &unknownThenD3D11,
+         ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D11_KHR).U64(ValueOf(d3d11.device)), 60},
         {"D3D12", &d3d12, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_D3D12_KHR).U64(ValueOf(d3d12.first)).U64(ValueOf(d3d12.second)), 68},
         {"OpenGL", &openGl, ByteBuilder().Header(XR_TYPE_GRAPHICS_BINDING_OPENGL_WIN32_KHR).U64(0xDC).U64(0x61C), 68},
     };
@@ -270,7 +275,6 @@ TEST_F(SessionForwardingTest, EachOperationSendsItsDocumentedBytes) {
 }
 
 TEST_F(SessionForwardingTest, InputStructuresAreCheckedBeforeSending) {
-    XrEventDataBuffer chained {XR_TYPE_EVENT_DATA_BUFFER};
     XrSpace space = XR_NULL_HANDLE;
     uint32_t count = 0;
     const auto begin = [&](XrStructureType type, const void* next) {
@@ -300,14 +304,10 @@ TEST_F(SessionForwardingTest, InputStructuresAreCheckedBeforeSending) {
     };
     const Case cases[] = {
         {"begin info type", [&] { return begin(XR_TYPE_SESSION_CREATE_INFO, nullptr); }},
-        {"begin info next", [&] { return begin(XR_TYPE_SESSION_BEGIN_INFO, &chained); }},
         {"no begin info", [&] { return beginSession_(kSession, nullptr); }},
         {"reference space type", [&] { return referenceSpace(XR_TYPE_ACTION_SPACE_CREATE_INFO, nullptr); }},
-        {"reference space next", [&] { return referenceSpace(XR_TYPE_REFERENCE_SPACE_CREATE_INFO, &chained); }},
         {"action space type", [&] { return actionSpace(XR_TYPE_REFERENCE_SPACE_CREATE_INFO, nullptr); }},
-        {"action space next", [&] { return actionSpace(XR_TYPE_ACTION_SPACE_CREATE_INFO, &chained); }},
         {"view locate type", [&] { return views(XR_TYPE_VIEW_STATE, nullptr); }},
-        {"view locate next", [&] { return views(XR_TYPE_VIEW_LOCATE_INFO, &chained); }},
         {"space location type", [&] { return location(XR_TYPE_VIEW_STATE); }},
     };
     for (const Case& c : cases) {

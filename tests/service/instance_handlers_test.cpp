@@ -122,13 +122,28 @@ TEST_F(InstanceHandlersTest, AtMostEightInstancesAndHandlesAreNeverReused) {
 
 TEST_F(InstanceHandlersTest, CreateChecksVersionNameAndExtensions) {
     auto request = CreateRequest();
-    request.apiVersion = XR_MAKE_VERSION(1, 1, 0);
-    EXPECT_EQ(Send(request).result, XR_ERROR_API_VERSION_UNSUPPORTED);
+    const XrVersion refused[] = {0, XR_MAKE_VERSION(0, 0, 1), XR_MAKE_VERSION(0, 9, 0), XR_MAKE_VERSION(1, 1, 0),
+                                 XR_MAKE_VERSION(2, 0, 0)};
+    for (const XrVersion version : refused) {
+        request.apiVersion = version;
+        EXPECT_EQ(Send(request).result, XR_ERROR_API_VERSION_UNSUPPORTED) << std::hex << version;
+    }
     EXPECT_EQ(Send(CreateRequest("")).result, XR_ERROR_NAME_INVALID);
     EXPECT_EQ(Send(CreateRequest("app", {11})).result, XR_ERROR_INITIALIZATION_FAILED);  // OpenGL ES
     EXPECT_EQ(Send(CreateRequest("app", {8, 13})).result, XR_ERROR_EXTENSION_NOT_PRESENT);  // Vulkan
     // Failed creates leave nothing behind.
     EXPECT_EQ(state_.instances.Count(), 0u);
+
+    // Every 1.0.x is served.
+    const XrVersion served[] = {XR_MAKE_VERSION(1, 0, 0), XR_MAKE_VERSION(1, 0, 0xFFFFFFFF)};
+    for (const XrVersion version : served) {
+        request.apiVersion = version;
+        const Answer created = Send(request);
+        ASSERT_EQ(created.result, XR_SUCCESS) << std::hex << version;
+        DestroyInstanceRequest destroy;
+        destroy.handle = Decode<HandleReply>(created).handle;
+        EXPECT_EQ(Send(destroy).result, XR_SUCCESS);
+    }
 
     const Answer answer = Send(CreateRequest("app", {8, 23}));
     ASSERT_EQ(answer.result, XR_SUCCESS);
@@ -374,8 +389,15 @@ TEST_F(InstanceHandlersTest, ManifestWithItsDisableVariableSetEndsTheScan) {
     EXPECT_TRUE(CurrentLayerFeatures().handTracking);
 }
 
-TEST_F(InstanceHandlersTest, BlendModesOnlyForStereo) {
+TEST_F(InstanceHandlersTest, BlendModesOnlyForAKnownSystemInStereo) {
     EnumerateEnvironmentBlendModesRequest request;
+    request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+    const uint64_t system = AddHeadMountedSystem(state_, "norvik_test_display");
+    for (const uint64_t unknown : {uint64_t {0}, system + 1000}) {
+        request.systemId = unknown;
+        EXPECT_EQ(Send(request).result, XR_ERROR_SYSTEM_INVALID) << unknown;
+    }
+    request.systemId = system;
     request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_MONO;
     EXPECT_EQ(Send(request).result, XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED);
     request.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
