@@ -42,35 +42,17 @@ struct FakeNext {
     XrInstance createdInstance = XR_NULL_HANDLE;
     const XrApiLayerNextInfo* seenNextInfo = nullptr;
     size_t seenCreateInfoSize = 0;
-    std::atomic<int> createCalls {0};
-
+    int createCalls = 0;
     XrResult createSessionResult = XR_SUCCESS;
-    std::atomic<uint64_t> nextSession {0x3000000};
     XrResult destroySessionResult = XR_SUCCESS;
-    std::atomic<int> destroySessionCalls {0};
-    std::atomic<int> destroyInstanceCalls {0};
-
+    int destroyInstanceCalls = 0;
     XrResult locateResult = XR_SUCCESS;
     uint32_t locateCount = 2;
-    XrView locatedView {XR_TYPE_VIEW};
-
-    void Reset() {
-        createResult = XR_SUCCESS;
-        createdInstance = XR_NULL_HANDLE;
-        seenNextInfo = nullptr;
-        seenCreateInfoSize = 0;
-        createCalls = 0;
-        createSessionResult = XR_SUCCESS;
-        destroySessionResult = XR_SUCCESS;
-        destroySessionCalls = 0;
-        destroyInstanceCalls = 0;
-        locateResult = XR_SUCCESS;
-        locateCount = 2;
-        locatedView = XrView {XR_TYPE_VIEW};
-        locatedView.pose = {{0.1f, 0.2f, 0.3f, 0.927362f}, {0.0f, 0.0f, 0.6f}};
-        locatedView.fov = {-0.5f, 0.5f, 0.3f, -0.3f};
-    }
+    XrView locatedView {XR_TYPE_VIEW, nullptr, {{0.1f, 0.2f, 0.3f, 0.927362f}, {0.0f, 0.0f, 0.6f}}, {-0.5f, 0.5f, 0.3f, -0.3f}};
 };
+// Touched by several threads at once.
+std::atomic<uint64_t> g_sessionValue {0x3000000};
+std::atomic<int> g_destroySessionCalls {0};
 FakeNext g_next;
 
 XrResult XRAPI_CALL FakeCreateInstance(const XrInstanceCreateInfo*, const XrApiLayerCreateInfo* info, XrInstance* instance) {
@@ -82,12 +64,12 @@ XrResult XRAPI_CALL FakeCreateInstance(const XrInstanceCreateInfo*, const XrApiL
 }
 
 XrResult XRAPI_CALL FakeCreateSession(XrInstance, const XrSessionCreateInfo*, XrSession* session) {
-    if (XR_SUCCEEDED(g_next.createSessionResult) && session != nullptr) *session = MakeHandle<XrSession>(++g_next.nextSession);
+    if (XR_SUCCEEDED(g_next.createSessionResult) && session != nullptr) *session = MakeHandle<XrSession>(++g_sessionValue);
     return g_next.createSessionResult;
 }
 
 XrResult XRAPI_CALL FakeDestroySession(XrSession) {
-    ++g_next.destroySessionCalls;
+    ++g_destroySessionCalls;
     return g_next.destroySessionResult;
 }
 
@@ -166,7 +148,8 @@ struct Chain {
 class StereoviewLayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_next.Reset();
+        g_next = FakeNext {};
+        g_destroySessionCalls = 0;
         ASSERT_NE(LayerNegotiation(), nullptr) << "no export in " << NORVIK_API_LAYER;
         Negotiate();
     }
@@ -338,7 +321,7 @@ TEST_F(StereoviewLayerTest, CreateInstanceHandsTheRestOfTheChainDownAndRecordsWh
         {"the next create fails", nullptr, XR_ERROR_LIMIT_REACHED},
     };
     for (const Case& c : cases) {
-        g_next.Reset();
+        g_next = FakeNext {};
         g_next.createResult = c.nextResult;
         g_next.createdInstance = MakeHandle<XrInstance>(FreshValue());
         Chain chain(FakeProcAddr<0>, c.below);
@@ -498,12 +481,12 @@ TEST_F(StereoviewLayerTest, SessionAndInstanceEntriesLiveAsLongAsTheirHandles) {
     const XrSession unknown = MakeHandle<XrSession>(FreshValue());
     EXPECT_EQ(Locate(instance, unknown, 2, &count, views.data()), XR_ERROR_HANDLE_INVALID);
     EXPECT_EQ(destroySession(unknown), XR_ERROR_HANDLE_INVALID);
-    EXPECT_EQ(g_next.destroySessionCalls, 0);
+    EXPECT_EQ(g_destroySessionCalls, 0);
 
     // A destroy the next layer refuses still ends the session here.
     g_next.destroySessionResult = XR_ERROR_RUNTIME_FAILURE;
     EXPECT_EQ(destroySession(session), XR_ERROR_RUNTIME_FAILURE);
-    EXPECT_EQ(g_next.destroySessionCalls, 1);
+    EXPECT_EQ(g_destroySessionCalls, 1);
     EXPECT_EQ(Locate(instance, session, 2, &count, views.data()), XR_ERROR_HANDLE_INVALID);
 
     // Destroying the instance ends its entry and its sessions' entries ...
