@@ -1,0 +1,190 @@
+// The staged API layer end to end: the Khronos loader finds its manifest as an implicit layer
+// (in the test's own XDG folders), places it before the staged runtime, and an application's
+// located views come back with the panel frustum, or as the runtime gave them when the
+// lenticular driver's settings turn the fixed-fov mode off.
+#include "gpu/device.h"
+#include "tests/support/child_process.h"
+#include "tests/support/service_pipe.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+#include <openxr/openxr.h>
+
+#include <signal.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+// The Debian loader keeps a little memory per created instance until the process ends.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libopenxr_loader.so\n"; }
+
+namespace qor::test {
+namespace {
+
+const std::string kStage = NORVIK_STAGE_DIR;
+
+// XR_KHR_D3D11_enable's structures in their memory layout (the soft GPU's device stands in).
+struct GraphicsBindingD3D11 {
+    XrStructureType type;
+    const void* next;
+    void* device;
+};
+struct GraphicsRequirementsD3D11 {
+    XrStructureType type;
+    void* next;
+    uint64_t adapterLuid;
+    int32_t minFeatureLevel;
+};
+
+// The basic driver's own field of view for both eyes.
+constexpr XrFovf kRuntimeFov {-0.5235988f, 0.5235988f, 0.2945243f, -0.2945243f};
+// The LOCAL space is turned about y, so that the runtime's views have a turned orientation.
+const XrQuaternionf kSpaceTurn {0.0f, std::sin(0.1f), 0.0f, std::cos(0.1f)};
+
+class ApiLayerEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        environment_.Set("XR_RUNTIME_JSON", kStage + "/norvik_openxr_runtime.json");
+        // The loader's implicit-layer folders, all inside the test folder. The staged manifest is
+        // linked into one, with the library it names: Debian's loader resolves the relative path
+        // from the folder of the link.
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+            environment_.Set(variable, environment_.Path(std::string("xdg/") + variable));
+        }
+        const std::string implicit = environment_.Path("xdg/XDG_DATA_HOME/openxr/1/api_layers/implicit.d");
+        std::filesystem::create_directories(implicit);
+        for (const char* file : {"XrApiLayer_stereoview.json", "libXrApiLayer_stereoview.so"}) {
+            std::filesystem::create_symlink(kStage + "/" + file, implicit + "/" + file);
+        }
+
+        service_ = StartStagedService(environment_, kStage);
+        ASSERT_TRUE(service_) << "the service never answered";
+        ASSERT_NE(KeepServiceRunning(), 0u);
+    }
+    void TearDown() override {
+        if (!service_) return;
+        service_->Signal(SIGTERM);
+        EXPECT_EQ(service_->WaitForExit(std::chrono::seconds(30)), 0);
+    }
+
+    void WriteDriverSettings(const std::string& text) {
+        const std::string folder = environment_.Path("local/Norvik/OpenXR/config/devices/lentic_driver");
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/driver_settings.json", std::ios::binary) << text;
+    }
+
+    // One application run: an instance (the layer negotiates and reads its settings), a session
+    // on the soft device, the turned LOCAL space, and the two views located in it.
+    void LocateViews(XrView (&views)[2]) {
+        XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
+        std::strcpy(createInfo.applicationInfo.applicationName, "apilayer-e2e");
+        createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+        const char* extensions[] = {"XR_KHR_D3D11_enable"};
+        createInfo.enabledExtensionCount = 1;
+        createInfo.enabledExtensionNames = extensions;
+        XrInstance instance = XR_NULL_HANDLE;
+        ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+
+        XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
+        getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
+        XrSystemId system = XR_NULL_SYSTEM_ID;
+        ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+        PFN_xrVoidFunction function = nullptr;
+        ASSERT_EQ(xrGetInstanceProcAddr(instance, "xrGetD3D11GraphicsRequirementsKHR", &function), XR_SUCCESS);
+        GraphicsRequirementsD3D11 requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR};
+        ASSERT_EQ(reinterpret_cast<XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D11*)>(function)(
+                      instance, system, &requirements),
+                  XR_SUCCESS);
+        std::string error;
+        const auto device = gpu::CreateDevice(gpu::Api::D3D11, requirements.adapterLuid, &error);
+        ASSERT_TRUE(device) << error;
+
+        const GraphicsBindingD3D11 binding {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, device->NativeDevice()};
+        XrSessionCreateInfo sessionInfo {XR_TYPE_SESSION_CREATE_INFO};
+        sessionInfo.next = &binding;
+        sessionInfo.systemId = system;
+        XrSession session = XR_NULL_HANDLE;
+        ASSERT_EQ(xrCreateSession(instance, &sessionInfo, &session), XR_SUCCESS);
+        XrReferenceSpaceCreateInfo spaceInfo {XR_TYPE_REFERENCE_SPACE_CREATE_INFO};
+        spaceInfo.referenceSpaceType = XR_REFERENCE_SPACE_TYPE_LOCAL;
+        spaceInfo.poseInReferenceSpace.orientation = kSpaceTurn;
+        XrSpace space = XR_NULL_HANDLE;
+        ASSERT_EQ(xrCreateReferenceSpace(session, &spaceInfo, &space), XR_SUCCESS);
+
+        XrViewLocateInfo locateInfo {XR_TYPE_VIEW_LOCATE_INFO};
+        locateInfo.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+        locateInfo.space = space;
+        XrViewState state {XR_TYPE_VIEW_STATE};
+        uint32_t count = 0;
+        EXPECT_EQ(xrLocateViews(session, &locateInfo, &state, 2, &count, views), XR_SUCCESS);
+        EXPECT_EQ(count, 2u);
+
+        EXPECT_EQ(xrDestroySpace(space), XR_SUCCESS);
+        EXPECT_EQ(xrDestroySession(session), XR_SUCCESS);
+        EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+    }
+
+    TempEnvironment environment_;
+    std::unique_ptr<ChildProcess> service_;
+};
+
+void ExpectFov(const XrFovf& actual, const XrFovf& expected, const std::string& context) {
+    EXPECT_NEAR(actual.angleLeft, expected.angleLeft, 1e-5) << context;
+    EXPECT_NEAR(actual.angleRight, expected.angleRight, 1e-5) << context;
+    EXPECT_NEAR(actual.angleUp, expected.angleUp, 1e-5) << context;
+    EXPECT_NEAR(actual.angleDown, expected.angleDown, 1e-5) << context;
+}
+
+void ExpectOrientation(const XrQuaternionf& actual, const XrQuaternionf& expected, const std::string& context) {
+    EXPECT_NEAR(actual.x, expected.x, 1e-6) << context;
+    EXPECT_NEAR(actual.y, expected.y, 1e-6) << context;
+    EXPECT_NEAR(actual.z, expected.z, 1e-6) << context;
+    EXPECT_NEAR(actual.w, expected.w, 1e-6) << context;
+}
+
+TEST_F(ApiLayerEndToEnd, LocatedViewsHaveThePanelFrustumUnlessTheDriverSettingsSayOtherwise) {
+    // The loader lists the layer it found in the test's implicit-layer folder.
+    uint32_t count = 0;
+    ASSERT_EQ(xrEnumerateApiLayerProperties(0, &count, nullptr), XR_SUCCESS);
+    std::vector<XrApiLayerProperties> layers(count, {XR_TYPE_API_LAYER_PROPERTIES});
+    ASSERT_EQ(xrEnumerateApiLayerProperties(count, &count, layers.data()), XR_SUCCESS);
+    ASSERT_EQ(count, 1u);
+    EXPECT_STREQ(layers[0].layerName, "XR_APILAYER_NORVIK_stereoview");
+
+    // No settings file: the fixed-fov mode of the driver's defaults.
+    XrView views[2] {{XR_TYPE_VIEW}, {XR_TYPE_VIEW}};
+    LocateViews(views);
+    for (int eye = 0; eye < 2; ++eye) {
+        const XrVector3f& p = views[eye].pose.position;
+        const std::string context = "eye " + std::to_string(eye);
+        ASSERT_GT(p.z, 0.5f) << context << ": the runtime's eye in front of the panel";
+        const double x = p.x * 1000.0, y = p.y * 1000.0, z = p.z * 1000.0;
+        const XrFovf panel {static_cast<float>(-std::atan((x + 172.675) / z)),
+                            static_cast<float>(std::atan((172.675 - x) / z)),
+                            static_cast<float>(std::atan((97.13 - y) / z)),
+                            static_cast<float>(-std::atan((y + 97.13) / z))};
+        ExpectFov(views[eye].fov, panel, context);
+        ExpectOrientation(views[eye].pose.orientation, {0, 0, 0, 1}, context);
+    }
+    // Each eye has its own frustum: the right eye, further right, sees further past the left edge.
+    EXPECT_GT(views[0].fov.angleLeft, views[1].fov.angleLeft + 0.01f);
+
+    // The driver's fixed-fov mode off: the next instance's layer passes the runtime's views on.
+    WriteDriverSettings(R"({"lentic_driver": {"fix_fov_mode": false}})");
+    XrView own[2] {{XR_TYPE_VIEW}, {XR_TYPE_VIEW}};
+    LocateViews(own);
+    for (int eye = 0; eye < 2; ++eye) {
+        const std::string context = "eye " + std::to_string(eye) + ", fix_fov_mode false";
+        ExpectFov(own[eye].fov, kRuntimeFov, context);
+        ExpectOrientation(own[eye].pose.orientation, kSpaceTurn, context);
+        EXPECT_EQ(own[eye].pose.position.x, views[eye].pose.position.x) << context;
+        EXPECT_EQ(own[eye].pose.position.z, views[eye].pose.position.z) << context;
+    }
+}
+
+}  // namespace
+}  // namespace qor::test
