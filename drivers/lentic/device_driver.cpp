@@ -100,6 +100,7 @@ void CLenticDeviceDriver::GetEyeFov(uint32_t eye, float* left, float* right, flo
 DriverResult CLenticDeviceDriver::LocateViews(uint32_t capacity, uint32_t* count, XrView* views) {
     if (count != nullptr) *count = kViewCount;
     if (capacity == 0) return kDriverOk;
+    // A missing array has no room for the views either.
     if (capacity < kViewCount || views == nullptr) return kDriverCapacityTooSmall;
     try {
         return FetchAndFillViews(views);
