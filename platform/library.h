@@ -11,17 +11,25 @@ namespace qor::platform {
 // "bin\win64\<name>Driver.dll" on Windows, "bin/linux64/<name>Driver.so" on POSIX.
 #if defined(_WIN32)
 inline constexpr std::string_view kBinaryFolderName = "win64";
+inline constexpr std::string_view kLibraryPrefix = "";
 inline constexpr std::string_view kLibrarySuffix = ".dll";
 #else
 inline constexpr std::string_view kBinaryFolderName = "linux64";
+inline constexpr std::string_view kLibraryPrefix = "lib";
 inline constexpr std::string_view kLibrarySuffix = ".so";
 #endif
+
+// The file of a library the system loads by name: "Name.dll" on Windows, "libName.so" on POSIX.
+inline std::string LibraryFileName(std::string_view name) {
+    return std::string(kLibraryPrefix) + std::string(name) + std::string(kLibrarySuffix);
+}
 
 // Opaque handle of a loaded library; null means "not loaded".
 using LibraryHandle = void*;
 
 // LoadLibraryW on Windows, dlopen (RTLD_NOW | RTLD_LOCAL) on POSIX. Loading a library that is
-// already loaded returns the same library. Null on failure.
+// already loaded returns the same library. A bare file name is looked for on the system's
+// library search path. Null on failure.
 LibraryHandle LoadSharedLibrary(const std::string& path);
 // GetProcAddress / dlsym; null when the library has no such export.
 void* FindLibraryExport(LibraryHandle library, const char* name);

@@ -46,6 +46,16 @@ bool FakeHost::AddDevice(const char* serial, uint32_t vendorId, const char* syst
     return true;
 }
 
+bool FakeHost::AddDeviceBasic(const char* serial, DeviceClass deviceClass, IQorDeviceServerDriver* driver) {
+    if (serial == nullptr || *serial == '\0' || deviceClass < kDeviceStereoDisplay || deviceClass > kDeviceMonoDisplay) {
+        return false;
+    }
+    AddDeviceCall call {serial, 0, "", deviceClass, driver, nextIndex_++, nullptr};
+    call.display = static_cast<IQorDisplayComponent*>(driver->GetComponent(kDisplayComponentVersion));
+    devices.push_back(call);
+    return call.display != nullptr;
+}
+
 DriverResult FakeHost::BindComponent(uint64_t container, const char* fullPath, uint64_t* handle, int32_t kindHint) {
     const std::string path = fullPath != nullptr ? fullPath : "";
     const size_t number = binds.size();

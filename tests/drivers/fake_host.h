@@ -56,8 +56,8 @@ public:
     // IQorServerDriverHost
     bool AddDevice(const char* serial, uint32_t vendorId, const char* systemName, DeviceClass deviceClass,
                    IQorDeviceServerDriver* driver) override;
-    // The basic driver never uses the short form.
-    bool AddDeviceBasic(const char*, DeviceClass, IQorDeviceServerDriver*) override { return false; }
+    // The short form: recorded with the display component it asks for, without Activate.
+    bool AddDeviceBasic(const char* serial, DeviceClass deviceClass, IQorDeviceServerDriver* driver) override;
     void Reserved() override {}
 
     // IQorDriverManager
