@@ -69,6 +69,20 @@ TEST_F(WindowServiceEndToEnd, FramingEyePositionsStatusAndTheWeavingWindowsEnd) 
     EXPECT_FALSE(Request({5, 0, 1, 9, 0, 0, 0, 1}));
     EXPECT_FALSE(Request({5, 0}));
 
+    // A wrong argument count gets no reply, and the same connection still serves the next request.
+    {
+        auto connection = platform::OpenPipeConnection(kPipe, 500);
+        ASSERT_TRUE(connection);
+        const Bytes three = winpipe::EncodeRequest(2, {winpipe::ByteView(), winpipe::ByteView(), winpipe::ByteView()});
+        ASSERT_EQ(connection->Write(three.data(), static_cast<uint32_t>(three.size())), platform::PipeStatus::Ok);
+        const Bytes fetch = winpipe::EncodeRequest(5, {});
+        ASSERT_EQ(connection->Write(fetch.data(), static_cast<uint32_t>(fetch.size())), platform::PipeStatus::Ok);
+        uint8_t reply[64];
+        uint32_t size = 0;
+        ASSERT_EQ(connection->ReadWithin(reply, sizeof reply, &size, 5000), platform::PipeStatus::Ok);
+        EXPECT_EQ(size, 33u);  // the fetch's reply, with nothing before it
+    }
+
     // Eye positions stored on one connection are fetched on another, exactly.
     const float left[3] = {-32, 10, 650}, right[3] = {32, 10, 651};
     EXPECT_EQ(Request(winpipe::EncodeRequest(4, {winpipe::BytesOf(left), winpipe::BytesOf(right)})), winpipe::IntegerReply(0));
