@@ -43,6 +43,15 @@ std::string CommandLineOf(uint32_t id) {
     return text;
 }
 
+// The stand-in weaving windows started from `program` (other tests run their own elsewhere).
+std::vector<uint32_t> OurWeavingWindows(const std::string& program) {
+    std::vector<uint32_t> ours;
+    for (const uint32_t id : platform::ProcessesNamed("Plexa")) {
+        if (platform::ProcessModulePath(id) == program) ours.push_back(id);
+    }
+    return ours;
+}
+
 class WindowServiceEndToEnd : public ::testing::Test {
 protected:
     // The service from a folder of its own, with a stand-in weaving window beside it: a copy
@@ -104,7 +113,7 @@ TEST_F(WindowServiceEndToEnd, FramingEyePositionsStatusAndTheWeavingWindowsEnd) 
     EXPECT_EQ(Request(winpipe::EncodeRequest(2, {handle, winpipe::BytesOf(int32_t {1})})), winpipe::IntegerReply(0));
     std::vector<uint32_t> windows;
     ASSERT_TRUE(WaitUntil([&] {
-        windows = platform::ProcessesNamed("Plexa");
+        windows = OurWeavingWindows(environment_.Path("bin/Plexa"));
         return windows.size() == 1;
     }));
     EXPECT_NE(CommandLineOf(windows[0]).find("Plexa 1073744386"), std::string::npos) << CommandLineOf(windows[0]);
