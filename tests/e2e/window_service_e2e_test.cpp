@@ -1,20 +1,30 @@
 // The staged window service run as a service (NORVIK_SERVICE=1): its pipe's framing rules,
 // the eye positions shared between connections, the side-by-side status, and a weaving window
-// it started being ended when the service stops.
+// it started being ended when the service stops. Then the whole display side: an application
+// through the Khronos loader, the API layer, the runtime, the XR service and the lenticular
+// driver locating views from the eyes stored in the window service, and the driver handing
+// the compositor's stage buffer to the window service, which starts the weaving window.
 #include "display/winpipe/window_pipe_message.h"
+#include "gpu/device.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "tests/support/child_process.h"
+#include "tests/support/service_pipe.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
+#include <openxr/openxr.h>
 
 #include <signal.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
+// The Debian loader keeps a little memory per created instance until the process ends.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libopenxr_loader.so\n"; }
 
 namespace qor::test {
 namespace {
@@ -65,6 +75,14 @@ protected:
         service_ = std::make_unique<ChildProcess>(folder + "/PlexaSvc", std::vector<std::string> {},
                                                   environment_.Path("service.err"));
         ASSERT_TRUE(WaitUntil([] { return platform::OpenPipeConnection(kPipe, 500) != nullptr; }));
+    }
+
+    // The stand-in ignores the close message the real weaving window obeys: whatever is left
+    // of it goes with the test.
+    void TearDown() override {
+        for (const uint32_t id : OurWeavingWindows(environment_.Path("bin/Plexa"))) {
+            if (const auto window = platform::IdentifyProcess(id)) platform::TerminateProcess(*window, 0, 2000);
+        }
     }
 
     TempEnvironment environment_;
@@ -124,6 +142,154 @@ TEST_F(WindowServiceEndToEnd, FramingEyePositionsStatusAndTheWeavingWindowsEnd) 
     service_->Signal(SIGTERM);
     EXPECT_EQ(service_->WaitForExit(10s), 0);
     EXPECT_FALSE(platform::ProcessRunning(*window));
+}
+
+// XR_KHR_D3D11_enable's structures in their memory layout (the soft GPU's device stands in).
+struct GraphicsBindingD3D11 {
+    XrStructureType type;
+    const void* next;
+    void* device;
+};
+struct GraphicsRequirementsD3D11 {
+    XrStructureType type;
+    void* next;
+    uint64_t adapterLuid;
+    int32_t minFeatureLevel;
+};
+
+// The panel frustum the API layer gives a view at `position` (metres, no height offset).
+XrFovf PanelFrustum(const XrVector3f& position) {
+    constexpr double kHalfWidth = 172.675, kHalfHeight = 97.13;
+    const float x = position.x * 1000, y = position.y * 1000, z = position.z * 1000;
+    return {-std::atan(static_cast<float>(x + kHalfWidth) / z), std::atan(static_cast<float>(kHalfWidth - x) / z),
+            std::atan(static_cast<float>(kHalfHeight - y) / z), -std::atan(static_cast<float>(y + kHalfHeight) / z)};
+}
+
+TEST_F(WindowServiceEndToEnd, ApplicationViewsFollowTheStoredEyesAndItsFramesStartTheWeavingWindow) {
+    const std::string stage = NORVIK_STAGE_DIR;
+    // The lens runtime the driver's presence check loads, the loader's implicit-layer folder
+    // holding the staged API layer, and the staged runtime.
+    environment_.Set("LD_LIBRARY_PATH", NORVIK_LENS_RUNTIME_DIR);
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+        environment_.Set(variable, environment_.Path(std::string("xdg/") + variable));
+    }
+    const std::string implicit = environment_.Path("xdg/XDG_DATA_HOME/openxr/1/api_layers/implicit.d");
+    std::filesystem::create_directories(implicit);
+    for (const char* file : {"XrApiLayer_stereoview.json", "libXrApiLayer_stereoview.so"}) {
+        std::filesystem::create_symlink(stage + "/" + file, implicit + "/" + file);
+    }
+    environment_.Set("XR_RUNTIME_JSON", stage + "/norvik_openxr_runtime.json");
+
+    const float left[3] = {-32, 0, 600}, right[3] = {32, 0, 600};
+    ASSERT_EQ(Request(winpipe::EncodeRequest(4, {winpipe::BytesOf(left), winpipe::BytesOf(right)})), winpipe::IntegerReply(0));
+    auto xrService = StartStagedService(environment_, stage);
+    ASSERT_TRUE(xrService) << "the XR service never answered";
+
+    XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
+    std::strcpy(createInfo.applicationInfo.applicationName, "display-side");
+    createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
+    const char* extensions[] = {"XR_KHR_D3D11_enable"};
+    createInfo.enabledExtensionCount = 1;
+    createInfo.enabledExtensionNames = extensions;
+    XrInstance instance = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
+    XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
+    getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
+    XrSystemId system = XR_NULL_SYSTEM_ID;
+    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
+    PFN_xrVoidFunction function = nullptr;
+    ASSERT_EQ(xrGetInstanceProcAddr(instance, "xrGetD3D11GraphicsRequirementsKHR", &function), XR_SUCCESS);
+    GraphicsRequirementsD3D11 requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, nullptr, 0, 0};
+    ASSERT_EQ(reinterpret_cast<XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D11*)>(function)(
+                  instance, system, &requirements),
+              XR_SUCCESS);
+    std::string error;
+    const auto device = gpu::CreateDevice(gpu::Api::D3D11, requirements.adapterLuid, &error);
+    ASSERT_TRUE(device) << error;
+    const GraphicsBindingD3D11 binding {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, device->NativeDevice()};
+    XrSessionCreateInfo sessionInfo {XR_TYPE_SESSION_CREATE_INFO};
+    sessionInfo.next = &binding;
+    sessionInfo.systemId = system;
+    XrSession session = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateSession(instance, &sessionInfo, &session), XR_SUCCESS);
+    XrReferenceSpaceCreateInfo spaceInfo {XR_TYPE_REFERENCE_SPACE_CREATE_INFO};
+    spaceInfo.referenceSpaceType = XR_REFERENCE_SPACE_TYPE_LOCAL;
+    spaceInfo.poseInReferenceSpace.orientation.w = 1;
+    XrSpace space = XR_NULL_HANDLE;
+    ASSERT_EQ(xrCreateReferenceSpace(session, &spaceInfo, &space), XR_SUCCESS);
+
+    // The views stand at the stored eyes, in metres, with the panel frustum from each eye.
+    XrViewLocateInfo locateInfo {XR_TYPE_VIEW_LOCATE_INFO};
+    locateInfo.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+    locateInfo.space = space;
+    XrViewState viewState {XR_TYPE_VIEW_STATE};
+    XrView views[2] = {{XR_TYPE_VIEW}, {XR_TYPE_VIEW}};
+    uint32_t count = 0;
+    ASSERT_EQ(xrLocateViews(session, &locateInfo, &viewState, 2, &count, views), XR_SUCCESS);
+    ASSERT_EQ(count, 2u);
+    const float expectedX[2] = {-0.032f, 0.032f};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_NEAR(views[i].pose.position.x, expectedX[i], 1e-5) << i;
+        EXPECT_NEAR(views[i].pose.position.y, 0.0f, 1e-5) << i;
+        EXPECT_NEAR(views[i].pose.position.z, 0.6f, 1e-5) << i;
+        const XrFovf expected = PanelFrustum(views[i].pose.position);
+        EXPECT_NEAR(views[i].fov.angleLeft, expected.angleLeft, 1e-5) << i;
+        EXPECT_NEAR(views[i].fov.angleRight, expected.angleRight, 1e-5) << i;
+        EXPECT_NEAR(views[i].fov.angleUp, expected.angleUp, 1e-5) << i;
+        EXPECT_NEAR(views[i].fov.angleDown, expected.angleDown, 1e-5) << i;
+        EXPECT_EQ(views[i].pose.orientation.w, 1.0f) << i;
+    }
+    EXPECT_GT(views[0].fov.angleRight, views[1].fov.angleRight);  // each eye sees the panel from its own side
+
+    // Frames: the compositor presents its stage buffer, and the window service starts the
+    // weaving window with the buffer's handle on its command line.
+    bool running = false;
+    const auto frame = [&] {
+        XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
+        while (xrPollEvent(instance, &event) == XR_SUCCESS) {
+            const auto& changed = reinterpret_cast<const XrEventDataSessionStateChanged&>(event);
+            if (event.type == XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED && changed.state == XR_SESSION_STATE_READY) {
+                XrSessionBeginInfo begin {XR_TYPE_SESSION_BEGIN_INFO};
+                begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+                EXPECT_EQ(xrBeginSession(session, &begin), XR_SUCCESS);
+                running = true;
+            }
+            event = {XR_TYPE_EVENT_DATA_BUFFER};
+        }
+        if (!running) return;
+        XrFrameWaitInfo waitInfo {XR_TYPE_FRAME_WAIT_INFO};
+        XrFrameState frameState {XR_TYPE_FRAME_STATE};
+        EXPECT_EQ(xrWaitFrame(session, &waitInfo, &frameState), XR_SUCCESS);
+        XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
+        EXPECT_TRUE(XR_SUCCEEDED(xrBeginFrame(session, &beginInfo)));
+        XrFrameEndInfo endInfo {XR_TYPE_FRAME_END_INFO};
+        endInfo.displayTime = frameState.predictedDisplayTime;
+        endInfo.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
+        EXPECT_EQ(xrEndFrame(session, &endInfo), XR_SUCCESS);
+    };
+    std::vector<uint32_t> windows;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            frame();
+            windows = OurWeavingWindows(environment_.Path("bin/Plexa"));
+            return windows.size() == 1;
+        },
+        std::chrono::seconds(30)));
+    if (!windows.empty()) {
+        const std::string commandLine = CommandLineOf(windows[0]);
+        const size_t at = commandLine.find("Plexa ");
+        ASSERT_NE(at, std::string::npos) << commandLine;
+        const unsigned long handle = std::strtoul(commandLine.c_str() + at + 6, nullptr, 10);
+        EXPECT_GT(handle, 0ul) << commandLine;
+    }
+
+    EXPECT_EQ(xrDestroySpace(space), XR_SUCCESS);
+    EXPECT_EQ(xrDestroySession(session), XR_SUCCESS);
+    EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
+    xrService->Signal(SIGTERM);
+    EXPECT_EQ(xrService->WaitForExit(std::chrono::seconds(30)), 0);
+    service_->Signal(SIGTERM);
+    EXPECT_EQ(service_->WaitForExit(10s), 0);
 }
 
 }  // namespace
