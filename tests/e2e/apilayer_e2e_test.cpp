@@ -13,6 +13,7 @@
 #include <signal.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -49,17 +50,14 @@ class ApiLayerEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         environment_.Set("XR_RUNTIME_JSON", kStage + "/norvik_openxr_runtime.json");
-        // The loader's implicit-layer folders, all inside the test folder. The staged manifest is
-        // linked into one, with the library it names: Debian's loader resolves the relative path
-        // from the folder of the link.
+        // The loader's implicit-layer folders, all inside the test folder; the install script
+        // puts the staged layer into one.
         for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
             environment_.Set(variable, environment_.Path(std::string("xdg/") + variable));
         }
-        const std::string implicit = environment_.Path("xdg/XDG_DATA_HOME/openxr/1/api_layers/implicit.d");
-        std::filesystem::create_directories(implicit);
-        for (const char* file : {"XrApiLayer_stereoview.json", "libXrApiLayer_stereoview.so"}) {
-            std::filesystem::create_symlink(kStage + "/" + file, implicit + "/" + file);
-        }
+        const std::string install =
+            std::string("bash '") + NORVIK_SOURCE_DIR + "/scripts/install-api-layer.sh' '" + kStage + "' >/dev/null";
+        ASSERT_EQ(std::system(install.c_str()), 0);
 
         service_ = StartStagedService(environment_, kStage);
         ASSERT_TRUE(service_) << "the service never answered";

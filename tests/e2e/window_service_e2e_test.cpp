@@ -19,6 +19,7 @@
 #include <signal.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -173,11 +174,8 @@ TEST_F(WindowServiceEndToEnd, ApplicationViewsFollowTheStoredEyesAndItsFramesSta
     for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
         environment_.Set(variable, environment_.Path(std::string("xdg/") + variable));
     }
-    const std::string implicit = environment_.Path("xdg/XDG_DATA_HOME/openxr/1/api_layers/implicit.d");
-    std::filesystem::create_directories(implicit);
-    for (const char* file : {"XrApiLayer_stereoview.json", "libXrApiLayer_stereoview.so"}) {
-        std::filesystem::create_symlink(stage + "/" + file, implicit + "/" + file);
-    }
+    const std::string install = std::string("bash '") + NORVIK_SOURCE_DIR + "/scripts/install-api-layer.sh' '" + stage + "' >/dev/null";
+    ASSERT_EQ(std::system(install.c_str()), 0);
     environment_.Set("XR_RUNTIME_JSON", stage + "/norvik_openxr_runtime.json");
 
     const float left[3] = {-32, 0, 600}, right[3] = {32, 0, 600};
