@@ -5,6 +5,7 @@
 #include "platform/services.h"
 #include "platform/system.h"
 
+#include <atomic>
 #include <regex>
 #include <thread>
 
@@ -145,15 +146,24 @@ int Serve(const std::vector<std::string>& arguments, std::FILE* out) {
 }
 
 int RunAsProcess(const std::vector<std::string>& arguments) {
-    // Held before any thread exists, so a stop request waits for the watcher below.
+    // Held before any thread exists, so a stop request waits for this thread to take it.
     platform::HoldTerminationRequests();
     QorClientSvc service(arguments);
-    // Detached: when the listener ends on its own, the process ends without a request.
-    std::thread([&service] {
-        platform::WaitForTerminationRequest();
-        service.RequestStop();
-    }).detach();
-    service.RunAsProcess();
+    // The listener serves on its own thread; this one takes the stop request, and also notices
+    // a listener that ended by itself.
+    std::atomic<bool> listening {true};
+    std::thread listener([&] {
+        service.RunAsProcess();
+        listening = false;
+    });
+    constexpr uint32_t kStopPollMs = 100;
+    while (listening) {
+        if (platform::WaitForTerminationRequest(kStopPollMs)) {
+            platform::DebugOutput("QorClient Service: stop requested\n");
+            service.RequestStop();
+        }
+    }
+    listener.join();
     return 0;
 }
 

@@ -111,12 +111,13 @@ void QorClientSvc::HandleRequest(platform::PipeClient& client, const uint8_t* re
 
 void QorClientSvc::stop() {
     std::unique_lock lock(mutex_);
+    // Set even before a listener starts: one that starts after a stop request ends at once.
+    listenerStop_ = true;
+    changed_.notify_all();
     if (!listenerExpected_) return;  // nothing runs, so nothing to wait for
     lock.unlock();
     Inform("QorClient Service is stopping", kStopEventId);
     lock.lock();
-    listenerStop_ = true;
-    changed_.notify_all();
     changed_.wait(lock, [this] { return !listenerExpected_; });
     lock.unlock();
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();

@@ -56,8 +56,8 @@ void ReportServiceStatus(const std::string& name, const ServiceStatus& status);
 // console control events) are held from now on, until WaitForTerminationRequest takes one.
 // Call before the process makes threads, so that none of them receives the signal.
 void HoldTerminationRequests();
-// Blocks until such a request arrives.
-void WaitForTerminationRequest();
+// Waits up to `waitMs` for such a request; true when one arrived.
+bool WaitForTerminationRequest(uint32_t waitMs);
 
 // EVENTLOG_*_TYPE values.
 enum class EventType : uint16_t { Error = 0x0001, Warning = 0x0002, Information = 0x0004 };

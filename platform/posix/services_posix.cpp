@@ -142,10 +142,10 @@ void HoldTerminationRequests() {
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-void WaitForTerminationRequest() {
+bool WaitForTerminationRequest(uint32_t waitMs) {
     const sigset_t signals = TerminationSignals();
-    int signal = 0;
-    while (::sigwait(&signals, &signal) != 0) {}
+    const timespec wait {static_cast<time_t>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1'000'000};
+    return ::sigtimedwait(&signals, nullptr, &wait) > 0;
 }
 
 void ReportServiceStatus(const std::string& name, const ServiceStatus& status) {

@@ -55,8 +55,9 @@ void HoldTerminationRequests() {
     ::SetConsoleCtrlHandler(ConsoleControl, TRUE);
 }
 
-void WaitForTerminationRequest() {
-    if (terminationRequested != nullptr) ::WaitForSingleObject(terminationRequested, INFINITE);
+bool WaitForTerminationRequest(uint32_t waitMs) {
+    if (terminationRequested == nullptr) return false;
+    return ::WaitForSingleObject(terminationRequested, waitMs) == WAIT_OBJECT_0;
 }
 
 bool RunServiceDispatcher(const std::string& name, const ServiceCallbacks& callbacks, uint32_t* error) {
