@@ -75,7 +75,7 @@ protected:
 
     void StopClientService() {
         client_->Signal(SIGTERM);
-        EXPECT_EQ(client_->WaitForExit(10s), 0);
+        EXPECT_EQ(client_->WaitForExit(10s), 0) << ReadText(Trace());
     }
 
     TempEnvironment environment_;
