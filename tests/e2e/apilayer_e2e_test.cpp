@@ -5,6 +5,7 @@
 #include "gpu/device.h"
 #include "tests/support/child_process.h"
 #include "tests/support/service_pipe.h"
+#include "tests/support/soft_session.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -27,19 +28,6 @@ namespace qor::test {
 namespace {
 
 const std::string kStage = NORVIK_STAGE_DIR;
-
-// XR_KHR_D3D11_enable's structures in their memory layout (the soft GPU's device stands in).
-struct GraphicsBindingD3D11 {
-    XrStructureType type;
-    const void* next;
-    void* device;
-};
-struct GraphicsRequirementsD3D11 {
-    XrStructureType type;
-    void* next;
-    uint64_t adapterLuid;
-    int32_t minFeatureLevel;
-};
 
 // The basic driver's own field of view for both eyes.
 constexpr XrFovf kRuntimeFov {-0.5235988f, 0.5235988f, 0.2945243f, -0.2945243f};
@@ -78,35 +66,10 @@ protected:
     // One application run: an instance (the layer negotiates and reads its settings), a session
     // on the soft device, the turned LOCAL space, and the two views located in it.
     void LocateViews(XrView (&views)[2]) {
-        XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
-        std::strcpy(createInfo.applicationInfo.applicationName, "apilayer-e2e");
-        createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
-        const char* extensions[] = {"XR_KHR_D3D11_enable"};
-        createInfo.enabledExtensionCount = 1;
-        createInfo.enabledExtensionNames = extensions;
-        XrInstance instance = XR_NULL_HANDLE;
-        ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
-
-        XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
-        getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
-        XrSystemId system = XR_NULL_SYSTEM_ID;
-        ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
-        PFN_xrVoidFunction function = nullptr;
-        ASSERT_EQ(xrGetInstanceProcAddr(instance, "xrGetD3D11GraphicsRequirementsKHR", &function), XR_SUCCESS);
-        GraphicsRequirementsD3D11 requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR};
-        ASSERT_EQ(reinterpret_cast<XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D11*)>(function)(
-                      instance, system, &requirements),
-                  XR_SUCCESS);
-        std::string error;
-        const auto device = gpu::CreateDevice(gpu::Api::D3D11, requirements.adapterLuid, &error);
-        ASSERT_TRUE(device) << error;
-
-        const GraphicsBindingD3D11 binding {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, device->NativeDevice()};
-        XrSessionCreateInfo sessionInfo {XR_TYPE_SESSION_CREATE_INFO};
-        sessionInfo.next = &binding;
-        sessionInfo.systemId = system;
-        XrSession session = XR_NULL_HANDLE;
-        ASSERT_EQ(xrCreateSession(instance, &sessionInfo, &session), XR_SUCCESS);
+        SoftSession app;
+        ASSERT_NO_FATAL_FAILURE(CreateSoftSession("apilayer-e2e", &app));
+        const XrInstance instance = app.instance;
+        const XrSession session = app.session;
         XrReferenceSpaceCreateInfo spaceInfo {XR_TYPE_REFERENCE_SPACE_CREATE_INFO};
         spaceInfo.referenceSpaceType = XR_REFERENCE_SPACE_TYPE_LOCAL;
         spaceInfo.poseInReferenceSpace.orientation = kSpaceTurn;

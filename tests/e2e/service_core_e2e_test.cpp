@@ -7,6 +7,7 @@
 #include "platform/system.h"
 #include "tests/support/child_process.h"
 #include "tests/support/service_pipe.h"
+#include "tests/support/soft_session.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -238,19 +239,6 @@ TEST_F(ServiceCoreEndToEnd, PathsActionsAndBindingsTravelThroughTheLoader) {
     EXPECT_EQ(xrDestroyInstance(instance), XR_SUCCESS);
 }
 
-// The D3D11 binding and graphics requirements of XR_KHR_D3D11_enable in their memory layout.
-struct GraphicsBindingD3D11 {
-    XrStructureType type;
-    const void* next;
-    void* device;
-};
-struct GraphicsRequirementsD3D11 {
-    XrStructureType type;
-    void* next;
-    uint64_t adapterLuid;
-    int32_t minFeatureLevel;
-};
-
 void WriteAtomically(const std::string& path, const std::string& text) {
     std::ofstream(path + ".new") << text;
     std::filesystem::rename(path + ".new", path);
@@ -272,33 +260,10 @@ TEST_F(ServiceCoreEndToEnd, AGamepadHeldInTheGamepadFileReachesTheApplicationsAc
     const std::string padFile = environment_.Path("pipe/gamepad");
     WriteAtomically(padFile, "a 1\nthumbstick_left_x 20308\nthumbstick_left_y -32767\n");
 
-    XrInstanceCreateInfo createInfo {XR_TYPE_INSTANCE_CREATE_INFO};
-    std::strcpy(createInfo.applicationInfo.applicationName, "e2e-gamepad");
-    createInfo.applicationInfo.apiVersion = XR_MAKE_VERSION(1, 0, 17);
-    const char* enabled[] = {"XR_KHR_D3D11_enable"};
-    createInfo.enabledExtensionCount = 1;
-    createInfo.enabledExtensionNames = enabled;
-    XrInstance instance = XR_NULL_HANDLE;
-    ASSERT_EQ(xrCreateInstance(&createInfo, &instance), XR_SUCCESS);
-    XrSystemGetInfo getInfo {XR_TYPE_SYSTEM_GET_INFO};
-    getInfo.formFactor = XR_FORM_FACTOR_HEAD_MOUNTED_DISPLAY;
-    XrSystemId system = XR_NULL_SYSTEM_ID;
-    ASSERT_EQ(xrGetSystem(instance, &getInfo, &system), XR_SUCCESS);
-    PFN_xrVoidFunction requirementsFunction = nullptr;
-    ASSERT_EQ(xrGetInstanceProcAddr(instance, "xrGetD3D11GraphicsRequirementsKHR", &requirementsFunction), XR_SUCCESS);
-    GraphicsRequirementsD3D11 requirements {XR_TYPE_GRAPHICS_REQUIREMENTS_D3D11_KHR, nullptr, 0, 0};
-    ASSERT_EQ(reinterpret_cast<XrResult(XRAPI_PTR*)(XrInstance, XrSystemId, GraphicsRequirementsD3D11*)>(
-                  requirementsFunction)(instance, system, &requirements),
-              XR_SUCCESS);
-    std::string error;
-    const std::unique_ptr<gpu::Device> device = gpu::CreateDevice(gpu::Api::D3D11, requirements.adapterLuid, &error);
-    ASSERT_TRUE(device) << error;
-    const GraphicsBindingD3D11 binding {XR_TYPE_GRAPHICS_BINDING_D3D11_KHR, nullptr, device->NativeDevice()};
-    XrSessionCreateInfo sessionInfo {XR_TYPE_SESSION_CREATE_INFO};
-    sessionInfo.next = &binding;
-    sessionInfo.systemId = system;
-    XrSession session = XR_NULL_HANDLE;
-    ASSERT_EQ(xrCreateSession(instance, &sessionInfo, &session), XR_SUCCESS);
+    SoftSession app;
+    ASSERT_NO_FATAL_FAILURE(CreateSoftSession("e2e-gamepad", &app));
+    const XrInstance instance = app.instance;
+    const XrSession session = app.session;
 
     XrActionSetCreateInfo setInfo {XR_TYPE_ACTION_SET_CREATE_INFO};
     std::strcpy(setInfo.actionSetName, "pad");
