@@ -296,33 +296,11 @@ TEST_F(ServiceCoreEndToEnd, AGamepadHeldInTheGamepadFileReachesTheApplicationsAc
     // One pass of the application's loop: events (beginning the session once it is ready),
     // a frame without layers (the driver polls the pad as the frame is presented), a sync and
     // the reads.
-    bool running = false;
     XrActionStateBoolean pressed {XR_TYPE_ACTION_STATE_BOOLEAN};
     XrActionStateFloat x {XR_TYPE_ACTION_STATE_FLOAT};
     XrActionStateFloat y {XR_TYPE_ACTION_STATE_FLOAT};
     const auto pass = [&] {
-        XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
-        while (xrPollEvent(instance, &event) == XR_SUCCESS) {
-            const auto& changed = reinterpret_cast<const XrEventDataSessionStateChanged&>(event);
-            if (event.type == XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED && changed.state == XR_SESSION_STATE_READY) {
-                XrSessionBeginInfo begin {XR_TYPE_SESSION_BEGIN_INFO};
-                begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
-                EXPECT_EQ(xrBeginSession(session, &begin), XR_SUCCESS);
-                running = true;
-            }
-            event = {XR_TYPE_EVENT_DATA_BUFFER};
-        }
-        if (!running) return false;
-        XrFrameWaitInfo waitInfo {XR_TYPE_FRAME_WAIT_INFO};
-        XrFrameState frameState {XR_TYPE_FRAME_STATE};
-        EXPECT_EQ(xrWaitFrame(session, &waitInfo, &frameState), XR_SUCCESS);
-        XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
-        EXPECT_TRUE(XR_SUCCEEDED(xrBeginFrame(session, &beginInfo)));
-        XrFrameEndInfo endInfo {XR_TYPE_FRAME_END_INFO};
-        endInfo.displayTime = frameState.predictedDisplayTime;
-        endInfo.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
-        EXPECT_EQ(xrEndFrame(session, &endInfo), XR_SUCCESS);
-
+        if (!RunEmptyFrame(app)) return false;
         const XrActiveActionSet active {set, XR_NULL_PATH};
         XrActionsSyncInfo sync {XR_TYPE_ACTIONS_SYNC_INFO};
         sync.countActiveActionSets = 1;

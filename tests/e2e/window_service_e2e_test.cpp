@@ -206,34 +206,10 @@ TEST_F(WindowServiceEndToEnd, ApplicationViewsFollowTheStoredEyesAndItsFramesSta
 
     // Frames: the compositor presents its stage buffer, and the window service starts the
     // weaving window with the buffer's handle on its command line.
-    bool running = false;
-    const auto frame = [&] {
-        XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
-        while (xrPollEvent(instance, &event) == XR_SUCCESS) {
-            const auto& changed = reinterpret_cast<const XrEventDataSessionStateChanged&>(event);
-            if (event.type == XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED && changed.state == XR_SESSION_STATE_READY) {
-                XrSessionBeginInfo begin {XR_TYPE_SESSION_BEGIN_INFO};
-                begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
-                EXPECT_EQ(xrBeginSession(session, &begin), XR_SUCCESS);
-                running = true;
-            }
-            event = {XR_TYPE_EVENT_DATA_BUFFER};
-        }
-        if (!running) return;
-        XrFrameWaitInfo waitInfo {XR_TYPE_FRAME_WAIT_INFO};
-        XrFrameState frameState {XR_TYPE_FRAME_STATE};
-        EXPECT_EQ(xrWaitFrame(session, &waitInfo, &frameState), XR_SUCCESS);
-        XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
-        EXPECT_TRUE(XR_SUCCEEDED(xrBeginFrame(session, &beginInfo)));
-        XrFrameEndInfo endInfo {XR_TYPE_FRAME_END_INFO};
-        endInfo.displayTime = frameState.predictedDisplayTime;
-        endInfo.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
-        EXPECT_EQ(xrEndFrame(session, &endInfo), XR_SUCCESS);
-    };
     std::vector<uint32_t> windows;
     EXPECT_TRUE(WaitUntil(
         [&] {
-            frame();
+            RunEmptyFrame(app);
             windows = OurWeavingWindows(environment_.Path("bin/Plexa"));
             return windows.size() == 1;
         },

@@ -52,4 +52,29 @@ void CreateSoftSession(const char* applicationName, SoftSession* out) {
     ASSERT_EQ(xrCreateSession(out->instance, &sessionInfo, &out->session), XR_SUCCESS);
 }
 
+bool RunEmptyFrame(SoftSession& app) {
+    XrEventDataBuffer event {XR_TYPE_EVENT_DATA_BUFFER};
+    while (xrPollEvent(app.instance, &event) == XR_SUCCESS) {
+        const auto& changed = reinterpret_cast<const XrEventDataSessionStateChanged&>(event);
+        if (event.type == XR_TYPE_EVENT_DATA_SESSION_STATE_CHANGED && changed.state == XR_SESSION_STATE_READY) {
+            XrSessionBeginInfo begin {XR_TYPE_SESSION_BEGIN_INFO};
+            begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+            EXPECT_EQ(xrBeginSession(app.session, &begin), XR_SUCCESS);
+            app.running = true;
+        }
+        event = {XR_TYPE_EVENT_DATA_BUFFER};
+    }
+    if (!app.running) return false;
+    XrFrameWaitInfo waitInfo {XR_TYPE_FRAME_WAIT_INFO};
+    XrFrameState frameState {XR_TYPE_FRAME_STATE};
+    EXPECT_EQ(xrWaitFrame(app.session, &waitInfo, &frameState), XR_SUCCESS);
+    XrFrameBeginInfo beginInfo {XR_TYPE_FRAME_BEGIN_INFO};
+    EXPECT_TRUE(XR_SUCCEEDED(xrBeginFrame(app.session, &beginInfo)));
+    XrFrameEndInfo endInfo {XR_TYPE_FRAME_END_INFO};
+    endInfo.displayTime = frameState.predictedDisplayTime;
+    endInfo.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
+    EXPECT_EQ(xrEndFrame(app.session, &endInfo), XR_SUCCESS);
+    return true;
+}
+
 }  // namespace qor::test

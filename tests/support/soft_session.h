@@ -16,10 +16,16 @@ struct SoftSession {
     XrSystemId system = XR_NULL_SYSTEM_ID;
     std::unique_ptr<gpu::Device> device;  // lives as long as the session uses it
     XrSession session = XR_NULL_HANDLE;
+    bool running = false;  // begun, once the session was ready
 };
 
 // Fills `out`; a failing step is a fatal test failure (wrap the call in
 // ASSERT_NO_FATAL_FAILURE).
 void CreateSoftSession(const char* applicationName, SoftSession* out);
+
+// One pass of an application's loop: its events (beginning the session once it is ready),
+// then, while it runs, one frame without layers (the service composes and presents it).
+// False while the session has not begun.
+bool RunEmptyFrame(SoftSession& app);
 
 }  // namespace qor::test
