@@ -97,8 +97,7 @@ std::string PrivateFolderOrUnusable(const std::string& path, PrivateFolderUse us
     return CheckPrivateFolder(path, use, create) ? std::string(kUnusableFolder) : path;
 }
 
-std::optional<std::string> HomeFolder() {
-    if (auto home = GetEnv("HOME"); home && !home->empty()) return home;
+std::optional<OwnAccount> OwnAccountEntry() {
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
     for (;;) {
@@ -109,9 +108,16 @@ std::optional<std::string> HomeFolder() {
             buffer.resize(buffer.size() * 2);
             continue;
         }
-        if (error != 0 || found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0') return std::nullopt;
-        return std::string(found->pw_dir);
+        if (error != 0 || found == nullptr) return std::nullopt;
+        return OwnAccount {found->pw_name ? found->pw_name : "", found->pw_dir ? found->pw_dir : ""};
     }
+}
+
+std::optional<std::string> HomeFolder() {
+    if (auto home = GetEnv("HOME"); home && !home->empty()) return home;
+    const auto account = OwnAccountEntry();
+    if (!account || account->home.empty()) return std::nullopt;
+    return account->home;
 }
 
 std::string InHomeFolder(std::string_view relative) {

@@ -29,6 +29,13 @@ std::optional<std::string> CheckPrivateFolder(const std::string& path, PrivateFo
 // `path` when CheckPrivateFolder accepts it, else kUnusableFolder.
 std::string PrivateFolderOrUnusable(const std::string& path, PrivateFolderUse use, bool create);
 
+// The password database's entry of this process's effective user; nothing when it has none.
+struct OwnAccount {
+    std::string name;
+    std::string home;
+};
+std::optional<OwnAccount> OwnAccountEntry();
+
 // The user's home: $HOME when set, else the password database's entry of the effective user.
 std::optional<std::string> HomeFolder();
 

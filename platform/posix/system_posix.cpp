@@ -4,7 +4,6 @@
 #include "platform/posix/private_folder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,21 +75,7 @@ std::string ExecutablePath() {
 uint32_t ProcessId() { return static_cast<uint32_t>(::getpid()); }
 
 std::string UserName() {
-    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
-    for (;;) {
-        passwd entry {};
-        passwd* found = nullptr;
-        const int error = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
-        if (error == ERANGE && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (error == 0 && found != nullptr && found->pw_name != nullptr && found->pw_name[0] != '\0') {
-            return found->pw_name;
-        }
-        break;
-    }
+    if (const auto account = OwnAccountEntry(); account && !account->name.empty()) return account->name;
     if (auto user = GetEnv("USER"); user && !user->empty()) return *user;
     return std::to_string(::geteuid());
 }
