@@ -5,6 +5,7 @@
 #include "gpu/device.h"
 
 #include "gpu/soft/shared_texture.h"
+#include "gpu/soft/texture_pixels.h"
 #include "gpu/texture_rules.h"
 
 #include <sys/uio.h>
@@ -75,6 +76,8 @@ public:
         return true;
     }
     void* Native() override { return this; }
+
+    uint8_t* Pixels() { return Store(); }
 
 private:
     uint8_t* Store() { return storage_ ? storage_->Pixels() : local_.data(); }
@@ -175,6 +178,14 @@ private:
     const void* native_ = nullptr;
 };
 }  // namespace
+
+namespace soft {
+uint8_t* TexturePixels(Texture& texture, uint32_t slice) {
+    auto* soft = dynamic_cast<SoftTexture*>(&texture);
+    if (soft == nullptr || slice >= soft->Desc().arraySize) return nullptr;
+    return soft->Pixels() + SliceBytes(soft->Desc()) * slice;
+}
+}  // namespace soft
 
 std::unique_ptr<Device> CreateDevice(Api api, uint64_t adapterLuid, std::string*) {
     return std::make_unique<SoftDevice>(std::make_shared<const SoftCore>(SoftCore {api, adapterLuid}));

@@ -19,12 +19,14 @@
 // empty Direct3D slot does. Only mip 0 exists, so every sample comes from it.
 #include "gpu/draw.h"
 
-#include "gpu/soft/shared_texture.h"
+#include "gpu/soft/draw_paths.h"
+#include "gpu/soft/pixel_kernels.h"
+#include "gpu/soft/texture_pixels.h"
+#include "gpu/soft/worker_pool.h"
 #include "gpu/texture_rules.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -32,8 +34,6 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <typeinfo>
 #include <unordered_map>
 #include <vector>
@@ -178,12 +178,11 @@ std::optional<TargetFormat> WriteFormat(uint32_t dxgiFormat) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Recognising the soft backend's own devices and textures. Their classes are private to
-// soft_device.cpp, so their dynamic types are compared with objects made for that purpose.
+// Recognising the soft backend's own devices. Their class is private to soft_device.cpp, so
+// dynamic types are compared with an object made for that purpose.
 
 struct SoftTypes {
     const std::type_info* device = nullptr;
-    const std::type_info* texture = nullptr;
     // An owning device's NativeDevice() points at a member of its own, this far into the
     // object; a wrapper of an application's device points at that other device.
     std::ptrdiff_t nativeOffset = 0;
@@ -197,14 +196,6 @@ const SoftTypes& Types() {
         const Device& probeDevice = *probe;
         made.device = &typeid(probeDevice);
         made.nativeOffset = static_cast<const char*>(probe->NativeDevice()) - static_cast<const char*>(dynamic_cast<const void*>(probe.get()));
-        TextureDesc desc;
-        desc.width = desc.height = 1;
-        desc.format = format::kR8G8B8A8Unorm;
-        desc.bindFlags = kBindShaderResource;
-        if (auto texture = probe->CreateTexture(desc)) {
-            const Texture& probeTexture = *texture;
-            made.texture = &typeid(probeTexture);
-        }
         return made;
     }();
     return types;
@@ -217,34 +208,6 @@ bool IsOwningSoftDevice(Device& device) {
     return static_cast<const char*>(device.NativeDevice()) == start + types.nativeOffset;
 }
 
-bool IsSoftTexture(Texture& texture) {
-    const SoftTypes& types = Types();
-    return types.texture != nullptr && typeid(texture) == *types.texture;
-}
-
-// The shared-memory object behind a soft texture with a legacy handle, mapped here; null for
-// textures in process memory or shared by name only. Its page tables are filled at once: one
-// call instead of a fault per page. The mapping holds no descriptor, so a texture gone since
-// cannot be found again by its handle through it.
-std::unique_ptr<soft::SharedStorage> MapStore(Texture& texture, bool forWriting) {
-    if (!IsSoftTexture(texture)) return nullptr;
-    const uint64_t handle = texture.SharedHandle();
-    if (handle == 0 || handle > 0xFFFFFFFFu) return nullptr;
-    auto storage = soft::SharedStorage::Open(static_cast<uint32_t>(handle), soft::SharedStorage::Use::PixelsOnly);
-    if (!storage) return nullptr;
-    const TextureDesc mine = texture.Desc();
-    const TextureDesc theirs = storage->Desc();
-    if (theirs.width != mine.width || theirs.height != mine.height || theirs.format != mine.format ||
-        theirs.arraySize != mine.arraySize || storage->PixelBytes() < SliceBytes(mine) * mine.arraySize) {
-        return nullptr;
-    }
-#if defined(MADV_POPULATE_WRITE)
-    ::madvise(storage->Pixels(), storage->PixelBytes(), forWriting ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
-#else
-    (void)forWriting;
-#endif
-    return storage;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Pipeline state
@@ -411,14 +374,8 @@ struct SpanScratch {
     std::vector<Rgba> columns;
 };
 
-// Large triangles are drawn in bands of rows on this many threads, one per hardware thread
-// up to 8 (more bands gain little against the memory bandwidth a frame needs).
-int WorkerCount() {
-    static const int count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-    return count;
-}
-// Below this many pixels a triangle is drawn on the calling thread: starting threads would
-// cost more than they save.
+// Below this many pixels a triangle is drawn on the calling thread: waking the pool's threads
+// would cost more than they save.
 constexpr int64_t kParallelPixels = 1 << 16;
 
 template <Addressing A>
@@ -576,10 +533,228 @@ int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
 int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
 // ---------------------------------------------------------------------------------------------
+// Rectangle draws: what the system draws most (projection views, copies to a window) is an
+// axis-aligned rectangle whose texture coordinates follow its axes, without perspective. Such a
+// draw covers exactly the pixels the rasterizer would give its two triangles and samples each
+// with the same texel taps, but filters separably a row at a time with the kernels of
+// pixel_kernels.h: a straight table copy when every tap lands on a texel centre, else decoded
+// rows blended vertically, then horizontally, and encoded through one table per channel.
+
+struct RectMapping {
+    int x0, x1, y0, y1;  // covered pixels [x0, x1) × [y0, y1)
+    // Texture coordinates at the centre of pixel (i, j): uAt0 + uStep i and vAt0 + vStep j.
+    double uAt0, uStep, vAt0, vStep;
+};
+
+// The rectangle the six vertices make on screen, or nothing when they make anything else: any
+// clipping, perspective, culling or coordinates that do not follow the axes. Those draws take
+// the triangle path.
+std::optional<RectMapping> FindRectangle(const ClipVertex (&vertices)[6], const Viewport& viewport, const DrawState& state) {
+    const double w = vertices[0].w;
+    if (!std::isfinite(w) || !(w > kMinimumW)) return std::nullopt;
+    struct Corner {
+        int64_t x, y;
+        double u, v;
+    };
+    Corner corners[6];
+    for (int i = 0; i < 6; ++i) {
+        const ClipVertex& c = vertices[i];
+        if (c.w != w || !std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z) || !std::isfinite(c.u) ||
+            !std::isfinite(c.v) || !(c.z >= 0 && c.z <= w) || !(std::abs(c.x) <= kGuardBand * w) ||
+            !(std::abs(c.y) <= kGuardBand * w)) {
+            return std::nullopt;
+        }
+        const double q = 1.0 / w;
+        const double sx = viewport.x + (c.x * q + 1.0) * 0.5 * viewport.width;
+        const double sy = viewport.y + (1.0 - c.y * q) * 0.5 * viewport.height;
+        corners[i] = {std::llround(sx * kSubPixels), std::llround(sy * kSubPixels), c.u, c.v};
+    }
+    const auto area = [&](int t) {
+        const Corner &a = corners[t], &b = corners[t + 1], &c = corners[t + 2];
+        return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+    };
+    if (area(0) <= 0 || area(3) <= 0) return std::nullopt;  // culled or degenerate: the triangle path decides
+    int64_t left = corners[0].x, right = left, top = corners[0].y, bottom = top;
+    for (const Corner& c : corners) {
+        left = std::min(left, c.x);
+        right = std::max(right, c.x);
+        top = std::min(top, c.y);
+        bottom = std::max(bottom, c.y);
+    }
+    // Every vertex a corner, the coordinates following the axes; each triangle leaves out one
+    // corner, and the two left out are opposite, so the triangles share a diagonal.
+    double uLeft = 0, uRight = 0, vTop = 0, vBottom = 0;
+    bool seenLeft = false, seenRight = false, seenTop = false, seenBottom = false;
+    const auto agree = [](bool* seen, double* value, double u) {
+        if (*seen) return *value == u;
+        *seen = true;
+        *value = u;
+        return true;
+    };
+    int missing[2] = {0, 0};
+    for (int t = 0; t < 2; ++t) {
+        int present = 0;  // bit (2 * bottom + right) per corner
+        for (int i = 3 * t; i < 3 * t + 3; ++i) {
+            const Corner& c = corners[i];
+            if ((c.x != left && c.x != right) || (c.y != top && c.y != bottom)) return std::nullopt;
+            const bool isRight = c.x == right, isBottom = c.y == bottom;
+            if (!(isRight ? agree(&seenRight, &uRight, c.u) : agree(&seenLeft, &uLeft, c.u))) return std::nullopt;
+            if (!(isBottom ? agree(&seenBottom, &vBottom, c.v) : agree(&seenTop, &vTop, c.v))) return std::nullopt;
+            present |= 1 << (2 * int(isBottom) + int(isRight));
+        }
+        missing[t] = 15 & ~present;
+    }
+    // Opposite corners: bits 0 and 3, or 1 and 2.
+    if (!((missing[0] == 1 && missing[1] == 8) || (missing[0] == 8 && missing[1] == 1) ||
+          (missing[0] == 2 && missing[1] == 4) || (missing[0] == 4 && missing[1] == 2))) {
+        return std::nullopt;
+    }
+    // Pixel centres on the left and top edges are inside, on the right and bottom ones outside.
+    RectMapping m;
+    m.x0 = int(std::max<int64_t>(state.scissorX0, CeilDiv(left - kSubPixels / 2, kSubPixels)));
+    m.x1 = int(std::min<int64_t>(state.scissorX1, CeilDiv(right - kSubPixels / 2, kSubPixels)));
+    m.y0 = int(std::max<int64_t>(state.scissorY0, CeilDiv(top - kSubPixels / 2, kSubPixels)));
+    m.y1 = int(std::min<int64_t>(state.scissorY1, CeilDiv(bottom - kSubPixels / 2, kSubPixels)));
+    const double leftPixels = double(left) / kSubPixels, topPixels = double(top) / kSubPixels;
+    m.uStep = (uRight - uLeft) / (double(right - left) / kSubPixels);
+    m.vStep = (vBottom - vTop) / (double(bottom - top) / kSubPixels);
+    m.uAt0 = uLeft + m.uStep * (0.5 - leftPixels);
+    m.vAt0 = vTop + m.vStep * (0.5 - topPixels);
+    return m;
+}
+
+// Linear value -> target byte, raised to 0.454545 first for the gamma flag, by the float's top
+// bits; each entry is the byte of its bucket's middle value.
+struct EncodeTable {
+    uint8_t entries[soft::kEncodeEntries + 3] {};  // 3 more for the kernels' 4-byte reads
+};
+
+const EncodeTable& EncodeTableFor(bool gamma, bool srgb) {
+    static const EncodeTable* tables[2][2] {};
+    static std::once_flag made[2][2];
+    std::call_once(made[gamma][srgb], [&] {
+        auto* table = new EncodeTable;  // kept until exit
+        for (uint32_t i = 0; i < soft::kEncodeEntries; ++i) {
+            double value = std::min(1.0, double(std::bit_cast<float>((i << soft::kEncodeShift) | (1u << (soft::kEncodeShift - 1)))));
+            if (i == 0) value = 0.0;
+            if (gamma) value = std::pow(value, 0.454545);
+            if (srgb) value = LinearToSrgb(value);
+            table->entries[i] = static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
+        }
+        tables[gamma][srgb] = table;
+    });
+    return *tables[gamma][srgb];
+}
+
+constexpr float kOnes[256] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+// One worker's rows: two decoded source rows (by row index) and the filtered columns and
+// pixels of the row being drawn, four planes each.
+struct RectScratch {
+    std::vector<float> decoded[2];
+    int64_t decodedRow[2] = {-1, -1};
+    int nextSlot = 0;
+    std::vector<float> columns;
+    std::vector<float> values;
+};
+
+std::atomic<bool> g_rectangleDraws {true};
+std::atomic<unsigned long long> g_rectanglesDrawn {0};
+
+// Everything a rectangle draw's rows share.
+struct RectPlan {
+    const uint8_t* texels;
+    size_t rowPitch;
+    uint8_t* target;
+    uint32_t targetWidth;
+    int x0, x1;
+    // Per target column: source columns relative to firstColumn, and the weight of the second.
+    std::vector<int32_t> i0, i1;
+    std::vector<float> weight;
+    int firstColumn = 0, columnCount = 0;
+    bool columnsOneToOne = false;  // every weight 0 and the columns consecutive
+    std::vector<Tap> rowTaps;      // per target row from y0
+    int y0 = 0;
+    // Source byte b decodes through decode[b] (null: not needed); target byte t takes plane
+    // planeOf[t] (-1: not written) through encode[t].
+    const float* decode[4] {};
+    int planeOf[4] = {-1, -1, -1, -1};
+    const uint8_t* encode[4] {};
+    soft::ByteMaps maps {};
+};
+
+// The plane of two decoded source rows that holds `row`, decoding it into the slot that is
+// not `keep` when neither holds it.
+const float* DecodedRow(const RectPlan& plan, uint32_t row, int keep, RectScratch& scratch, const soft::PixelKernels& k,
+                        int* slotOut) {
+    for (int slot = 0; slot < 2; ++slot) {
+        if (scratch.decodedRow[slot] == int64_t(row)) {
+            *slotOut = slot;
+            return scratch.decoded[slot].data();
+        }
+    }
+    int slot = scratch.nextSlot;
+    if (slot == keep) slot ^= 1;
+    scratch.nextSlot = slot ^ 1;
+    const size_t n = size_t(plan.columnCount);
+    float* planes[4] {};
+    for (int b = 0; b < 4; ++b) {
+        if (plan.decode[b] != nullptr) planes[b] = scratch.decoded[slot].data() + size_t(b) * n;
+    }
+    const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels + size_t(row) * plan.rowPitch) + plan.firstColumn;
+    k.decodeRow(texels, plan.columnCount, plan.decode, planes);
+    scratch.decodedRow[slot] = row;
+    *slotOut = slot;
+    return scratch.decoded[slot].data();
+}
+
+void DrawRectRow(const RectPlan& plan, int row, RectScratch& scratch, const soft::PixelKernels& k) {
+    const Tap& tap = plan.rowTaps[size_t(row - plan.y0)];
+    auto* out = reinterpret_cast<uint32_t*>(plan.target + (size_t(row) * plan.targetWidth + size_t(plan.x0)) * 4);
+    const int count = plan.x1 - plan.x0;
+    if (plan.columnsOneToOne && tap.w == 0.0f) {
+        const auto* in = reinterpret_cast<const uint32_t*>(plan.texels + size_t(tap.i0) * plan.rowPitch) + plan.firstColumn;
+        k.mapRow(in, out, count, plan.maps);
+        return;
+    }
+    const size_t n = size_t(plan.columnCount);
+    int topSlot = 0, bottomSlot = 0;
+    const float* columns = DecodedRow(plan, tap.i0, -1, scratch, k, &topSlot);
+    if (tap.w != 0.0f) {
+        const float* bottom = DecodedRow(plan, tap.i1, topSlot, scratch, k, &bottomSlot);
+        const float* top = scratch.decoded[topSlot].data();
+        for (int b = 0; b < 4; ++b) {
+            if (plan.decode[b] == nullptr) continue;
+            k.lerpRow(top + b * n, bottom + b * n, tap.w, scratch.columns.data() + b * n, int(n));
+        }
+        columns = scratch.columns.data();
+    }
+    const float* values[4] {};
+    for (int t = 0; t < 4; ++t) {
+        const int b = plan.planeOf[t];
+        if (b < 0) continue;
+        values[t] = columns + size_t(b) * n;
+        if (!plan.columnsOneToOne) {
+            float* resampled = scratch.values.data() + size_t(t) * size_t(count);
+            k.resampleRow(values[t], plan.i0.data(), plan.i1.data(), plan.weight.data(), resampled, count);
+            values[t] = resampled;
+        }
+    }
+    k.encodePixels(values, plan.encode, out, count);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The context
 
 // What an empty source slot samples.
-constexpr uint8_t kZeroTexel[4] = {0, 0, 0, 0};
+alignas(4) constexpr uint8_t kZeroTexel[4] = {0, 0, 0, 0};
 
 // Viewports beyond this many pixels are not drawn (they keep the fixed-point maths in range).
 constexpr double kViewportLimit = 65536.0;
@@ -594,19 +769,12 @@ public:
             Unbind();
             return false;
         }
-        // A shared texture is drawn in place, so whoever opens it sees the frame. Its mapping
-        // is kept while the same texture is bound frame after frame (mapping 33 MB afresh costs
-        // more than a frame's drawing); it stays valid even if the texture goes away meanwhile.
-        const bool sameStore = targetStore_ && target_ == &target && targetStore_->Handle() == target.SharedHandle();
-        if (!sameStore) {
-            Unbind();
-            targetStore_ = MapStore(target, true);
-        }
+        // Drawn in place, so whoever opens a shared target sees the frame.
+        Unbind();
         target_ = &target;
         targetView_.format = *format;
         targetView_.width = desc.width;
         targetView_.height = desc.height;
-        targetView_.pixels = targetStore_ ? targetStore_->Pixels() : nullptr;
         return true;
     }
 
@@ -623,7 +791,13 @@ public:
         const size_t rowBytes = size_t(targetView_.width) * 4;
         uint8_t* first = targetView_.pixels;
         for (size_t i = 0; i < rowBytes; i += 4) std::memcpy(first + i, pixel, 4);
-        for (uint32_t row = 1; row < targetView_.height; ++row) std::memcpy(first + row * rowBytes, first, rowBytes);
+        const auto rows = int(targetView_.height);
+        const int bands = int64_t(rows) * targetView_.width < kParallelPixels ? 1 : std::min(rows, pool_.Workers());
+        pool_.Run(bands, [&](int band, int) {
+            for (int row = std::max(1, rows * band / bands), end = rows * (band + 1) / bands; row < end; ++row) {
+                std::memcpy(first + size_t(row) * rowBytes, first, rowBytes);
+            }
+        });
         EndTargetWork();
     }
 
@@ -657,25 +831,21 @@ public:
 private:
     void Unbind() {
         target_ = nullptr;
-        targetStore_.reset();
         targetView_ = {};
+        targetCopy_ = {};
     }
 
-    // A shared target is drawn in its mapping; one in process memory is copied in before and
-    // back after each piece of work.
+    // The soft device's textures are drawn in their own memory; another's is copied in
+    // before and back after each piece of work.
     bool BeginTargetWork() {
         if (target_ == nullptr) return false;
-        if (targetStore_) return true;
-        if ((targetStore_ = MapStore(*target_, true))) {
-            targetView_.pixels = targetStore_->Pixels();
-            return true;
-        }
+        if ((targetView_.pixels = soft::TexturePixels(*target_, 0)) != nullptr) return true;
         if (!target_->ReadPixels(0, &targetCopy_)) return false;
         targetView_.pixels = targetCopy_.data();
         return true;
     }
     void EndTargetWork() {
-        if (!targetStore_) target_->WritePixels(0, targetCopy_.data(), targetCopy_.size());
+        if (targetView_.pixels == targetCopy_.data()) target_->WritePixels(0, targetCopy_.data(), targetCopy_.size());
     }
 
     // Array slice `slice` of the source as texels in memory, or the empty slot's zero.
@@ -685,9 +855,8 @@ private:
         bool readable = format && source.HasShaderResourceView() && desc.sampleCount == 1;
         if (readable) {
             slice = std::min(slice, desc.arraySize - 1);
-            sourceStore_ = MapStore(source, false);
-            if (sourceStore_) {
-                view->texels = sourceStore_->Pixels() + SliceBytes(desc) * slice;
+            if (const uint8_t* pixels = soft::TexturePixels(source, slice)) {
+                view->texels = pixels;
             } else {
                 readable = source.ReadPixels(slice, &sourceCopy_) && sourceCopy_.size() >= SliceBytes(desc);
                 view->texels = sourceCopy_.data();
@@ -739,6 +908,10 @@ private:
                                                  : SamplerFor<Addressing::Clamp>(state.source.format.texels);
         store_ = StoreFor(state.target.format, blend);
         BuildExactTable(state);
+        if (TryRectangle(vertices, viewport, state)) {
+            EndTargetWork();
+            return;
+        }
         for (SpanScratch& scratch : scratch_) {
             scratch.colours.resize(targetView_.width);
             scratch.columns.resize(state.source.width);
@@ -751,7 +924,6 @@ private:
             }
         }
         EndTargetWork();
-        sourceStore_.reset();
     }
 
     void DrawTriangle(const ClipVertex (&triangle)[3], const Viewport& viewport, const DrawState& state) {
@@ -829,18 +1001,8 @@ private:
             }
         };
         const int64_t pixels = int64_t(rowLast - rowFirst + 1) * (columnLast - columnFirst + 1);
-        const int workers = pixels < kParallelPixels ? 1 : int(scratch_.size());
-        std::vector<std::thread> helpers;
-        helpers.reserve(size_t(workers - 1));
-        for (int w = 1; w < workers; ++w) {
-            try {
-                helpers.emplace_back(rows, w, workers, std::ref(scratch_[size_t(w)]));
-            } catch (const std::system_error&) {
-                rows(w, workers, scratch_[0]);  // no thread to be had: this one draws those rows
-            }
-        }
-        rows(0, workers, scratch_[0]);
-        for (std::thread& helper : helpers) helper.join();
+        const int bands = pixels < kParallelPixels ? 1 : pool_.Workers();
+        pool_.Run(bands, [&](int band, int worker) { rows(band, bands, scratch_[size_t(worker)]); });
     }
 
     struct Edge {
@@ -891,6 +1053,112 @@ private:
             }
         }
         store_(state.target, row, x0, count, colours);
+    }
+
+    // The draw as a rectangle (see FindRectangle); false when it is not one.
+    bool TryRectangle(const ClipVertex (&vertices)[6], const Viewport& viewport, const DrawState& state) {
+        const SourceView& s = state.source;
+        if (!g_rectangleDraws.load(std::memory_order_relaxed) || state.blend == Blend::Alpha || state.scissorX0 >= state.scissorX1 || state.scissorY0 >= state.scissorY1 ||
+            (s.format.texels != Texels::Rgba8 && s.format.texels != Texels::Bgra8 && s.format.texels != Texels::Bgrx8)) {
+            return false;
+        }
+        const std::optional<RectMapping> rect = FindRectangle(vertices, viewport, state);
+        if (!rect) return false;
+        g_rectanglesDrawn.fetch_add(1, std::memory_order_relaxed);
+        if (rect->x0 >= rect->x1 || rect->y0 >= rect->y1) return true;  // it covers no pixel centre
+        state.addressing == Addressing::Wrap ? PlanRectangle<Addressing::Wrap>(*rect, state)
+                                             : PlanRectangle<Addressing::Clamp>(*rect, state);
+        const int rows = rect->y1 - rect->y0;
+        const int64_t pixels = int64_t(rows) * (rect->x1 - rect->x0);
+        // A few bands per worker even out uneven progress; each band's rows are consecutive, so
+        // a decoded source row serves every target row that needs it.
+        const int bands = pixels < kParallelPixels ? 1 : std::min(rows, pool_.Workers() * 4);
+        const soft::PixelKernels& kernels = soft::ActiveKernels();
+        pool_.Run(bands, [&](int band, int worker) {
+            RectScratch& scratch = rectScratch_[size_t(worker)];
+            for (int row = rect->y0 + rows * band / bands, end = rect->y0 + rows * (band + 1) / bands; row < end; ++row) {
+                DrawRectRow(plan_, row, scratch, kernels);
+            }
+        });
+        return true;
+    }
+
+    template <Addressing A>
+    void PlanRectangle(const RectMapping& rect, const DrawState& state) {
+        const SourceView& s = state.source;
+        RectPlan& plan = plan_;
+        plan.texels = s.texels;
+        plan.rowPitch = s.rowPitch;
+        plan.target = state.target.pixels;
+        plan.targetWidth = state.target.width;
+        plan.x0 = rect.x0;
+        plan.x1 = rect.x1;
+        plan.y0 = rect.y0;
+        const auto count = size_t(rect.x1 - rect.x0);
+        plan.i0.resize(count);
+        plan.i1.resize(count);
+        plan.weight.resize(count);
+        int32_t lowest = std::numeric_limits<int32_t>::max(), highest = 0;
+        bool oneToOne = true;
+        for (size_t k = 0; k < count; ++k) {
+            const Tap tap = TapOf<A>(rect.uAt0 + rect.uStep * double(rect.x0 + int(k)), s.width);
+            plan.i0[k] = int32_t(tap.i0);
+            // A weight of 0 takes the first texel alone, whatever the second.
+            plan.i1[k] = int32_t(tap.w == 0.0f ? tap.i0 : tap.i1);
+            plan.weight[k] = tap.w;
+            lowest = std::min({lowest, plan.i0[k], plan.i1[k]});
+            highest = std::max({highest, plan.i0[k], plan.i1[k]});
+            oneToOne = oneToOne && tap.w == 0.0f && plan.i0[k] == plan.i0[0] + int32_t(k);
+        }
+        for (size_t k = 0; k < count; ++k) {
+            plan.i0[k] -= lowest;
+            plan.i1[k] -= lowest;
+        }
+        plan.firstColumn = lowest;
+        plan.columnCount = highest - lowest + 1;
+        plan.columnsOneToOne = oneToOne;
+        plan.rowTaps.resize(size_t(rect.y1 - rect.y0));
+        for (int j = rect.y0; j < rect.y1; ++j) {
+            Tap tap = TapOf<A>(rect.vAt0 + rect.vStep * double(j), s.height);
+            if (tap.w == 0.0f) tap.i1 = tap.i0;
+            plan.rowTaps[size_t(j - rect.y0)] = tap;
+        }
+
+        // Where each channel sits in a source texel and in a target pixel.
+        const bool sourceBgr = s.format.texels != Texels::Rgba8;
+        const bool opaqueSource = s.format.texels == Texels::Bgrx8;
+        const bool writeAlpha = state.blend == Blend::OpaqueAll;
+        const int sourceByte[4] = {sourceBgr ? 2 : 0, 1, sourceBgr ? 0 : 2, 3};  // of R, G, B, A
+        const int targetByte[4] = {state.target.format.bgra ? 2 : 0, 1, state.target.format.bgra ? 0 : 2, 3};
+        const ColourTables& tables = Tables();
+        const float* colourDecode = s.format.srgb ? tables.srgb8 : tables.unorm8;
+        const uint8_t* colourEncode = EncodeTableFor(state.gamma, state.target.format.srgb).entries;
+        const uint8_t* alphaEncode = EncodeTableFor(state.gamma, false).entries;
+        for (int b = 0; b < 4; ++b) {
+            plan.decode[b] = nullptr;
+            plan.planeOf[b] = -1;
+            plan.maps.channel[b] = nullptr;
+        }
+        for (int c = 0; c < 4; ++c) {
+            if (c == 3 && !writeAlpha) continue;
+            const int from = sourceByte[c], to = targetByte[c];
+            plan.decode[from] = c < 3 ? colourDecode : (opaqueSource ? kOnes : tables.unorm8);
+            plan.planeOf[to] = from;
+            plan.encode[to] = c < 3 ? colourEncode : alphaEncode;
+            for (int value = 0; value < 256; ++value) {
+                const uint8_t mapped = c < 3 ? exactColour_[value] : exactAlpha_[opaqueSource ? 255 : value];
+                byteMaps_[from][value] = uint32_t(mapped) << (8 * to);
+            }
+            plan.maps.channel[from] = byteMaps_[from];
+        }
+
+        const size_t columns = size_t(plan.columnCount);
+        for (RectScratch& scratch : rectScratch_) {
+            for (auto& decoded : scratch.decoded) decoded.resize(4 * columns);
+            scratch.decodedRow[0] = scratch.decodedRow[1] = -1;
+            scratch.columns.resize(4 * columns);
+            scratch.values.resize(4 * count);
+        }
     }
 
     // An opaque span that maps texel centres onto pixel centres one to one (every filter
@@ -967,12 +1235,14 @@ private:
     std::mutex mutex_;  // a context is one device's, which more than one thread may use
     Texture* target_ = nullptr;
     TargetView targetView_;
-    std::unique_ptr<soft::SharedStorage> targetStore_;
     std::vector<uint8_t> targetCopy_;
-    std::unique_ptr<soft::SharedStorage> sourceStore_;
     std::vector<uint8_t> sourceCopy_;
     // One per worker of a draw's row bands.
-    std::vector<SpanScratch> scratch_ = std::vector<SpanScratch>(WorkerCount());
+    soft::WorkerPool& pool_ = soft::WorkerPool::Shared();
+    std::vector<SpanScratch> scratch_ = std::vector<SpanScratch>(size_t(pool_.Workers()));
+    std::vector<RectScratch> rectScratch_ = std::vector<RectScratch>(size_t(pool_.Workers()));
+    RectPlan plan_;
+    uint32_t byteMaps_[4][256] {};
     SampleFunction sample_ = nullptr;
     StoreFunction store_ = nullptr;
     CopyRun exactCopy_ = nullptr;
@@ -981,6 +1251,9 @@ private:
 };
 
 }  // namespace
+
+void soft::UseRectangleDraws(bool use) { g_rectangleDraws.store(use, std::memory_order_relaxed); }
+unsigned long long soft::RectangleDraws() { return g_rectanglesDrawn.load(std::memory_order_relaxed); }
 
 // One context per owning soft device, kept for the process's life (a device gives no notice of
 // its end): besides scratch rows it holds only the mapping of the shared target bound last.
