@@ -2,11 +2,18 @@
 // the 3840 x 2160 stage buffer) on the service's Direct3D 11 device, set beside a memcpy of the
 // same bytes in the same run, so the ratio says how far the drawing is from a plain copy.
 // Views of that size map one to one onto the halves; a second figure stretches 1920 x 1080
-// views (what xr_demo submits) over them, which takes the filtering path.
+// views (what xr_demo submits) over them, which takes the filtering path. On the soft device
+// each is measured with the rectangle path's AVX2 kernels (where the CPU has them), its
+// baseline kernels, and the general triangle path, so one run shows what each step gains.
 //
 //   compositor_frame [--frames N]
 #include "gpu/device.h"
 #include "service/compositor/compositor.h"
+
+#if !defined(_WIN32)
+#include "gpu/soft/draw_paths.h"
+#include "gpu/soft/pixel_kernels.h"
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -84,17 +91,42 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Median time of DrawLayers for a projection layer of two width x height views. Nothing is
-// presented; the stage goes back to key 0 between frames as the display side would give it back.
-std::optional<double> MedianFrameMs(qor::Compositor& compositor, qor::gpu::Device& device, uint32_t width,
-                                    uint32_t height, uint32_t frames) {
+struct Figures {
+    double frameMs;
+    double copyMs;  // a memcpy of the frame's bytes, timed beside each frame
+};
+
+// A memcpy of the bytes a frame moves: both eye images into one stage-sized buffer.
+class CopyBaseline {
+public:
+    CopyBaseline() : source_(kBytes, 1), target_(kBytes, 0) {}
+    double Ms(uint32_t i) {
+        source_[i % kBytes] = static_cast<uint8_t>(i);
+        const auto start = Clock::now();
+        std::memcpy(target_.data(), source_.data(), kBytes);
+        const auto end = Clock::now();
+        if (target_[i % kBytes] != source_[i % kBytes]) std::abort();  // keeps the copy
+        return std::chrono::duration<double, std::milli>(end - start).count();
+    }
+    static constexpr size_t kBytes = size_t(kHalfWidth) * kHalfHeight * 4 * 2;
+
+private:
+    std::vector<uint8_t> source_;
+    std::vector<uint8_t> target_;
+};
+
+// Median times of DrawLayers for a projection layer of two width x height views and of the
+// memcpy, taken in turns so that both see the same machine. Nothing is presented; the stage
+// goes back to key 0 between frames as the display side would give it back.
+std::optional<Figures> Measure(qor::Compositor& compositor, qor::gpu::Device& device, CopyBaseline& baseline,
+                               uint32_t width, uint32_t height, uint32_t frames) {
     const auto left = MakeEyeImage(device, width, height, 1);
     const auto right = MakeEyeImage(device, width, height, 2);
     if (!left || !right) {
         std::fprintf(stderr, "compositor_frame: cannot make the eye images\n");
         return std::nullopt;
     }
-    std::vector<double> drawMs;
+    std::vector<double> drawMs, copyMs;
     for (uint32_t i = 0; i < frames + 2; ++i) {
         compositor.AddLayer(0, ProjectionLayer(left, right, width, height));
         const auto start = Clock::now();
@@ -104,9 +136,12 @@ std::optional<double> MedianFrameMs(qor::Compositor& compositor, qor::gpu::Devic
             std::fprintf(stderr, "compositor_frame: frame %u was not composed\n", i);
             return std::nullopt;
         }
-        if (i >= 2) drawMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        const double copy = baseline.Ms(i);
+        if (i < 2) continue;
+        drawMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        copyMs.push_back(copy);
     }
-    return Median(drawMs);
+    return Figures {Median(drawMs), Median(copyMs)};
 }
 
 }  // namespace
@@ -129,31 +164,38 @@ int main(int argc, char** argv) {
         return 1;
     }
     qor::Compositor compositor([&device] { return device.get(); });
-    const std::optional<double> oneToOne = MedianFrameMs(compositor, *device, kHalfWidth, kHalfHeight, frames);
-    const std::optional<double> stretched = MedianFrameMs(compositor, *device, kHalfWidth, kHalfHeight / 2, frames);
-    if (!oneToOne || !stretched) return 1;
 
-    // The same bytes moved by memcpy: both eye images into one stage-sized buffer.
-    const size_t bytes = size_t(kHalfWidth) * kHalfHeight * 4 * 2;
-    std::vector<uint8_t> source(bytes, 1);
-    std::vector<uint8_t> target(bytes, 0);
-    std::vector<double> copyMs;
-    for (uint32_t i = 0; i < frames + 2; ++i) {
-        source[i % bytes] = static_cast<uint8_t>(i);
-        const auto start = Clock::now();
-        std::memcpy(target.data(), source.data(), bytes);
-        const auto end = Clock::now();
-        if (target[i % bytes] != source[i % bytes]) return 1;  // keeps the copy
-        if (i >= 2) copyMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    CopyBaseline baseline;
+    struct Path {
+        const char* name;
+        bool rectangles;
+        bool avx2;
+    };
+#if defined(_WIN32)
+    const Path paths[] = {{"Direct3D 11", true, true}};
+#else
+    const Path paths[] = {{"rectangle path, AVX2 kernels", true, true},
+                          {"rectangle path, baseline kernels", true, false},
+                          {"triangle path", false, false}};
+#endif
+    for (const Path& path : paths) {
+#if !defined(_WIN32)
+        if (path.avx2 && !qor::gpu::soft::CpuRunsAvx2()) continue;
+        qor::gpu::soft::UseRectangleDraws(path.rectangles);
+        qor::gpu::soft::UseKernels(path.avx2 ? qor::gpu::soft::KernelSet::Avx2 : qor::gpu::soft::KernelSet::Baseline);
+#endif
+        const std::optional<Figures> oneToOne = Measure(compositor, *device, baseline, kHalfWidth, kHalfHeight, frames);
+        const std::optional<Figures> stretched =
+            Measure(compositor, *device, baseline, kHalfWidth, kHalfHeight / 2, frames);
+        if (!oneToOne || !stretched) return 1;
+        std::printf("%s (medians of %u frames, each beside a memcpy of the same %.1f MB):\n", path.name, frames,
+                    CopyBaseline::kBytes / 1e6);
+        std::printf("  two %ux%u views one to one into %ux%u: %.2f ms, memcpy %.2f ms, ratio %.2f\n", kHalfWidth,
+                    kHalfHeight, kHalfWidth * 2, kHalfHeight, oneToOne->frameMs, oneToOne->copyMs,
+                    oneToOne->frameMs / oneToOne->copyMs);
+        std::printf("  two %ux%u views stretched over the halves: %.2f ms, memcpy %.2f ms, ratio %.2f\n", kHalfWidth,
+                    kHalfHeight / 2, stretched->frameMs, stretched->copyMs, stretched->frameMs / stretched->copyMs);
     }
-
-    const double copy = Median(copyMs);
-    std::printf("compositor frame, two %ux%u views into %ux%u: median %.2f ms over %u frames\n", kHalfWidth, kHalfHeight,
-                kHalfWidth * 2, kHalfHeight, *oneToOne, frames);
-    std::printf("memcpy of the same %.1f MB:                        median %.2f ms\n", bytes / 1e6, copy);
-    std::printf("ratio compositor / memcpy: %.1f\n", *oneToOne / copy);
-    std::printf("compositor frame, two %ux%u views stretched over the halves: median %.2f ms (%.1f x memcpy)\n",
-                kHalfWidth, kHalfHeight / 2, *stretched, *stretched / copy);
     compositor.Close();
     return 0;
 }

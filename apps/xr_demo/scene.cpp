@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace xr_demo {
 
@@ -44,25 +45,25 @@ struct Box {
     uint8_t r, g, b;
 };
 
+// The first row of [x0, x1) × [y0, y1) is filled pixel by pixel, the others copied from it.
 void Fill(EyeImage* image, int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b) {
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
     x1 = std::min<int>(x1, static_cast<int>(image->width));
     y1 = std::min<int>(y1, static_cast<int>(image->height));
-    for (int y = y0; y < y1; ++y) {
-        uint8_t* row = image->rgba.data() + (static_cast<size_t>(y) * image->width) * 4;
-        for (int x = x0; x < x1; ++x) {
-            row[x * 4 + 0] = r;
-            row[x * 4 + 1] = g;
-            row[x * 4 + 2] = b;
-            row[x * 4 + 3] = 255;
-        }
-    }
+    if (x0 >= x1 || y0 >= y1) return;
+    const size_t rowBytes = static_cast<size_t>(image->width) * 4;
+    uint8_t* first = image->rgba.data() + static_cast<size_t>(y0) * rowBytes + static_cast<size_t>(x0) * 4;
+    const uint8_t pixel[4] = {r, g, b, 255};
+    for (int x = x0; x < x1; ++x) std::memcpy(first + static_cast<size_t>(x - x0) * 4, pixel, 4);
+    const size_t spanBytes = static_cast<size_t>(x1 - x0) * 4;
+    for (int y = y0 + 1; y < y1; ++y) std::memcpy(first + static_cast<size_t>(y - y0) * rowBytes, first, spanBytes);
 }
 }  // namespace
 
 void RenderEye(const XrPosef& eye, const XrFovf& fov, uint32_t frame, EyeImage* image) {
-    image->rgba.assign(static_cast<size_t>(image->width) * image->height * 4, 0);
+    // Every pixel is drawn below, so the image is only sized here, not cleared.
+    image->rgba.resize(static_cast<size_t>(image->width) * image->height * 4);
     // Sky to horizon gradient: the depth cue of the background.
     for (uint32_t y = 0; y < image->height; ++y) {
         const auto shade = static_cast<uint8_t>(40 + 120 * y / std::max<uint32_t>(1, image->height));

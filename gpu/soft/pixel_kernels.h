@@ -15,7 +15,7 @@ struct ByteMaps {
 
 // Turns a linear value in [0, 1] (clamped) into a target byte: `table` has an entry for every
 // float in that range by the top bits of its representation (see EncodeIndex).
-constexpr int kEncodeShift = 13;
+constexpr int kEncodeShift = 15;
 constexpr uint32_t kEncodeEntries = (0x3F800000u >> kEncodeShift) + 1;
 
 struct PixelKernels {
