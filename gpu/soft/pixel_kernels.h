@@ -13,14 +13,26 @@ struct ByteMaps {
     const uint32_t* channel[4];  // source bytes 0-3; channel[3] null keeps the target's alpha
 };
 
+// What a pair of source texels, one above the other, becomes in the target for one vertical
+// weight: each table is indexed by (byte of the upper texel) | (byte of the lower one) << 8
+// and gives the target byte, moved left by `shift` bits.
+struct PairMaps {
+    const uint8_t* table[4];  // source bytes 0-3; null: that target byte keeps its value
+    int shift[4];
+};
+constexpr uint32_t kPairEntries = 1u << 16;
+
 // Turns a linear value in [0, 1] (clamped) into a target byte: `table` has an entry for every
 // float in that range by the top bits of its representation (see EncodeIndex).
-constexpr int kEncodeShift = 15;
+constexpr int kEncodeShift = 13;
 constexpr uint32_t kEncodeEntries = (0x3F800000u >> kEncodeShift) + 1;
 
 struct PixelKernels {
     // out[k] = maps of in[k]'s bytes, or'ed (keeping out[k]'s alpha when channel[3] is null).
     void (*mapRow)(const uint32_t* in, uint32_t* out, int count, const ByteMaps& maps);
+    // out[k] from top[k] and bottom[k] through the pair tables. Tables have kPairEntries + 3
+    // entries, the last three padding for 4-byte reads.
+    void (*pairRow)(const uint32_t* top, const uint32_t* bottom, uint32_t* out, int count, const PairMaps& maps);
     // planes[c][k] = table_c[byte c of texel k] for 4-byte texels; a null plane is skipped.
     void (*decodeRow)(const uint32_t* texels, int count, const float* const tables[4], float* const planes[4]);
     // out[k] = a[k] + (b[k] - a[k]) * w.

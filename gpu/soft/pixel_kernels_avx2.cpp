@@ -33,6 +33,35 @@ void MapRowAvx2(const uint32_t* in, uint32_t* out, int count, const ByteMaps& ma
     avx2::MapRowLoop(in + k, out + k, count - k, maps);
 }
 
+// Eight pixels at a time by 4-byte gathers from the pair tables.
+void PairRowAvx2(const uint32_t* top, const uint32_t* bottom, uint32_t* out, int count, const PairMaps& maps) {
+    uint32_t keep = 0xFFFFFFFFu;
+    for (int c = 0; c < 4; ++c) {
+        if (maps.table[c] != nullptr) keep &= ~(0xFFu << maps.shift[c]);
+    }
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const __m256i keepMask = _mm256_set1_epi32(int(keep));
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256i upper = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + k));
+        const __m256i lower = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + k));
+        auto* target = reinterpret_cast<__m256i*>(out + k);
+        __m256i pixel = _mm256_and_si256(_mm256_loadu_si256(target), keepMask);
+        for (int c = 0; c < 4; ++c) {
+            if (maps.table[c] == nullptr) continue;
+            const __m128i byteShift = _mm_cvtsi32_si128(8 * c);
+            const __m256i a = _mm256_and_si256(_mm256_srl_epi32(upper, byteShift), low);
+            const __m256i b = _mm256_and_si256(_mm256_srl_epi32(lower, byteShift), low);
+            const __m256i index = _mm256_or_si256(a, _mm256_slli_epi32(b, 8));
+            const __m256i bytes =
+                _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(maps.table[c]), index, 1), low);
+            pixel = _mm256_or_si256(pixel, _mm256_sll_epi32(bytes, _mm_cvtsi32_si128(maps.shift[c])));
+        }
+        _mm256_storeu_si256(target, pixel);
+    }
+    avx2::PairRow(top + k, bottom + k, out + k, count - k, maps);
+}
+
 // Eight pixels at a time: indices by float maths, bytes by 4-byte gathers from the tables.
 void EncodePixelsAvx2(const float* const values[4], const uint8_t* const tables[4], uint32_t* out, int count) {
     uint32_t keep = 0;
@@ -54,7 +83,7 @@ void EncodePixelsAvx2(const float* const values[4], const uint8_t* const tables[
             const __m256i index = _mm256_srli_epi32(_mm256_castps_si256(v), kEncodeShift);
             const __m256i bytes = _mm256_and_si256(
                 _mm256_i32gather_epi32(reinterpret_cast<const int*>(tables[t]), index, 1), low);
-            pixel = _mm256_or_si256(pixel, _mm256_slli_epi32(bytes, 8 * t));
+            pixel = _mm256_or_si256(pixel, _mm256_sll_epi32(bytes, _mm_cvtsi32_si128(8 * t)));
         }
         _mm256_storeu_si256(target, pixel);
     }
@@ -66,7 +95,7 @@ void EncodePixelsAvx2(const float* const values[4], const uint8_t* const tables[
 }  // namespace
 
 extern const PixelKernels kAvx2Kernels;
-const PixelKernels kAvx2Kernels {&MapRowAvx2, &avx2::DecodeRow, &avx2::LerpRow, &avx2::ResampleRow,
+const PixelKernels kAvx2Kernels {&MapRowAvx2, &PairRowAvx2, &avx2::DecodeRow, &avx2::LerpRow, &avx2::ResampleRow,
                                  &EncodePixelsAvx2};
 
 }  // namespace qor::gpu::soft

@@ -4,7 +4,7 @@
 namespace qor::gpu::soft {
 
 extern const PixelKernels kBaselineKernels;
-const PixelKernels kBaselineKernels {&baseline::MapRowLoop, &baseline::DecodeRow, &baseline::LerpRow,
+const PixelKernels kBaselineKernels {&baseline::MapRowLoop, &baseline::PairRow, &baseline::DecodeRow, &baseline::LerpRow,
                                      &baseline::ResampleRow, &baseline::EncodePixels};
 
 }  // namespace qor::gpu::soft

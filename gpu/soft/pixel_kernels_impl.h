@@ -27,6 +27,23 @@ inline void MapRowLoop(const uint32_t* in, uint32_t* out, int count, const ByteM
     }
 }
 
+inline void PairRow(const uint32_t* top, const uint32_t* bottom, uint32_t* out, int count, const PairMaps& maps) {
+    uint32_t keep = 0xFFFFFFFFu;
+    for (int c = 0; c < 4; ++c) {
+        if (maps.table[c] != nullptr) keep &= ~(0xFFu << maps.shift[c]);
+    }
+    for (int k = 0; k < count; ++k) {
+        const uint32_t upper = top[k], lower = bottom[k];
+        uint32_t pixel = out[k] & keep;
+        for (int c = 0; c < 4; ++c) {
+            if (maps.table[c] == nullptr) continue;
+            const uint32_t index = ((upper >> (8 * c)) & 0xFF) | (((lower >> (8 * c)) & 0xFF) << 8);
+            pixel |= uint32_t(maps.table[c][index]) << maps.shift[c];
+        }
+        out[k] = pixel;
+    }
+}
+
 inline void DecodeRow(const uint32_t* texels, int count, const float* const tables[4], float* const planes[4]) {
     for (int c = 0; c < 4; ++c) {
         float* plane = planes[c];

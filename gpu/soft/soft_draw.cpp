@@ -32,6 +32,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <typeinfo>
@@ -655,6 +656,54 @@ constexpr float kOnes[256] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
                               1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
                               1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
+// A value's entry in the encode tables: the float's top bits, clamped to [0, 1] (NaN to 0).
+inline uint32_t EncodeIndex(float value) {
+    value = value > 0.0f ? value : 0.0f;
+    value = value < 1.0f ? value : 1.0f;
+    return std::bit_cast<uint32_t>(value) >> soft::kEncodeShift;
+}
+
+// For rows that only blend two source rows (columns one to one): what each pair of source
+// bytes becomes for one vertical weight, decoded, blended and encoded as the row kernels do.
+struct PairTable {
+    uint8_t entries[soft::kPairEntries + 3] {};  // 3 more for the kernels' 4-byte reads
+};
+
+// Pair tables are kept between draws, at most this many (64 KB each): a frame's rows use
+// one or two weights, and a draw with more distinct weights than kMostPairWeights filters.
+constexpr size_t kPairTablesKept = 16;
+constexpr size_t kMostPairWeights = 4;
+
+std::shared_ptr<const PairTable> PairTableFor(int weight256, const float* decode, const uint8_t* encode) {
+    struct Key {
+        int weight;
+        const float* decode;
+        const uint8_t* encode;
+        bool operator==(const Key&) const = default;
+    };
+    static std::mutex mutex;
+    static auto* kept = new std::vector<std::pair<Key, std::shared_ptr<const PairTable>>>;  // kept until exit
+    const Key key {weight256, decode, encode};
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& [k, table] : *kept) {
+            if (k == key) return table;
+        }
+    }
+    auto table = std::make_shared<PairTable>();
+    const float w = float(weight256) * (1.0f / 256.0f);
+    for (uint32_t lower = 0; lower < 256; ++lower) {
+        for (uint32_t upper = 0; upper < 256; ++upper) {
+            const float a = decode[upper];
+            table->entries[upper | lower << 8] = encode[EncodeIndex(a + (decode[lower] - a) * w)];
+        }
+    }
+    std::lock_guard lock(mutex);
+    if (kept->size() >= kPairTablesKept) kept->erase(kept->begin());  // the oldest goes
+    kept->emplace_back(key, table);
+    return table;
+}
+
 // One worker's rows: two decoded source rows (by row index) and the filtered columns and
 // pixels of the row being drawn, four planes each.
 struct RectScratch {
@@ -688,6 +737,11 @@ struct RectPlan {
     int planeOf[4] = {-1, -1, -1, -1};
     const uint8_t* encode[4] {};
     soft::ByteMaps maps {};
+    // Rows that blend two source rows with weight w (in 1/256) use pairs[pairOf[w]] when
+    // pairOf[w] >= 0; the tables live as long as the plan.
+    int pairOf[256];
+    std::vector<soft::PairMaps> pairs;
+    std::vector<std::shared_ptr<const PairTable>> pairTables;
 };
 
 // The plane of two decoded source rows that holds `row`, decoding it into the slot that is
@@ -723,6 +777,16 @@ void DrawRectRow(const RectPlan& plan, int row, RectScratch& scratch, const soft
         const auto* in = reinterpret_cast<const uint32_t*>(plan.texels + size_t(tap.i0) * plan.rowPitch) + plan.firstColumn;
         k.mapRow(in, out, count, plan.maps);
         return;
+    }
+    if (plan.columnsOneToOne) {
+        const int pair = plan.pairOf[int(tap.w * 256.0f)];
+        if (pair >= 0) {
+            const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels);
+            const size_t pitch = plan.rowPitch / 4;
+            k.pairRow(texels + tap.i0 * pitch + plan.firstColumn, texels + tap.i1 * pitch + plan.firstColumn, out,
+                      count, plan.pairs[size_t(pair)]);
+            return;
+        }
     }
     const size_t n = size_t(plan.columnCount);
     int topSlot = 0, bottomSlot = 0;
@@ -1152,6 +1216,7 @@ private:
             plan.maps.channel[from] = byteMaps_[from];
         }
 
+        PlanPairs(plan);
         const size_t columns = size_t(plan.columnCount);
         for (RectScratch& scratch : rectScratch_) {
             for (auto& decoded : scratch.decoded) decoded.resize(4 * columns);
@@ -1159,6 +1224,42 @@ private:
             scratch.columns.resize(4 * columns);
             scratch.values.resize(4 * count);
         }
+    }
+
+    // Pair tables for the rows' weights, when the columns map one to one and few weights occur.
+    static void PlanPairs(RectPlan& plan) {
+        std::fill(std::begin(plan.pairOf), std::end(plan.pairOf), -1);
+        plan.pairs.clear();
+        plan.pairTables.clear();
+        if (!plan.columnsOneToOne) return;
+        std::vector<int> weights;
+        for (const Tap& tap : plan.rowTaps) {
+            const int weight = int(tap.w * 256.0f);
+            if (weight != 0 && std::find(weights.begin(), weights.end(), weight) == weights.end()) {
+                if (weights.size() == kMostPairWeights) return;
+                weights.push_back(weight);
+            }
+        }
+        for (const int weight : weights) {
+            soft::PairMaps maps {};
+            for (int b = 0; b < 4; ++b) {
+                const int to = PlaneTarget(plan, b);
+                if (to < 0) continue;
+                auto table = PairTableFor(weight, plan.decode[b], plan.encode[to]);
+                maps.table[b] = table->entries;
+                maps.shift[b] = 8 * to;
+                plan.pairTables.push_back(std::move(table));
+            }
+            plan.pairOf[weight] = int(plan.pairs.size());
+            plan.pairs.push_back(maps);
+        }
+    }
+    // The target byte that source byte `b` is written to; -1 when none.
+    static int PlaneTarget(const RectPlan& plan, int b) {
+        for (int t = 0; t < 4; ++t) {
+            if (plan.planeOf[t] == b) return t;
+        }
+        return -1;
     }
 
     // An opaque span that maps texel centres onto pixel centres one to one (every filter

@@ -358,6 +358,8 @@ TEST_F(SoftDrawTest, RectanglesMatchTheTrianglePathWithEveryKernelSet) {
          false, {0, 0, 40, 23}, {}, {0, 0, 0.5f, 1}},
         {"a copy one to one", 33, 17, format::kR8G8B8A8Unorm, 33, 17, format::kB8G8R8A8Unorm, true, false,
          {0, 0, 33, 17}, {}, {0, 0, 1, 1}},
+        {"a copy stretched in height, opaque source", 33, 17, format::kB8G8R8X8UnormSrgb, 33, 51,
+         format::kR8G8B8A8UnormSrgb, true, false, {0, 0, 33, 51}, {}, {0, 0, 1, 1}},
     };
     std::mt19937 random(1234);
     for (const Case& c : cases) {
