@@ -538,8 +538,9 @@ int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 // axis-aligned rectangle whose texture coordinates follow its axes, without perspective. Such a
 // draw covers exactly the pixels the rasterizer would give its two triangles and samples each
 // with the same texel taps, but filters separably a row at a time with the kernels of
-// pixel_kernels.h: a straight table copy when every tap lands on a texel centre, else decoded
-// rows blended vertically, then horizontally, and encoded through one table per channel.
+// pixel_kernels.h: a straight table copy when every tap lands on a texel centre, a pair table
+// when only rows are blended, else source rows decoded and resampled horizontally, blended
+// vertically, and encoded through one table per channel.
 
 struct RectMapping {
     int x0, x1, y0, y1;  // covered pixels [x0, x1) × [y0, y1)
@@ -704,13 +705,14 @@ std::shared_ptr<const PairTable> PairTableFor(int weight256, const float* decode
     return table;
 }
 
-// One worker's rows: two decoded source rows (by row index) and the filtered columns and
-// pixels of the row being drawn, four planes each.
+// One worker's rows: two source rows, each decoded and resampled to the target's columns
+// (four planes, one per source byte), found again by their row index; a decoded row before
+// resampling; and the row being drawn.
 struct RectScratch {
-    std::vector<float> decoded[2];
-    int64_t decodedRow[2] = {-1, -1};
+    std::vector<float> filtered[2];
+    int64_t filteredRow[2] = {-1, -1};
     int nextSlot = 0;
-    std::vector<float> columns;
+    std::vector<float> decoded;
     std::vector<float> values;
 };
 
@@ -744,72 +746,76 @@ struct RectPlan {
     std::vector<std::shared_ptr<const PairTable>> pairTables;
 };
 
-// The plane of two decoded source rows that holds `row`, decoding it into the slot that is
-// not `keep` when neither holds it.
-const float* DecodedRow(const RectPlan& plan, uint32_t row, int keep, RectScratch& scratch, const soft::PixelKernels& k,
-                        int* slotOut) {
+// Source row `row` decoded and resampled to the target's columns: four planes of the
+// target's width, in the slot that is not `keep` unless a slot holds it already. Resampling
+// each source row once and blending the rows after gives what blending first gives (bilinear
+// filtering is separable), but an enlarged image resamples each source row only once.
+const float* FilteredRow(const RectPlan& plan, uint32_t row, int keep, RectScratch& scratch, const soft::PixelKernels& k,
+                         int* slotOut) {
     for (int slot = 0; slot < 2; ++slot) {
-        if (scratch.decodedRow[slot] == int64_t(row)) {
+        if (scratch.filteredRow[slot] == int64_t(row)) {
             *slotOut = slot;
-            return scratch.decoded[slot].data();
+            return scratch.filtered[slot].data();
         }
     }
     int slot = scratch.nextSlot;
     if (slot == keep) slot ^= 1;
     scratch.nextSlot = slot ^ 1;
+    const int count = plan.x1 - plan.x0;
     const size_t n = size_t(plan.columnCount);
+    float* filtered = scratch.filtered[slot].data();
+    // Columns one to one: decoded straight into the slot (n equals the target's width then).
+    float* decoded = plan.columnsOneToOne ? filtered : scratch.decoded.data();
     float* planes[4] {};
     for (int b = 0; b < 4; ++b) {
-        if (plan.decode[b] != nullptr) planes[b] = scratch.decoded[slot].data() + size_t(b) * n;
+        if (plan.decode[b] != nullptr) planes[b] = decoded + size_t(b) * n;
     }
     const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels + size_t(row) * plan.rowPitch) + plan.firstColumn;
     k.decodeRow(texels, plan.columnCount, plan.decode, planes);
-    scratch.decodedRow[slot] = row;
+    if (!plan.columnsOneToOne) {
+        for (int b = 0; b < 4; ++b) {
+            if (planes[b] == nullptr) continue;
+            k.resampleRow(planes[b], plan.i0.data(), plan.i1.data(), plan.weight.data(), filtered + size_t(b) * size_t(count),
+                          count);
+        }
+    }
+    scratch.filteredRow[slot] = row;
     *slotOut = slot;
-    return scratch.decoded[slot].data();
+    return filtered;
 }
 
 void DrawRectRow(const RectPlan& plan, int row, RectScratch& scratch, const soft::PixelKernels& k) {
     const Tap& tap = plan.rowTaps[size_t(row - plan.y0)];
     auto* out = reinterpret_cast<uint32_t*>(plan.target + (size_t(row) * plan.targetWidth + size_t(plan.x0)) * 4);
     const int count = plan.x1 - plan.x0;
-    if (plan.columnsOneToOne && tap.w == 0.0f) {
-        const auto* in = reinterpret_cast<const uint32_t*>(plan.texels + size_t(tap.i0) * plan.rowPitch) + plan.firstColumn;
-        k.mapRow(in, out, count, plan.maps);
-        return;
-    }
     if (plan.columnsOneToOne) {
-        const int pair = plan.pairOf[int(tap.w * 256.0f)];
-        if (pair >= 0) {
-            const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels);
-            const size_t pitch = plan.rowPitch / 4;
+        const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels);
+        const size_t pitch = plan.rowPitch / 4;
+        if (tap.w == 0.0f) {
+            k.mapRow(texels + tap.i0 * pitch + plan.firstColumn, out, count, plan.maps);
+            return;
+        }
+        if (const int pair = plan.pairOf[int(tap.w * 256.0f)]; pair >= 0) {
             k.pairRow(texels + tap.i0 * pitch + plan.firstColumn, texels + tap.i1 * pitch + plan.firstColumn, out,
                       count, plan.pairs[size_t(pair)]);
             return;
         }
     }
-    const size_t n = size_t(plan.columnCount);
     int topSlot = 0, bottomSlot = 0;
-    const float* columns = DecodedRow(plan, tap.i0, -1, scratch, k, &topSlot);
+    const float* rows = FilteredRow(plan, tap.i0, -1, scratch, k, &topSlot);
     if (tap.w != 0.0f) {
-        const float* bottom = DecodedRow(plan, tap.i1, topSlot, scratch, k, &bottomSlot);
-        const float* top = scratch.decoded[topSlot].data();
+        const float* bottom = FilteredRow(plan, tap.i1, topSlot, scratch, k, &bottomSlot);
+        const float* top = scratch.filtered[topSlot].data();
         for (int b = 0; b < 4; ++b) {
             if (plan.decode[b] == nullptr) continue;
-            k.lerpRow(top + b * n, bottom + b * n, tap.w, scratch.columns.data() + b * n, int(n));
+            const size_t at = size_t(b) * size_t(count);
+            k.lerpRow(top + at, bottom + at, tap.w, scratch.values.data() + at, count);
         }
-        columns = scratch.columns.data();
+        rows = scratch.values.data();
     }
     const float* values[4] {};
     for (int t = 0; t < 4; ++t) {
-        const int b = plan.planeOf[t];
-        if (b < 0) continue;
-        values[t] = columns + size_t(b) * n;
-        if (!plan.columnsOneToOne) {
-            float* resampled = scratch.values.data() + size_t(t) * size_t(count);
-            k.resampleRow(values[t], plan.i0.data(), plan.i1.data(), plan.weight.data(), resampled, count);
-            values[t] = resampled;
-        }
+        if (plan.planeOf[t] >= 0) values[t] = rows + size_t(plan.planeOf[t]) * size_t(count);
     }
     k.encodePixels(values, plan.encode, out, count);
 }
@@ -1219,9 +1225,9 @@ private:
         PlanPairs(plan);
         const size_t columns = size_t(plan.columnCount);
         for (RectScratch& scratch : rectScratch_) {
-            for (auto& decoded : scratch.decoded) decoded.resize(4 * columns);
-            scratch.decodedRow[0] = scratch.decodedRow[1] = -1;
-            scratch.columns.resize(4 * columns);
+            for (auto& filtered : scratch.filtered) filtered.resize(4 * count);
+            scratch.filteredRow[0] = scratch.filteredRow[1] = -1;
+            scratch.decoded.resize(4 * columns);
             scratch.values.resize(4 * count);
         }
     }
