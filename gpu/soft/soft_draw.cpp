@@ -714,6 +714,7 @@ struct RectScratch {
     int nextSlot = 0;
     std::vector<float> decoded;
     std::vector<float> values;
+    std::vector<uint32_t> picked[2];  // the texels exact columns take from two source rows
 };
 
 std::atomic<bool> g_rectangleDraws {true};
@@ -731,6 +732,7 @@ struct RectPlan {
     std::vector<float> weight;
     int firstColumn = 0, columnCount = 0;
     bool columnsOneToOne = false;  // every weight 0 and the columns consecutive
+    bool columnsExact = false;     // every weight 0: each pixel takes one texel of its row
     std::vector<Tap> rowTaps;      // per target row from y0
     int y0 = 0;
     // Source byte b decodes through decode[b] (null: not needed); target byte t takes plane
@@ -788,16 +790,23 @@ void DrawRectRow(const RectPlan& plan, int row, RectScratch& scratch, const soft
     const Tap& tap = plan.rowTaps[size_t(row - plan.y0)];
     auto* out = reinterpret_cast<uint32_t*>(plan.target + (size_t(row) * plan.targetWidth + size_t(plan.x0)) * 4);
     const int count = plan.x1 - plan.x0;
-    if (plan.columnsOneToOne) {
-        const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels);
-        const size_t pitch = plan.rowPitch / 4;
-        if (tap.w == 0.0f) {
-            k.mapRow(texels + tap.i0 * pitch + plan.firstColumn, out, count, plan.maps);
-            return;
-        }
-        if (const int pair = plan.pairOf[int(tap.w * 256.0f)]; pair >= 0) {
-            k.pairRow(texels + tap.i0 * pitch + plan.firstColumn, texels + tap.i1 * pitch + plan.firstColumn, out,
-                      count, plan.pairs[size_t(pair)]);
+    if (plan.columnsExact) {
+        const int pair = tap.w == 0.0f ? -1 : plan.pairOf[int(tap.w * 256.0f)];
+        if (tap.w == 0.0f || pair >= 0) {
+            // The texels of the row's columns: in place when consecutive, else picked out.
+            const auto texelsOf = [&](uint32_t sourceRow, int which) {
+                const auto* texels = reinterpret_cast<const uint32_t*>(plan.texels + size_t(sourceRow) * plan.rowPitch) +
+                                     plan.firstColumn;
+                if (plan.columnsOneToOne) return texels;
+                uint32_t* picked = scratch.picked[which].data();
+                for (int c = 0; c < count; ++c) picked[c] = texels[plan.i0[size_t(c)]];
+                return static_cast<const uint32_t*>(picked);
+            };
+            if (pair < 0) {
+                k.mapRow(texelsOf(tap.i0, 0), out, count, plan.maps);
+            } else {
+                k.pairRow(texelsOf(tap.i0, 0), texelsOf(tap.i1, 1), out, count, plan.pairs[size_t(pair)]);
+            }
             return;
         }
     }
@@ -1169,7 +1178,7 @@ private:
         plan.i1.resize(count);
         plan.weight.resize(count);
         int32_t lowest = std::numeric_limits<int32_t>::max(), highest = 0;
-        bool oneToOne = true;
+        bool oneToOne = true, exact = true;
         for (size_t k = 0; k < count; ++k) {
             const Tap tap = TapOf<A>(rect.uAt0 + rect.uStep * double(rect.x0 + int(k)), s.width);
             plan.i0[k] = int32_t(tap.i0);
@@ -1178,7 +1187,8 @@ private:
             plan.weight[k] = tap.w;
             lowest = std::min({lowest, plan.i0[k], plan.i1[k]});
             highest = std::max({highest, plan.i0[k], plan.i1[k]});
-            oneToOne = oneToOne && tap.w == 0.0f && plan.i0[k] == plan.i0[0] + int32_t(k);
+            exact = exact && tap.w == 0.0f;
+            oneToOne = oneToOne && exact && plan.i0[k] == plan.i0[0] + int32_t(k);
         }
         for (size_t k = 0; k < count; ++k) {
             plan.i0[k] -= lowest;
@@ -1187,6 +1197,7 @@ private:
         plan.firstColumn = lowest;
         plan.columnCount = highest - lowest + 1;
         plan.columnsOneToOne = oneToOne;
+        plan.columnsExact = exact;
         plan.rowTaps.resize(size_t(rect.y1 - rect.y0));
         for (int j = rect.y0; j < rect.y1; ++j) {
             Tap tap = TapOf<A>(rect.vAt0 + rect.vStep * double(j), s.height);
@@ -1229,6 +1240,9 @@ private:
             scratch.filteredRow[0] = scratch.filteredRow[1] = -1;
             scratch.decoded.resize(4 * columns);
             scratch.values.resize(4 * count);
+            if (!plan.columnsOneToOne && plan.columnsExact) {
+                for (auto& picked : scratch.picked) picked.resize(count);
+            }
         }
     }
 
@@ -1237,7 +1251,7 @@ private:
         std::fill(std::begin(plan.pairOf), std::end(plan.pairOf), -1);
         plan.pairs.clear();
         plan.pairTables.clear();
-        if (!plan.columnsOneToOne) return;
+        if (!plan.columnsExact) return;
         std::vector<int> weights;
         for (const Tap& tap : plan.rowTaps) {
             const int weight = int(tap.w * 256.0f);

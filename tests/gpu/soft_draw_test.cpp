@@ -358,6 +358,10 @@ TEST_F(SoftDrawTest, RectanglesMatchTheTrianglePathWithEveryKernelSet) {
          false, {0, 0, 40, 23}, {}, {0, 0, 0.5f, 1}},
         {"a copy one to one", 33, 17, format::kR8G8B8A8Unorm, 33, 17, format::kB8G8R8A8Unorm, true, false,
          {0, 0, 33, 17}, {}, {0, 0, 1, 1}},
+        {"a copy to a third, texel centres only", 96, 54, format::kR8G8B8A8UnormSrgb, 32, 18,
+         format::kB8G8R8A8Unorm, true, false, {0, 0, 32, 18}, {}, {0, 0, 1, 1}},
+        {"a third in width, stretched in height", 96, 20, format::kR8G8B8A8UnormSrgb, 32, 40,
+         format::kR8G8B8A8UnormSrgb, false, true, {0, 0, 32, 40}, {-1, -1, 1, 1}, {0, 0, 1, 1}},
         {"a copy stretched in height, opaque source", 33, 17, format::kB8G8R8X8UnormSrgb, 33, 51,
          format::kR8G8B8A8UnormSrgb, true, false, {0, 0, 33, 51}, {}, {0, 0, 1, 1}},
     };
