@@ -1,5 +1,6 @@
 // The POSIX display window end to end: a shared soft stage texture written as the compositor
-// does, handed to PresentFrame, and the PNG the window captures of what it presented.
+// does, handed to PresentFrame, and the PNG the window captures of what it presented (stretched
+// bilinearly to the window, as the Windows window draws it).
 #include "drivers/basic/display_device.h"
 #include "gpu/device.h"
 #include "tests/drivers/window_keys.h"
@@ -106,17 +107,23 @@ std::unique_ptr<gpu::Texture> MakeStage(gpu::Device& device, uint32_t format = g
     return device.CreateTexture(desc);
 }
 
-// Columns [0, split0) take colours[0], [split0, split1) colours[1], the rest colours[2].
-std::vector<uint8_t> Bands(uint32_t split0, uint32_t split1, const std::array<Rgb, 3>& colours) {
+// Every row the same: column x takes colourOf(x).
+template <typename ColourOf>
+std::vector<uint8_t> Columns(const ColourOf& colourOf) {
     std::vector<uint8_t> pixels(static_cast<size_t>(kStageWidth) * kStageHeight * 4);
     std::vector<uint8_t> row(static_cast<size_t>(kStageWidth) * 4);
     for (uint32_t x = 0; x < kStageWidth; ++x) {
-        const Rgb& c = x < split0 ? colours[0] : x < split1 ? colours[1] : colours[2];
+        const Rgb c = colourOf(x);
         std::memcpy(&row[x * 4], c.data(), 3);
         row[x * 4 + 3] = 255;
     }
     for (uint32_t y = 0; y < kStageHeight; ++y) std::memcpy(&pixels[y * row.size()], row.data(), row.size());
     return pixels;
+}
+
+// Columns [0, split0) take colours[0], [split0, split1) colours[1], the rest colours[2].
+std::vector<uint8_t> Bands(uint32_t split0, uint32_t split1, const std::array<Rgb, 3>& colours) {
+    return Columns([&](uint32_t x) { return x < split0 ? colours[0] : x < split1 ? colours[1] : colours[2]; });
 }
 
 std::vector<uint8_t> Halves(const Rgb& left, const Rgb& right) {
@@ -165,10 +172,11 @@ protected:
         return count;
     }
 
-    // Waits for the window to have presented `number` frames and reads the last capture.
+    // Waits for the capture of the window's frame `number` (written after the frame is
+    // presented, under its final name only once complete) and reads it.
     Image Captured(int number) {
         Image image;
-        EXPECT_TRUE(test::WaitUntil([&] { return device_->Window()->PresentedFrames() >= static_cast<uint64_t>(number); }));
+        EXPECT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(CapturePath(number)); })) << CapturePath(number);
         EXPECT_TRUE(ReadPng(CapturePath(number), &image)) << CapturePath(number);
         EXPECT_EQ(image.width, kWindowWidth);
         EXPECT_EQ(image.height, kWindowHeight);
