@@ -228,6 +228,48 @@ TEST_F(CapturingDisplayWindow, DisplayModeOneStretchesTheLeftEyeOverTheWindow) {
     ExpectColumns(image, kWindowWidth / 2, kWindowWidth, kMagenta);
 }
 
+// Bilinear, as the Windows window draws: at a third of the stage's width (a sixth of it for
+// the left eye) each window pixel's centre falls halfway between two texels, so one-texel
+// stripes come out an even grey, in both display modes.
+TEST_F(CapturingDisplayWindow, NeighbouringTexelsAreBlendedInEitherDisplayMode) {
+    for (const uint32_t mode : {0u, 1u}) {
+        SCOPED_TRACE(mode);
+        Open(mode);
+        auto stage = MakeStage(*compositor_, gpu::format::kR8G8B8A8Unorm);
+        ASSERT_NE(stage, nullptr);
+        Compose(*stage, Columns([](uint32_t x) { return x % 2 == 0 ? Rgb {0, 0, 0} : Rgb {254, 254, 254}; }));
+        device_->PresentFrame(stage->SharedHandle());
+        ExpectColumns(Captured(1), 0, kWindowWidth, Rgb {127, 127, 127});
+        device_.reset();
+        for (const auto& entry : std::filesystem::directory_iterator(captureDir_)) std::filesystem::remove(entry.path());
+    }
+}
+
+// The driver hides the window when a session ends: the window lets go of the stage, so the
+// compositor's next stage (here under a new handle) is opened afresh and nothing keeps the old one.
+TEST_F(CapturingDisplayWindow, HidingLetsGoOfTheStageUntilTheNextFrame) {
+    Open(0);
+    auto stage = MakeStage(*compositor_);
+    ASSERT_NE(stage, nullptr);
+    Compose(*stage, Halves(kRed, kRed));
+    device_->PresentFrame(stage->SharedHandle());
+    ExpectColumns(Captured(1), 0, kWindowWidth, kRed);
+
+    const uint64_t handle = stage->SharedHandle();
+    device_->SetDisplayState(1);
+    device_->SetDisplayState(0);
+    stage.reset();
+    EXPECT_EQ(compositor_->OpenSharedTexture(handle), nullptr);
+
+    auto next = MakeStage(*compositor_, gpu::format::kR8G8B8A8Unorm);
+    ASSERT_NE(next, nullptr);
+    Compose(*next, Halves(kGreen, kBlue));
+    device_->PresentFrame(next->SharedHandle());
+    const Image image = Captured(2);
+    ExpectColumns(image, 0, kWindowWidth / 2, kGreen);
+    ExpectColumns(image, kWindowWidth / 2, kWindowWidth, kBlue);
+}
+
 TEST_F(CapturingDisplayWindow, SrgbStageShowsSampledValuesAndEachNewHandleIsOpened) {
     Open(0);
     auto srgb = MakeStage(*compositor_);
