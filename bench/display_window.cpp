@@ -2,7 +2,8 @@
 // keeps the compositor's stage (the request side, keyed mutex held) and how long a frame takes
 // until the window has presented it, set beside a memcpy of the stage's bytes in the same run.
 // With --capture every presented frame is also written as a PNG into a temporary folder, and
-// the count written is printed once the window is gone.
+// the count written is printed once the window is gone. The process's resident memory is shown
+// before and after the window is hidden.
 //
 //   display_window [--frames N] [--capture] [--mode 0|1]
 #include "drivers/basic/display_window.h"
@@ -34,6 +35,19 @@ double Median(std::vector<double> values) {
 }
 
 double Ms(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
+
+// This process's resident memory in MB, from /proc/self/status.
+double ResidentMb() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return 0.0;
+    char line[256];
+    long kilobytes = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmRSS: %ld kB", &kilobytes) == 1) break;
+    }
+    std::fclose(status);
+    return kilobytes / 1024.0;
+}
 
 }  // namespace
 
@@ -119,6 +133,10 @@ int main(int argc, char** argv) {
         }
     }
     const double runSeconds = Ms(Clock::now() - runStart) / 1000.0;
+    // Hidden, as when a session ends: the window's share of the resident memory goes.
+    const double shownMb = ResidentMb();
+    window->SetDisplayState(0);
+    const double hiddenMb = ResidentMb();
     window.reset();  // writes what is still queued
 
     const size_t bytes = pixels.size();
@@ -136,12 +154,13 @@ int main(int argc, char** argv) {
     const double copy = Median(copyMs);
     std::printf("display window %ux%u, stage %ux%u, mode %u, %u frames%s\n", settings.windowWidth, settings.windowHeight,
                 kStageWidth, kStageHeight, mode, frames, capture ? ", PNG captures" : "");
-    std::printf("PresentFrame (stage held):       median %.2f ms (%.1f x memcpy)\n", Median(presentMs),
+    std::printf("PresentFrame call (stage held):  median %.2f ms (%.1f x memcpy)\n", Median(presentMs),
                 Median(presentMs) / copy);
     std::printf("until presented:                 median %.2f ms (%.1f x memcpy)\n", Median(shownMs),
                 Median(shownMs) / copy);
     std::printf("memcpy of the stage's %.1f MB:   median %.2f ms\n", bytes / 1e6, copy);
     std::printf("frames one after another: %.1f frames/s\n", (frames + 2) / runSeconds);
+    std::printf("resident memory (stage included): %.0f MB after the frames, %.0f MB once hidden\n", shownMb, hiddenMb);
     if (capture) {
         size_t written = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
