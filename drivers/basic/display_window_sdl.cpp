@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <future>
 #include <map>
 #include <mutex>
@@ -347,13 +348,17 @@ SdlDisplayWindow::SdlDisplayWindow(const BasicDriverSettings& settings, DisplayW
     thread_->Call([this] { CreateOnThread(); });
     if (!windowReady_) return;
     if (captureFolder_) {
-        captures_ = std::make_unique<CaptureWriter>(
-            width_, height_, [this](const std::string& path, const uint8_t* bgra, uint32_t width, uint32_t height) {
-                if (WriteCapturePng(path, bgra, width, height)) return true;
-                // Named once: a full disk would otherwise be logged with every frame.
-                if (captureFailures_++ == 0) Log("display window: cannot write " + path);
-                return false;
-            });
+        try {
+            captures_ = std::make_unique<CaptureWriter>(
+                width_, height_, [this](const std::string& path, const uint8_t* bgra, uint32_t width, uint32_t height) {
+                    if (WriteCapturePng(path, bgra, width, height)) return true;
+                    // Named once: a full disk would otherwise be logged with every frame.
+                    if (captureFailures_++ == 0) Log("display window: cannot write " + path);
+                    return false;
+                });
+        } catch (const std::exception& error) {
+            Log(std::string("display window: no capture writer: ") + error.what());
+        }
     }
     std::string error;
     auto device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
@@ -393,7 +398,8 @@ void SdlDisplayWindow::CreateOnThread() {
 
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (renderer_ != nullptr) {
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+        // B8G8R8A8 frames whose fourth byte is ignored, as a swap chain ignores the stage's alpha.
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING,
                                      static_cast<int>(width_), static_cast<int>(height_));
     }
     if (renderer_ == nullptr || texture_ == nullptr) {

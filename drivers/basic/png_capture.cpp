@@ -98,6 +98,7 @@ bool CaptureWriter::Submit(std::string path, std::vector<uint8_t>* frame) {
             spare = std::move(spares_.back());
             spares_.pop_back();
         }
+        keepSpares_ = true;
         queue_.push_back(Job {std::move(path), std::move(*frame)});
     }
     wake_.notify_one();
@@ -109,6 +110,7 @@ void CaptureWriter::ReleaseSpareBuffers() {
     std::vector<std::vector<uint8_t>> freed;
     std::lock_guard lock(mutex_);
     freed.swap(spares_);
+    keepSpares_ = false;
 }
 
 uint64_t CaptureWriter::Skipped() const {
@@ -116,29 +118,25 @@ uint64_t CaptureWriter::Skipped() const {
     return skipped_;
 }
 
-uint64_t CaptureWriter::Failed() const {
-    std::lock_guard lock(mutex_);
-    return failed_;
-}
-
 void CaptureWriter::Run() {
-    std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        // What was queued before the stop is still written.
-        if (queue_.empty()) return;
-        Job job = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        bool written = false;
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            // What was queued before the stop is still written.
+            if (queue_.empty()) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
         try {
-            written = write_(job.path, job.frame.data(), width_, height_);
+            write_(job.path, job.frame.data(), width_, height_);
         } catch (...) {
         }
-        lock.lock();
-        if (!written) ++failed_;
-        // The queue plus the frame in hand: never more spares than that.
-        if (spares_.size() < kQueueFrames + 1) spares_.push_back(std::move(job.frame));
+        std::lock_guard lock(mutex_);
+        // The queue plus the frame in hand: never more spares than that. A buffer not kept is
+        // freed with `job`, after the lock.
+        if (keepSpares_ && spares_.size() < kQueueFrames + 1) spares_.push_back(std::move(job.frame));
     }
 }
 

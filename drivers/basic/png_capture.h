@@ -45,11 +45,11 @@ public:
     // when the frame is skipped: the queue is full or the frame has the wrong size.
     bool Submit(std::string path, std::vector<uint8_t>* frame);
 
-    // Frees the buffers kept for later submissions (those queued stay).
+    // Frees the buffers kept for later submissions, and those of frames still queued once
+    // written, until the next submission (the queued frames are still written).
     void ReleaseSpareBuffers();
 
     uint64_t Skipped() const;
-    uint64_t Failed() const;
 
 private:
     struct Job {
@@ -66,9 +66,9 @@ private:
     std::condition_variable wake_;
     std::deque<Job> queue_;
     std::vector<std::vector<uint8_t>> spares_;
+    bool keepSpares_ = true;
     bool stopping_ = false;
     uint64_t skipped_ = 0;
-    uint64_t failed_ = 0;
     std::thread thread_;
 };
 
