@@ -1,16 +1,19 @@
 // The POSIX display window: an SDL2 window (SDL's offscreen driver when there is no display)
-// with a software renderer and a streaming texture of the window's size. The request thread
-// reads the stage texture through the driver's own soft device and hands the pixels over;
-// the window thread scales them (nearest sampling, see frame_presentation.h), draws the
-// frame-rate text with SDL2_ttf, presents, and writes the presented image to
-// $NORVIK_CAPTURE_DIR as "OpenXR Display Window_000001.png", "..._000002.png", ... (numbered
-// per window from its creation) when that variable is set.
+// with a software renderer and a streaming texture of the window's size. The request thread,
+// holding the stage's keyed mutex, stretches the stage texture (or its left half) into a
+// window-sized B8G8R8A8_UNORM target with gpu/draw.h's DrawCopy, bilinear as on Windows, and
+// hands a copy of that target over; so only window-sized frames are kept. The window thread
+// draws the frame-rate text with SDL2_ttf, presents, and with $NORVIK_CAPTURE_DIR set queues
+// the presented image for a writer thread that stores it there as
+// "OpenXR Display Window_000001.png", "..._000002.png", ... (numbered by presented frame from
+// the window's creation; a frame the writer had no room for leaves a gap in the numbers).
 #include "drivers/basic/display_window.h"
 
 #include "drivers/basic/frame_presentation.h"
 #include "drivers/basic/png_capture.h"
 #include "drivers/basic/sdl_subsystems.h"
 #include "gpu/device.h"
+#include "gpu/draw.h"
 #include "platform/system.h"
 
 #include <SDL.h>
@@ -21,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <future>
 #include <map>
 #include <mutex>
@@ -119,7 +123,14 @@ private:
     void DrawPendingFrame();
     void DrawFrameRateText();
     void BlendCoverage(const SDL_Surface* coverage, int left, int top, uint32_t rgb);
-    void PresentComposed();
+    void PresentTexture();
+
+    // Request side, under presentMutex_.
+    bool MakeTarget();
+    bool DrawStage();
+    void ReleaseFrameResources();
+
+    size_t FrameBytes() const { return size_t {width_} * height_ * 4; }
 
     const BasicDriverSettings settings_;
     const uint32_t width_;
@@ -135,11 +146,13 @@ private:
     TTF_Font* font_ = nullptr;
     SDL_Surface* textSurface_ = nullptr;
     std::string textSurfaceText_;
-    std::vector<uint32_t> composed_;
-    bool hasComposed_ = false;
-    std::vector<uint8_t> working_;
+    bool textureHasFrame_ = false;
+    std::vector<uint8_t> working_;  // B8G8R8A8 rows of the window's width
     FrameRateCounter frameRate_;
     uint64_t captureNumber_ = 0;
+    // Made before the first frame when captures are wanted; fed on the window thread.
+    std::unique_ptr<CaptureWriter> captures_;
+    std::atomic<uint64_t> captureFailures_ {0};
 
     std::atomic<uint64_t> windowId_ {0};
     std::atomic<uint64_t> presented_ {0};
@@ -149,13 +162,14 @@ private:
     std::mutex presentMutex_;
     std::unique_ptr<gpu::Device> device_;
     std::unique_ptr<gpu::Texture> stage_;
+    std::unique_ptr<gpu::Texture> target_;  // window-sized, B8G8R8A8_UNORM
+    bool targetFailureLogged_ = false;
     uint64_t lastHandle_ = 0;
     std::vector<uint8_t> incoming_;
 
     // The hand-off: the newest frame not yet drawn.
     std::mutex frameMutex_;
     std::vector<uint8_t> pending_;
-    gpu::TextureDesc pendingDesc_;
     bool framePending_ = false;
 };
 
@@ -333,6 +347,19 @@ SdlDisplayWindow::SdlDisplayWindow(const BasicDriverSettings& settings, DisplayW
       thread_(SdlThread::Attach()) {
     thread_->Call([this] { CreateOnThread(); });
     if (!windowReady_) return;
+    if (captureFolder_) {
+        try {
+            captures_ = std::make_unique<CaptureWriter>(
+                width_, height_, [this](const std::string& path, const uint8_t* bgra, uint32_t width, uint32_t height) {
+                    if (WriteCapturePng(path, bgra, width, height)) return true;
+                    // Named once: a full disk would otherwise be logged with every frame.
+                    if (captureFailures_++ == 0) Log("display window: cannot write " + path);
+                    return false;
+                });
+        } catch (const std::exception& error) {
+            Log(std::string("display window: no capture writer: ") + error.what());
+        }
+    }
     std::string error;
     auto device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
     if (!device) Log("display window: no graphics device: " + error);
@@ -343,6 +370,14 @@ SdlDisplayWindow::SdlDisplayWindow(const BasicDriverSettings& settings, DisplayW
 SdlDisplayWindow::~SdlDisplayWindow() {
     thread_->Call([this] { DestroyOnThread(); });
     SdlThread::Detach();
+    if (!captures_) return;
+    // Nothing is submitted any more; what is queued is written before the writer goes.
+    const uint64_t skipped = captures_->Skipped();
+    captures_.reset();
+    if (skipped != 0) Log("display window: " + std::to_string(skipped) + " captures skipped, the writer being behind");
+    if (const uint64_t failed = captureFailures_.load(); failed != 0) {
+        Log("display window: " + std::to_string(failed) + " captures could not be written");
+    }
 }
 
 void SdlDisplayWindow::CreateOnThread() {
@@ -363,14 +398,14 @@ void SdlDisplayWindow::CreateOnThread() {
 
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (renderer_ != nullptr) {
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+        // B8G8R8A8 frames whose fourth byte is ignored, as a swap chain ignores the stage's alpha.
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING,
                                      static_cast<int>(width_), static_cast<int>(height_));
     }
     if (renderer_ == nullptr || texture_ == nullptr) {
         Log(std::string("display window: no renderer: ") + SDL_GetError());
         return;
     }
-    composed_.assign(static_cast<size_t>(width_) * height_, 0xFF000000u);
     if (settings_.showFps && thread_->FontsReady()) {
         font_ = TTF_OpenFont(kFontPath, kFontPixels);
         if (font_ == nullptr) Log(std::string("display window: no font: ") + TTF_GetError());
@@ -395,8 +430,19 @@ void SdlDisplayWindow::DestroyOnThread() {
 void SdlDisplayWindow::SetDisplayState(int32_t state) {
     try {
         thread_->Call([this, state] { ShowOnThread(state != 0); });
+        if (state == 0) ReleaseFrameResources();
     } catch (...) {
     }
+}
+
+// The driver hides the window when a session ends: the stage's mapping and the frame buffers
+// go, so the service's memory falls back after its last session. The next frame makes them again.
+void SdlDisplayWindow::ReleaseFrameResources() {
+    std::lock_guard lock(presentMutex_);
+    stage_.reset();
+    lastHandle_ = 0;
+    target_.reset();
+    std::vector<uint8_t>().swap(incoming_);
 }
 
 bool SdlDisplayWindow::IsVisible() {
@@ -414,12 +460,18 @@ void SdlDisplayWindow::ShowOnThread(bool show) {
     if (window_ == nullptr) return;
     if (!show) {
         SDL_HideWindow(window_);
+        std::vector<uint8_t>().swap(working_);
+        {
+            std::lock_guard handOff(frameMutex_);
+            if (!framePending_) std::vector<uint8_t>().swap(pending_);
+        }
+        if (captures_) captures_->ReleaseSpareBuffers();
         return;
     }
     SDL_ShowWindow(window_);
     if (settings_.fullscreen) SDL_MaximizeWindow(window_);
     // A window shown again shows the last frame until the next one arrives.
-    if (hasComposed_) PresentComposed();
+    if (textureHasFrame_) PresentTexture();
 }
 
 void SdlDisplayWindow::OnKeyDown(SDL_Keycode key) {
@@ -452,6 +504,31 @@ void SdlDisplayWindow::OnCloseRequest() {
     if (window_ != nullptr) SDL_HideWindow(window_);
 }
 
+bool SdlDisplayWindow::MakeTarget() {
+    if (target_) return true;
+    gpu::TextureDesc desc;
+    desc.width = width_;
+    desc.height = height_;
+    desc.format = gpu::format::kB8G8R8A8Unorm;
+    desc.bindFlags = gpu::kBindRenderTarget;
+    target_ = device_->CreateTexture(desc);
+    if (target_ && target_->CreateRenderTargetView(desc.format)) return true;
+    target_.reset();
+    if (!targetFailureLogged_) Log("display window: no draw target");
+    targetFailureLogged_ = true;
+    return false;
+}
+
+bool SdlDisplayWindow::DrawStage() {
+    gpu::DrawContext* draw = gpu::ImmediateContext(*device_);
+    if (draw == nullptr || !draw->SetRenderTarget(*target_)) return false;
+    const float uRight = ShowsLeftHalfOnly(settings_.displayMode) ? 0.5f : 1.0f;
+    draw->DrawCopy(*stage_, gpu::Viewport {0, 0, static_cast<float>(width_), static_cast<float>(height_)}, 0.0f, 0.0f,
+                   uRight, 1.0f);
+    draw->Flush();
+    return true;
+}
+
 void SdlDisplayWindow::PresentFrame(uint64_t sharedTextureHandle) {
     try {
         std::lock_guard lock(presentMutex_);
@@ -460,24 +537,26 @@ void SdlDisplayWindow::PresentFrame(uint64_t sharedTextureHandle) {
             lastHandle_ = sharedTextureHandle;
             stage_.reset();
             stage_ = device_->OpenSharedTexture(sharedTextureHandle);
+            // Sampled through a view of its own format: an sRGB stage is decoded, as on Windows.
+            if (stage_ && !stage_->CreateShaderResourceView(stage_->Desc().format)) stage_.reset();
         }
-        if (!stage_) return;
+        if (!stage_ || !MakeTarget()) return;
         const uint32_t acquired = stage_->AcquireSync(kStageKey, kAcquireTimeoutMs);
         // An abandoned mutex is held all the same; only a time-out or a failure skips.
         if (acquired != gpu::kSyncOk && acquired != gpu::kSyncAbandoned) return;
-        bool read = false;
+        bool drawn = false;
         try {
-            read = stage_->ReadPixels(0, &incoming_);
+            drawn = DrawStage();
         } catch (...) {
         }
         stage_->ReleaseSync(kReturnKey);
-        if (!read) return;
+        // The target is the window's own: it is read once the compositor has its stage back.
+        if (!drawn || !target_->ReadPixels(0, &incoming_) || incoming_.size() != FrameBytes()) return;
 
         bool wake = false;
         {
             std::lock_guard handOff(frameMutex_);
             std::swap(incoming_, pending_);
-            pendingDesc_ = stage_->Desc();
             wake = !framePending_;
             framePending_ = true;
         }
@@ -488,33 +567,24 @@ void SdlDisplayWindow::PresentFrame(uint64_t sharedTextureHandle) {
 }
 
 void SdlDisplayWindow::DrawPendingFrame() {
-    gpu::TextureDesc desc;
     {
         std::lock_guard handOff(frameMutex_);
         if (!framePending_) return;
         std::swap(pending_, working_);
-        desc = pendingDesc_;
         framePending_ = false;
     }
-    if (texture_ == nullptr) return;
-    const auto layout = LayoutOfFormat(desc.format);
-    if (!layout || working_.size() < static_cast<size_t>(desc.width) * desc.height * 4) return;
-
-    ScaleFrame(working_.data(), desc.width, desc.height, *layout, ShowsLeftHalfOnly(settings_.displayMode),
-               composed_.data(), width_, height_);
+    if (texture_ == nullptr || working_.size() != FrameBytes()) return;
     frameRate_.OnFrame(SDL_GetTicks64());
     if (settings_.showFps) DrawFrameRateText();
-    hasComposed_ = true;
-    PresentComposed();
-    if (captureFolder_) {
-        const std::string path = CaptureFilePath(*captureFolder_, kWindowTitle, ++captureNumber_);
-        if (!WriteCapturePng(path, composed_.data(), width_, height_)) Log("display window: cannot write " + path);
-    }
+    SDL_UpdateTexture(texture_, nullptr, working_.data(), static_cast<int>(width_ * 4));
+    textureHasFrame_ = true;
+    PresentTexture();
     ++presented_;
+    // The frame's buffer goes to the writer, which gives back one it has finished with.
+    if (captures_) captures_->Submit(CaptureFilePath(*captureFolder_, kWindowTitle, ++captureNumber_), &working_);
 }
 
-void SdlDisplayWindow::PresentComposed() {
-    SDL_UpdateTexture(texture_, nullptr, composed_.data(), static_cast<int>(width_ * 4));
+void SdlDisplayWindow::PresentTexture() {
     SDL_RenderClear(renderer_);
     SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
     SDL_RenderPresent(renderer_);
@@ -538,25 +608,23 @@ void SdlDisplayWindow::DrawFrameRateText() {
     BlendCoverage(textSurface_, 0, 0, 0xFFFFFFu);
 }
 
-// Blends `rgb` into the composed image where the surface's alpha says, at (left, top).
+// Blends `rgb` (0xRRGGBB) into the frame where the surface's alpha says, at (left, top).
 void SdlDisplayWindow::BlendCoverage(const SDL_Surface* coverage, int left, int top, uint32_t rgb) {
     const int rows = std::min(coverage->h, static_cast<int>(height_) - top);
     const int columns = std::min(coverage->w, static_cast<int>(width_) - left);
     for (int y = 0; y < rows; ++y) {
         const auto* source =
             reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(coverage->pixels) + y * coverage->pitch);
-        uint32_t* target = composed_.data() + static_cast<size_t>(y + top) * width_ + left;
-        for (int x = 0; x < columns; ++x) {
+        uint8_t* target = working_.data() + (static_cast<size_t>(y + top) * width_ + left) * 4;
+        for (int x = 0; x < columns; ++x, target += 4) {
             const uint32_t alpha = source[x] >> 24;
             if (alpha == 0) continue;
-            const uint32_t below = target[x];
-            uint32_t blended = 0xFF000000u;
-            for (int shift = 0; shift <= 16; shift += 8) {
-                const uint32_t over = (rgb >> shift) & 0xFF;
-                const uint32_t under = (below >> shift) & 0xFF;
-                blended |= ((over * alpha + under * (255 - alpha) + 127) / 255) << shift;
+            // Blue, green, red: the bytes of a B8G8R8A8 pixel.
+            for (int channel = 0; channel < 3; ++channel) {
+                const uint32_t over = (rgb >> (8 * channel)) & 0xFF;
+                target[channel] = static_cast<uint8_t>((over * alpha + target[channel] * (255 - alpha) + 127) / 255);
             }
-            target[x] = blended;
+            target[3] = 0xFF;
         }
     }
 }
