@@ -47,6 +47,10 @@ public:
     uint32_t ReleaseStageBuffer();
     // Releases the stage buffer and forgets the queue and the stored views.
     void Close();
+    // The same, except for the graphics API, when `idle` (asked under the compositor's lock)
+    // says no session is left: nothing is kept for a next session, whose first frame makes
+    // the stage again. True when released.
+    bool ReleaseWhenIdle(const std::function<bool()>& idle);
 
     // For tests: the layers waiting to be drawn.
     size_t QueuedLayers();
@@ -64,6 +68,8 @@ private:
     // true when a frame can be drawn.
     bool ReadyLocked();
     void ReleaseObjectsLocked();
+    // The drawing objects, the stage, the queue and the stored views.
+    void ForgetEverythingLocked();
     void DrawProjectionLocked(const CompositorLayer& layer);
     void DrawQuadLocked(const CompositorLayer& layer);
     void PresentLocked(const PresentTarget& target);
