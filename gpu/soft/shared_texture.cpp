@@ -19,6 +19,10 @@
 #include <mutex>
 #include <utility>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace qor::gpu::soft {
 
 namespace {
@@ -392,10 +396,17 @@ bool SharedStorage::AddName(std::u16string_view name) {
 uint8_t* SharedStorage::Pixels() { return static_cast<uint8_t*>(base_) + kPixelOffset; }
 
 bool SharedStorage::LockHeader(const timespec& deadline) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer does not see pthread_mutex_clocklock, only the unlock: it is told here.
+    __tsan_mutex_pre_lock(&Header()->lock, __tsan_mutex_try_lock);
+#endif
     const int result = pthread_mutex_clocklock(&Header()->lock, CLOCK_MONOTONIC, &deadline);
     // A process died inside a few assignments of ours; the fields are still meaningful.
-    if (result == EOWNERDEAD) return pthread_mutex_consistent(&Header()->lock) == 0;
-    return result == 0;
+    const bool locked = result == 0 || (result == EOWNERDEAD && pthread_mutex_consistent(&Header()->lock) == 0);
+#if defined(__SANITIZE_THREAD__)
+    __tsan_mutex_post_lock(&Header()->lock, __tsan_mutex_try_lock | (locked ? 0 : __tsan_mutex_try_lock_failed), 0);
+#endif
+    return locked;
 }
 
 void SharedStorage::UnlockHeader() { pthread_mutex_unlock(&Header()->lock); }
