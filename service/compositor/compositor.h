@@ -21,8 +21,8 @@ public:
     // The device to draw on, asked before each use; null while there is none.
     using DeviceSource = std::function<gpu::Device*()>;
 
-    // Its stage buffer is made on the source's device at first use (again after Close, or
-    // when the source gives another device).
+    // Its stage buffer is made on the source's device at first use (again after Close or
+    // ReleaseWhenIdle, or when the source gives another device).
     explicit Compositor(DeviceSource device);
 
     // Makes the stage buffer when it is missing; true when a frame can be drawn.
