@@ -19,6 +19,16 @@ work=$(mktemp -d /tmp/norvik-run.XXXXXX)
 export NORVIK_PIPE_DIR=$work/pipe NORVIK_REGISTRY_DIR=$work/registry LOCALAPPDATA=$work/local PROGRAMDATA=$work/programdata
 export XR_RUNTIME_JSON=$repo/build/stage/norvik_openxr_runtime.json
 service_pid=
+# The service's resident memory in MB, from its /proc status: total (VmRSS), anonymous, shared.
+memory_of() {
+    if [[ ! -r /proc/$1/status ]]; then
+        echo "? ? ?"
+        return
+    fi
+    awk '/^(VmRSS|RssAnon|RssShmem):/ { kb[$1] = $2 }
+         END { printf "%.1f %.1f %.1f\n", kb["VmRSS:"] / 1024, kb["RssAnon:"] / 1024, kb["RssShmem:"] / 1024 }' \
+        "/proc/$1/status"
+}
 cleanup() {
     if [[ -n $service_pid ]] && kill -0 "$service_pid" 2>/dev/null; then
         kill -TERM "$service_pid" 2>/dev/null || true
@@ -49,6 +59,7 @@ echo "== Starting the XR service on $work =="
 service_pid=$!
 build/apps/qor_probe/qor_probe --wait 10000 0 >/dev/null
 echo "The service answers on $NORVIK_PIPE_DIR/NorvikOpenXRPipe."
+read -r start_total start_anon start_shared < <(memory_of "$service_pid")
 
 if [[ ${HOLD_PAD:-1} != 0 ]]; then
     # Raw stick units: after the left stick's dead zone xr_demo reads (0.50, -1.00).
@@ -61,6 +72,25 @@ echo "== xr_demo through the Khronos loader and QorRuntime =="
 # only when NORVIK_DEBUG_OUTPUT=1 is exported.
 build/stage/xr_demo --frames "${FRAMES:-300}" 2>>"$work/xr_demo.err"
 
+# The service logs the session's end once it has let go of what it held for it; buffers that
+# another of its threads frees a little later are waited for until the figure is within 10 MB
+# of the start-up one, or for at most 5 s.
+deadline=$((SECONDS + 10))
+until grep -qs "Destroy Session" "$LOCALAPPDATA"/Norvik/OpenXR/Logs/server_*.log; do
+    if ((SECONDS >= deadline)); then
+        echo "The service has not logged the end of the session within 10 s." >&2
+        break
+    fi
+    sleep 0.1
+done
+deadline=$((SECONDS + 5))
+while :; do
+    read -r after_total after_anon after_shared < <(memory_of "$service_pid")
+    [[ $after_total != "?" ]] && ((SECONDS < deadline)) &&
+        ! awk -v now="$after_total" -v start="$start_total" 'BEGIN { exit !(now <= start + 10) }' || break
+    sleep 0.1
+done
+
 echo "== Stopping the service =="
 kill -TERM "$service_pid"
 wait "$service_pid" && echo "service exited with code 0"
@@ -72,3 +102,5 @@ if [[ -n $captures ]]; then
     last=$(find "$captures" -name '*.png' | sort | tail -n 1)
     echo "== No display: the window's $count frames are PNG files in $captures (last: $last) =="
 fi
+echo "XR service memory: $start_total MB at start-up, $after_total MB after the session" \
+     "(anonymous $after_anon MB, shared $after_shared MB)"

@@ -4,14 +4,18 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <utility>
 
@@ -94,8 +98,8 @@ void FutexWakeAll(std::atomic<uint32_t>* word) {
 
 // One byte of the object, write-locked by the keyed mutex's holder through its own open file
 // description: the kernel drops the lock when the holder's process dies.
-flock HolderByte(short type) {
-    flock lock {};
+struct flock HolderByte(short type) {
+    struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
@@ -142,6 +146,115 @@ std::optional<uint32_t> ReadNameRecord(int fd) {
     return record.handle;
 }
 
+// ---- One mapping of an object per process ----
+// A second mapping of the same pages counts them twice in the process's resident memory (the
+// compositor's stage, opened again by the display window in the service), so all openers in a
+// process share one. Driver modules link their own copy of this code, so nothing here lives
+// in a module's memory: a mapping is found in /proc/self/maps, its users are counted in a
+// private page just below it, and every copy takes turns through an exclusive lock on this
+// process's own /proc folder, opened anew by each taker. The record pages are private, so a
+// forked child counts its own users, as it has its own copies of the openers.
+
+// What the page below a mapping holds; the same in every copy of this code.
+struct MappingHead {
+    static constexpr uint64_t kMagic[2] = {0x4E4F52564B4D4150ull, 0x5245434F52443031ull};  // "NORVKMAP", "RECORD01"
+    uint64_t magic[2];
+    const void* self;  // where the record lives: a copy of one elsewhere does not count
+    uint64_t device, inode, size;
+};
+
+struct MappingRecord {
+    MappingHead head;
+    std::atomic<uint64_t> users;
+};
+
+size_t PageBytes() {
+    static const size_t bytes = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    return bytes;
+}
+
+class ProcessMappingLock {
+public:
+    ProcessMappingLock() : fd_(::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (!fd_.Valid()) return;
+        int result = 0;
+        do {
+            result = ::flock(fd_.Get(), LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        held_ = result == 0;
+    }
+    // Closing the descriptor drops the lock.
+    bool Held() const { return held_; }
+
+private:
+    platform::Descriptor fd_;
+    bool held_ = false;
+};
+
+bool IsRecordOf(const MappingRecord* record, const struct stat& object, size_t size) {
+    // Whatever lies below a mapping that is not ours may not even be readable.
+    MappingHead head {};
+    iovec local {&head, sizeof head};
+    iovec remote {const_cast<MappingRecord*>(record), sizeof head};
+    if (::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(sizeof head)) return false;
+    return head.magic[0] == MappingHead::kMagic[0] && head.magic[1] == MappingHead::kMagic[1] && head.self == record &&
+           head.device == object.st_dev && head.inode == object.st_ino && head.size == size;
+}
+
+// This process's mapping of the object, when there is one. Under the process's mapping lock.
+MappingRecord* FindMapping(const struct stat& object, size_t size) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+        char access[5] = {};
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %*x:%*x %llu", &start, &end, access, &offset, &inode) != 5 ||
+            inode != object.st_ino || offset != 0 || access[3] != 's' || end - start != size || start < PageBytes()) {
+            continue;
+        }
+        auto* record = reinterpret_cast<MappingRecord*>(static_cast<uintptr_t>(start) - PageBytes());
+        if (IsRecordOf(record, object, size)) return record;
+    }
+    return nullptr;
+}
+
+// The process's mapping of the `size`-byte object behind `fd`, made when there is none yet;
+// one more user of it. Null on failure.
+void* ShareMapping(int fd, size_t size) {
+    struct stat object {};
+    if (::fstat(fd, &object) != 0) return nullptr;
+    const ProcessMappingLock lock;
+    if (!lock.Held()) return nullptr;
+    const size_t page = PageBytes();
+    if (MappingRecord* record = FindMapping(object, size)) {
+        record->users.fetch_add(1, std::memory_order_acq_rel);
+        return reinterpret_cast<uint8_t*>(record) + page;
+    }
+    if (size > SIZE_MAX - page) return nullptr;
+    void* reserved = ::mmap(nullptr, page + size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (reserved == MAP_FAILED) return nullptr;
+    auto* bytes = static_cast<uint8_t*>(reserved);
+    if (::mprotect(bytes, page, PROT_READ | PROT_WRITE) != 0 ||
+        ::mmap(bytes + page, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        ::munmap(reserved, page + size);
+        return nullptr;
+    }
+    auto* record = new (reserved) MappingRecord {};
+    record->head = MappingHead {{MappingHead::kMagic[0], MappingHead::kMagic[1]}, record,
+                                static_cast<uint64_t>(object.st_dev), static_cast<uint64_t>(object.st_ino), size};
+    record->users.store(1, std::memory_order_release);
+    return bytes + page;
+}
+
+// One user less of a mapping from ShareMapping; the last one unmaps it.
+void ReleaseMapping(void* base, size_t size) {
+    // Without the lock (no descriptor left) the count drops all the same: keeping the
+    // mapping would lose it for good.
+    const ProcessMappingLock lock;
+    const size_t page = PageBytes();
+    auto* record = reinterpret_cast<MappingRecord*>(static_cast<uint8_t*>(base) - page);
+    if (record->users.fetch_sub(1, std::memory_order_acq_rel) == 1) ::munmap(record, page + size);
+}
+
 platform::Descriptor OpenTextureObject(uint32_t handle) {
     size_t size = 0;
     return platform::Descriptor(OpenObject(HandleObjectName(handle), O_RDWR,
@@ -168,7 +281,7 @@ SharedStorage::SharedStorage(platform::Descriptor fd, void* base, size_t size, u
     : fd_(std::move(fd)), base_(base), size_(size), handle_(handle), desc_(desc), pixelBytes_(pixelBytes),
       token_(NextToken()) {}
 
-SharedStorage::~SharedStorage() { ::munmap(base_, size_); }
+SharedStorage::~SharedStorage() { ReleaseMapping(base_, size_); }
 
 std::unique_ptr<SharedStorage> SharedStorage::Create(const TextureDesc& desc, size_t pixelBytes) {
     if (pixelBytes > SIZE_MAX - kPixelOffset) return nullptr;
@@ -193,8 +306,8 @@ std::unique_ptr<SharedStorage> SharedStorage::Create(const TextureDesc& desc, si
         ::fcntl(fd.Get(), F_ADD_SEALS, kTextureSeals) != 0) {
         return nullptr;
     }
-    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
-    if (base == MAP_FAILED) return nullptr;
+    void* base = ShareMapping(fd.Get(), size);
+    if (base == nullptr) return nullptr;
 
     auto* header = new (base) SharedHeader {};
     pthread_mutexattr_t mutexAttributes;
@@ -212,15 +325,15 @@ std::unique_ptr<SharedStorage> SharedStorage::Create(const TextureDesc& desc, si
     return std::unique_ptr<SharedStorage>(new SharedStorage(std::move(fd), base, size, handle, desc, pixelBytes));
 }
 
-std::unique_ptr<SharedStorage> SharedStorage::Open(uint32_t handle, Use use) {
+std::unique_ptr<SharedStorage> SharedStorage::Open(uint32_t handle) {
     if (handle == 0) return nullptr;
     std::unique_ptr<SharedStorage> storage;
     const int fd = OpenObject(HandleObjectName(handle), O_RDWR, [&](int candidate) {
         size_t size = 0;
         const auto description = ReadDescription(candidate, handle, &size);
         if (!description) return false;
-        void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, candidate, 0);
-        if (base == MAP_FAILED) return false;
+        void* base = ShareMapping(candidate, size);
+        if (base == nullptr) return false;
         TextureDesc desc;
         desc.width = description->width;
         desc.height = description->height;
@@ -235,7 +348,6 @@ std::unique_ptr<SharedStorage> SharedStorage::Open(uint32_t handle, Use use) {
         return true;
     });
     if (fd < 0) return nullptr;
-    if (use == Use::PixelsOnly) storage->fd_.Reset();
     return storage;
 }
 
@@ -300,13 +412,13 @@ bool SharedStorage::LockHeader(const timespec& deadline) {
 void SharedStorage::UnlockHeader() { pthread_mutex_unlock(&Header()->lock); }
 
 bool SharedStorage::HolderAlive() {
-    flock lock = HolderByte(F_WRLCK);
+    struct flock lock = HolderByte(F_WRLCK);
     if (::fcntl(fd_.Get(), F_OFD_GETLK, &lock) != 0) return true;
     return lock.l_type != F_UNLCK;
 }
 
 bool SharedStorage::TakeOwnership() {
-    flock lock = HolderByte(F_WRLCK);
+    struct flock lock = HolderByte(F_WRLCK);
     if (::fcntl(fd_.Get(), F_OFD_SETLK, &lock) != 0) return false;
     Header()->holder = token_;
     return true;
@@ -360,7 +472,7 @@ bool SharedStorage::ReleaseSync(uint64_t key) {
     if (holding) {
         header->holder = 0;
         header->lastKey = key;
-        flock lock = HolderByte(F_UNLCK);
+        struct flock lock = HolderByte(F_UNLCK);
         ::fcntl(fd_.Get(), F_OFD_SETLK, &lock);
         header->releases.fetch_add(1, std::memory_order_relaxed);
     }

@@ -5,9 +5,10 @@
 //
 // The creator seals the object's size before anyone else can see it, so no other process can
 // shrink it under a mapping; the object goes away with its last descriptor and mapping, so a
-// crashed process leaves nothing behind. Every opener maps the whole object writable and may
-// scribble on the header, so each side keeps its own copy of the description and never waits
-// on the header's lock without a limit.
+// crashed process leaves nothing behind. Every opening process maps the whole object writable
+// and may scribble on the header, so each side keeps its own copy of the description and never
+// waits on the header's lock without a limit. Within one process all openers (also those of a
+// driver module's own copy of this code) share a single mapping, so the pages count once.
 //
 // The keyed mutex: a process-shared robust mutex guards its state, waiters sleep on a futex
 // in the header, and the holder write-locks one byte of the object through its own open file
@@ -55,12 +56,10 @@ class SharedStorage {
 public:
     // A new object under a fresh legacy handle, unused in this process; null on failure.
     static std::unique_ptr<SharedStorage> Create(const TextureDesc& desc, size_t pixelBytes);
-    // What an opener uses: the keyed mutex needs the object's descriptor, which also keeps the
-    // handle findable in this process; a mapping of the pixels alone keeps only the memory.
-    enum class Use { KeyedMutex, PixelsOnly };
     // Opens the object with this handle that this process has a descriptor of (made here or
-    // received); null when there is none.
-    static std::unique_ptr<SharedStorage> Open(uint32_t handle, Use use = Use::KeyedMutex);
+    // received); null when there is none. It keeps a descriptor of its own, which the keyed
+    // mutex needs and which keeps the handle findable in this process.
+    static std::unique_ptr<SharedStorage> Open(uint32_t handle);
     // The handle a share name stands for, when this process has a descriptor of the name.
     static std::optional<uint32_t> ResolveName(std::u16string_view name);
 
@@ -69,8 +68,9 @@ public:
     static platform::Descriptors SharingDescriptors(uint32_t handle);
     static platform::Descriptors SharingDescriptorsByName(std::u16string_view name);
 
-    // Unmaps and closes, including the names this storage made; the objects themselves live
-    // on while another descriptor or mapping of them remains.
+    // Closes, including the names this storage made, and unmaps when it was the process's last
+    // user of the mapping; the objects themselves live on while another descriptor or mapping
+    // of them remains.
     ~SharedStorage();
     SharedStorage(const SharedStorage&) = delete;
     SharedStorage& operator=(const SharedStorage&) = delete;
@@ -84,7 +84,7 @@ public:
     // Makes `name` open this texture; false when the name is taken in this process or unusable.
     bool AddName(std::u16string_view name);
 
-    // DXGI keyed-mutex semantics across every opener of the object (failing for PixelsOnly).
+    // DXGI keyed-mutex semantics across every opener of the object.
     uint32_t AcquireSync(uint64_t key, uint32_t milliseconds);
     bool ReleaseSync(uint64_t key);
 

@@ -153,12 +153,16 @@ uint32_t Compositor::ReleaseStageBuffer() {
 
 void Compositor::Close() {
     std::lock_guard lock(mutex_);
-    ReleaseObjectsLocked();
-    device_ = nullptr;  // the next use makes everything anew
-    queue_.clear();
-    frame_ = 0;
-    storedViewCount_ = 0;
+    ForgetEverythingLocked();
     graphicsApi_ = gpu::Api::D3D11;
+}
+
+bool Compositor::ReleaseWhenIdle(const std::function<bool()>& idle) {
+    std::lock_guard lock(mutex_);
+    // A session being made meanwhile has set its graphics API already; it is kept.
+    if (!idle()) return false;
+    ForgetEverythingLocked();
+    return true;
 }
 
 size_t Compositor::QueuedLayers() {
@@ -194,6 +198,14 @@ bool Compositor::ReadyLocked() {
                              : std::string("Stage buffer has no shared handle: no frame can be shown"));
     }
     return ready_;
+}
+
+void Compositor::ForgetEverythingLocked() {
+    ReleaseObjectsLocked();
+    device_ = nullptr;  // the next use makes everything anew
+    queue_.clear();
+    frame_ = 0;
+    storedViewCount_ = 0;
 }
 
 void Compositor::ReleaseObjectsLocked() {

@@ -21,8 +21,8 @@ public:
     // The device to draw on, asked before each use; null while there is none.
     using DeviceSource = std::function<gpu::Device*()>;
 
-    // Its stage buffer is made on the source's device at first use (again after Close, or
-    // when the source gives another device).
+    // Its stage buffer is made on the source's device at first use (again after Close or
+    // ReleaseWhenIdle, or when the source gives another device).
     explicit Compositor(DeviceSource device);
 
     // Makes the stage buffer when it is missing; true when a frame can be drawn.
@@ -47,6 +47,10 @@ public:
     uint32_t ReleaseStageBuffer();
     // Releases the stage buffer and forgets the queue and the stored views.
     void Close();
+    // The same, except for the graphics API, when `idle` (asked under the compositor's lock)
+    // says no session is left: nothing is kept for a next session, whose first frame makes
+    // the stage again. True when released.
+    bool ReleaseWhenIdle(const std::function<bool()>& idle);
 
     // For tests: the layers waiting to be drawn.
     size_t QueuedLayers();
@@ -64,6 +68,8 @@ private:
     // true when a frame can be drawn.
     bool ReadyLocked();
     void ReleaseObjectsLocked();
+    // The drawing objects, the stage, the queue and the stored views.
+    void ForgetEverythingLocked();
     void DrawProjectionLocked(const CompositorLayer& layer);
     void DrawQuadLocked(const CompositorLayer& layer);
     void PresentLocked(const PresentTarget& target);

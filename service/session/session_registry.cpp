@@ -1,5 +1,6 @@
 #include "service/session/session_registry.h"
 
+#include "platform/memory.h"
 #include "service/compositor/compositor.h"
 #include "service/core/instance_registry.h"
 #include "service/core/logger.h"
@@ -96,6 +97,10 @@ void FinishRemovedSession(ServiceState& state, Session& session) {
     state.actions.RemoveSession(session.handle);
     state.compositor.ForgetSession(session.handle);
     state.compositor.ReleaseStageBuffer();
+    // After the last session the service returns to its idle size: the stage buffer goes
+    // until the next session's first frame, and the heap hands back the pages of the frame
+    // buffers freed meanwhile, which it would otherwise keep.
+    if (state.compositor.ReleaseWhenIdle([&state] { return state.sessions.Empty(); })) platform::ReleaseFreeMemory();
 }
 
 void RemoveSessionsOfInstance(ServiceState& state, uint64_t instance) {

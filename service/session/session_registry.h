@@ -87,7 +87,8 @@ void WakeFrameWaiters(Session& session);
 
 // What follows a session's removal from the registry: its waiters wake, its swapchains,
 // spaces and queued layers go, and the stage buffer is handed back to the display side, so
-// the next session can draw.
+// the next session can draw. After the last session the compositor's objects go as well,
+// and free heap memory is handed back to the system.
 void FinishRemovedSession(ServiceState& state, Session& session);
 
 // Destroys every session of an instance, newest first, switching each one's display off

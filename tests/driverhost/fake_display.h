@@ -24,6 +24,7 @@ public:
     int componentRequests = 0;
     int sizeRequests = 0;
     std::vector<int32_t> displayStates;
+    uint64_t presentedHandle = 0;  // of the last PresentFrame
 
     IQorDisplayComponent* Component() { return this; }
 
@@ -51,7 +52,7 @@ public:
     }
     void GetEyeFov(uint32_t, float*, float*, float*, float*) override {}
     DriverResult LocateViews(uint32_t, uint32_t*, XrView*) override { return kDriverOk; }
-    void PresentFrame(uint64_t) override {}
+    void PresentFrame(uint64_t handle) override { presentedHandle = handle; }
     void SetDisplayState(int32_t state) override { displayStates.push_back(state); }
 };
 

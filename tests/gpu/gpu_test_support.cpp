@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <set>
 
 extern char** environ;
@@ -69,6 +70,7 @@ void GpuTest::TearDown() {
     const std::string prefix = gpu::soft::ObjectPrefix();
     EXPECT_EQ(ShmObjects(prefix), std::vector<std::string> {});
     EXPECT_EQ(OpenObjects(prefix), std::vector<std::string> {});
+    EXPECT_EQ(MappedObjects(prefix), std::vector<std::string> {});
 #endif
     env_.reset();
 }
@@ -105,6 +107,19 @@ std::vector<std::string> OpenObjects(const std::string& prefix) {
         names.insert(target.substr(std::strlen("/memfd:"), target.size() - std::strlen("/memfd:") - end.size()));
     }
     return {names.begin(), names.end()};
+}
+
+std::vector<std::string> MappedObjects(const std::string& prefix) {
+    const std::string start = "/memfd:" + prefix;
+    std::vector<std::string> names;
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        const size_t at = line.find(start);
+        if (at == std::string::npos) continue;
+        const size_t end = line.find(' ', at);
+        names.push_back(line.substr(at + std::strlen("/memfd:"), end == std::string::npos ? end : end - at - std::strlen("/memfd:")));
+    }
+    return names;
 }
 #endif
 

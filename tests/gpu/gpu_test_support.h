@@ -31,8 +31,8 @@ std::vector<uint8_t> Pattern(const gpu::TextureDesc& desc, uint32_t seed);
 std::vector<uint8_t> Filled(const gpu::TextureDesc& desc, uint8_t value);
 
 // A test with its own NORVIK_PIPE_DIR and a Direct3D 11 device. On POSIX it also checks that
-// no shared object of its pipe folder is left behind, in /dev/shm or among the process's
-// descriptors.
+// no shared object of its pipe folder is left behind, in /dev/shm, among the process's
+// descriptors or among its mappings.
 class GpuTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -49,6 +49,8 @@ std::vector<std::string> ShmObjects(const std::string& prefix);
 // The names, once each, of the memfd objects starting with `prefix` this process has
 // descriptors of.
 std::vector<std::string> OpenObjects(const std::string& prefix);
+// The names of the memfd objects starting with `prefix` this process maps, once per mapping.
+std::vector<std::string> MappedObjects(const std::string& prefix);
 #endif
 
 // The gpu_helper program beside the test program, reading commands on its standard input

@@ -7,6 +7,9 @@
 #include <thread>
 
 #if !defined(_WIN32)
+#include "gpu/soft/object_names.h"
+#include "platform/library.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -130,6 +133,47 @@ TEST_F(SharingTest, AnOpenedTextureOutlivesItsCreator) {
     ASSERT_TRUE(opened->ReadPixels(0, &read));
     EXPECT_EQ(read, pixels);
 }
+
+#if !defined(_WIN32)
+// Every opener of a texture in one process shares one mapping of it, a driver module's own copy
+// of the graphics code too, and the last of them to close takes it, in whatever order they close.
+TEST_F(SharingTest, OpenersInOneProcessShareOneMappingThatGoesWithTheLast) {
+    const auto module = platform::LoadSharedLibrary(NORVIK_GPU_SECOND_COPY);
+    ASSERT_NE(module, nullptr);
+    using OpenInModule = Texture* (*)(uint64_t);
+    const auto openInModule = reinterpret_cast<OpenInModule>(platform::FindLibraryExport(module, "OpenSharedTextureInModule"));
+    ASSERT_NE(openInModule, nullptr);
+    const TextureDesc desc = ColorDesc(256, 256, 1, kMiscSharedKeyedMutex);
+    const auto otherDevice = MakeDevice();
+    // Indices into {creator, opener on another device, opener in the module}.
+    const std::vector<std::vector<int>> closeOrders = {{0, 1, 2}, {2, 1, 0}, {1, 0, 2}};
+    for (const auto& order : closeOrders) {
+        std::vector<std::unique_ptr<Texture>> openers;
+        openers.push_back(device_->CreateTexture(desc));
+        ASSERT_NE(openers[0], nullptr);
+        const uint64_t handle = openers[0]->SharedHandle();
+        openers.push_back(otherDevice->OpenSharedTexture(handle));
+        openers.emplace_back(openInModule(handle));
+        ASSERT_NE(openers[1], nullptr);
+        ASSERT_NE(openers[2], nullptr);
+        const std::string object = soft::HandleObjectName(handle);
+        EXPECT_EQ(MappedObjects(object), std::vector<std::string> {object});
+        const auto pixels = Pattern(desc, order[0]);
+        ASSERT_TRUE(openers[order[0]]->WritePixels(0, pixels.data(), pixels.size()));
+
+        for (size_t closed = 0; closed < order.size(); ++closed) {
+            openers[order[closed]].reset();
+            const size_t left = order.size() - closed - 1;
+            EXPECT_EQ(MappedObjects(object).size(), left == 0 ? 0u : 1u) << "after " << closed + 1 << " closed";
+            if (left == 0) continue;
+            std::vector<uint8_t> read;
+            ASSERT_TRUE(openers[order.back()]->ReadPixels(0, &read));
+            EXPECT_EQ(read, pixels);
+        }
+        EXPECT_EQ(OpenObjects(object), std::vector<std::string> {});
+    }
+}
+#endif
 
 class KeyedMutexTest : public GpuTest {
 protected:

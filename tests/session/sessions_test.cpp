@@ -2,12 +2,14 @@
 // events it queues, the display switching, and destruction.
 #include "service/core/logger.h"
 #include "service/instance/instance_teardown.h"
+#include "service/session/session_present_target.h"
 #include "service/session/session_state.h"
 #include "tests/session/session_fixture.h"
 
 #include <cinttypes>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 namespace qor::test {
 namespace {
@@ -244,6 +246,43 @@ TEST_F(SessionsTest, TeardownOfAnInstanceOutsideARequestTakesItsSessions) {
     EXPECT_TRUE(state_.sessions.Find(survivor));
     EXPECT_EQ(Send(PollEventRequest {{instance}}), XR_ERROR_INSTANCE_LOST);
     EXPECT_FALSE(DestroyInstance(state_, instance));
+}
+
+// The stage buffer stays while any session is left and goes with the last one, however that
+// ends; the next session's first frame makes a new one.
+TEST_F(SessionsTest, TheLastSessionTakesTheStageBufferWithIt) {
+    std::string error;
+    state_.graphics.d3d11Device = gpu::CreateDevice(gpu::Api::D3D11, 0, &error);
+    ASSERT_TRUE(state_.graphics.d3d11Device) << error;
+    gpu::Device& device = *state_.graphics.d3d11Device;
+    gpu::TextureDesc shared;
+    shared.width = shared.height = 4;
+    shared.format = gpu::format::kR8G8B8A8UnormSrgb;
+    shared.miscFlags = gpu::kMiscSharedKeyedMutex;
+    const auto probe = device.CreateTexture(shared);
+    if (!probe || probe->SharedHandle() == 0) GTEST_SKIP() << "this device cannot share the stage (Wine's DXGI)";
+    struct Case {
+        const char* what;
+        std::function<void(uint64_t instance, uint64_t session)> end;
+    };
+    const Case cases[] = {
+        {"xrDestroySession", [&](uint64_t, uint64_t session) { EXPECT_EQ(DestroySession(session), XR_SUCCESS); }},
+        {"xrDestroyInstance",
+         [&](uint64_t instance, uint64_t) { EXPECT_EQ(Send(DestroyInstanceRequest {{instance}}), XR_SUCCESS); }},
+        {"teardown outside a request", [&](uint64_t instance, uint64_t) { EXPECT_TRUE(DestroyInstance(state_, instance)); }},
+    };
+    for (const auto& c : cases) {
+        const uint64_t first = CreateInstance();
+        const uint64_t second = CreateInstance();
+        const uint64_t drawing = CreateSession(first);
+        const uint64_t other = CreateSession(second);
+        ASSERT_TRUE(state_.compositor.DrawLayers(drawing, SessionPresentTarget(state_, drawing))) << c.what;
+        const uint64_t stage = display_.presentedHandle;
+        c.end(second, other);
+        EXPECT_NE(device.OpenSharedTexture(stage), nullptr) << c.what << ": a session is left";
+        c.end(first, drawing);
+        EXPECT_EQ(device.OpenSharedTexture(stage), nullptr) << c.what;
+    }
 }
 
 }  // namespace
