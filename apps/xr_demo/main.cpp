@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -193,6 +194,15 @@ private:
 
         XrCompositionLayerProjectionView projectionViews[2] {{XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW},
                                                              {XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW}};
+        // The two eyes are drawn at once, the second on a thread of its own; the OpenXR calls
+        // stay on this thread. The images are kept from frame to frame.
+        for (uint32_t eye = 0; eye < 2; ++eye) {
+            eyeImages_[eye].width = eyes_[eye].width;
+            eyeImages_[eye].height = eyes_[eye].height;
+        }
+        std::thread secondEye([&] { xr_demo::RenderEye(views[1].pose, views[1].fov, frame_, &eyeImages_[1]); });
+        xr_demo::RenderEye(views[0].pose, views[0].fov, frame_, &eyeImages_[0]);
+        secondEye.join();
         for (uint32_t eye = 0; eye < 2; ++eye) {
             EyeSwapchain& swapchain = eyes_[eye];
             uint32_t index = 0;
@@ -200,10 +210,7 @@ private:
             XrSwapchainImageWaitInfo wait {XR_TYPE_SWAPCHAIN_IMAGE_WAIT_INFO};
             wait.timeout = XR_INFINITE_DURATION;
             Check(xrWaitSwapchainImage(swapchain.handle, &wait), "xrWaitSwapchainImage");
-            xr_demo::EyeImage image;
-            image.width = swapchain.width;
-            image.height = swapchain.height;
-            xr_demo::RenderEye(views[eye].pose, views[eye].fov, frame_, &image);
+            const xr_demo::EyeImage& image = eyeImages_[eye];
             if (index >= swapchain.images.size() || !graphics_->WriteImage(swapchain.images[index].texture, image)) {
                 throw Failure("could not write swapchain image " + std::to_string(index));
             }
@@ -272,6 +279,7 @@ private:
     std::unique_ptr<xr_demo::AppGraphics> graphics_;
     xr_demo::DemoInput input_;
     EyeSwapchain eyes_[2];
+    xr_demo::EyeImage eyeImages_[2];
 };
 
 }  // namespace
