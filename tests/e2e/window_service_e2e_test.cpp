@@ -206,16 +206,20 @@ TEST_F(WindowServiceEndToEnd, ApplicationViewsFollowTheStoredEyesAndItsFramesSta
 
     // Frames: the compositor presents its stage buffer, and the window service starts the
     // weaving window with the buffer's handle on its command line.
+    // The command line is read while waiting: a process seen a moment earlier may be gone by
+    // the time it is read, and then reads as empty.
     std::vector<uint32_t> windows;
+    std::string commandLine;
     EXPECT_TRUE(WaitUntil(
         [&] {
             RunEmptyFrame(app);
             windows = OurWeavingWindows(environment_.Path("bin/Plexa"));
-            return windows.size() == 1;
+            commandLine = windows.size() == 1 ? CommandLineOf(windows[0]) : std::string();
+            return !commandLine.empty();
         },
-        std::chrono::seconds(30)));
-    if (!windows.empty()) {
-        const std::string commandLine = CommandLineOf(windows[0]);
+        std::chrono::seconds(30)))
+        << windows.size() << " weaving windows";
+    if (!commandLine.empty()) {
         const size_t at = commandLine.find("Plexa ");
         ASSERT_NE(at, std::string::npos) << commandLine;
         const unsigned long handle = std::strtoul(commandLine.c_str() + at + 6, nullptr, 10);
