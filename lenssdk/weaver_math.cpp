@@ -153,7 +153,18 @@ bool WeaveFast(const WeaveSettings& s, const EyePair& given, const ImageView& in
                 job.right = source + std::size_t(viewWidth) * 4;
             } else {
                 // Rows repeat when the view is scaled up: scale a source row once.
-                if (sourceRow != scaledFrom) {
+                if (sourceRow != scaledFrom && out.width == 2 * viewWidth) {
+                    // Views half the output's width (the compositor's stage): each texel twice.
+                    const auto* texels = reinterpret_cast<const uint32_t*>(source);
+                    for (int x = 0; x < viewWidth; ++x) {
+                        uint32_t l, r;
+                        std::memcpy(&l, texels + x, 4);
+                        std::memcpy(&r, texels + viewWidth + x, 4);
+                        leftRow[std::size_t(2 * x)] = leftRow[std::size_t(2 * x + 1)] = l;
+                        rightRow[std::size_t(2 * x)] = rightRow[std::size_t(2 * x + 1)] = r;
+                    }
+                    scaledFrom = sourceRow;
+                } else if (sourceRow != scaledFrom) {
                     for (int col = 0; col < out.width; ++col) {
                         std::memcpy(&leftRow[std::size_t(col)], source + std::size_t(columns[std::size_t(col)]) * 4, 4);
                         std::memcpy(&rightRow[std::size_t(col)],
