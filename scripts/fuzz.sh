@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build-fuzz"
 seconds="${FUZZ_SECONDS:-20}"
-targets=(dispatch_fuzz wire_fuzz gamepad_report_fuzz winpipe_fuzz)
+targets=(dispatch_fuzz wire_fuzz gamepad_report_fuzz winpipe_fuzz eyes_fuzz)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DNORVIK_FUZZ=ON -DNORVIK_BUILD_BENCH=OFF >/dev/null
 ninja -C "$build" "${targets[@]}"
