@@ -108,6 +108,11 @@ public:
 
     // ID3D11Texture2D* / ID3D12Resource* on Windows; the Texture itself elsewhere.
     virtual void* Native() = 0;
+
+    // The memory of array slice `slice`, mip 0, where the texture lives in CPU memory (the soft
+    // device): rows of width × BytesPerPixel bytes, valid while the texture lives. Null for
+    // textures on a GPU. A virtual call, so code linked into another module reaches it too.
+    virtual uint8_t* CpuPixels(uint32_t /*slice*/) { return nullptr; }
 };
 
 class Device {

@@ -35,6 +35,8 @@ public:
 
     // The only render target from now on (its render target view); false when it has none.
     virtual bool SetRenderTarget(Texture& target) = 0;
+    // The texture bound by the last successful SetRenderTarget; null when none is bound.
+    virtual Texture* RenderTarget() const = 0;
     virtual void Clear(float r, float g, float b, float a) = 0;
 
     // Projection pipeline: clip position component k = dot((position, 1), register k of

@@ -4,17 +4,13 @@
 
 namespace lens {
 
-bool LensContext::initialize() {
-    initialized_ = true;
-    return true;
-}
-
-EyePairStream::EyePairStream(const EyeSource& source, EyePairListener* listener) {
+EyePairStream::EyePairStream(const EyeSource& source, EyePairListener* listener,
+                             std::chrono::steady_clock::time_point epoch) {
     if (listener == nullptr) {
         state_->stopping = true;
         return;
     }
-    thread_ = std::thread(Run, state_, source, listener);
+    thread_ = std::thread(Run, state_, source, listener, epoch);
 }
 
 EyePairStream::~EyePairStream() {
@@ -37,10 +33,11 @@ bool EyePairStream::isListening() const {
     return !state_->stopping;
 }
 
-void EyePairStream::Run(std::shared_ptr<State> state, EyeSource source, EyePairListener* listener) {
+void EyePairStream::Run(std::shared_ptr<State> state, EyeSource source, EyePairListener* listener,
+                        std::chrono::steady_clock::time_point epoch) {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
-    Clock::time_point next = start;
+    const Clock::time_point start = epoch;
+    Clock::time_point next = Clock::now();
     for (;;) {
         {
             std::unique_lock lock(state->mutex);
@@ -59,7 +56,8 @@ namespace {
 
 class SourceTracker final : public EyeTracker {
 public:
-    explicit SourceTracker(int networkMode) : networkMode_(networkMode), start_(std::chrono::steady_clock::now()) {}
+    SourceTracker(int networkMode, std::chrono::steady_clock::time_point epoch)
+        : networkMode_(networkMode), start_(epoch) {}
     bool isAvailable() const override { return true; }
     int networkMode() const override { return networkMode_; }
     std::chrono::milliseconds updateInterval() const override { return kEyePairInterval; }
@@ -68,7 +66,7 @@ public:
         return source_.At(std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
     }
     std::shared_ptr<EyePairStream> openEyePairStream(EyePairListener* listener) override {
-        return std::make_shared<EyePairStream>(source_, listener);
+        return std::make_shared<EyePairStream>(source_, listener, start_);
     }
 
 private:
@@ -80,28 +78,7 @@ private:
 }  // namespace
 
 std::unique_ptr<EyeTracker> EyeTracker::create(LensContext& context) {
-    return std::make_unique<SourceTracker>(context.networkMode());
-}
-
-std::unique_ptr<Screen> Screen::create(LensContext&) { return std::make_unique<Screen>(); }
-
-std::unique_ptr<SwitchableLensHint> SwitchableLensHint::create(LensContext&) {
-    return std::make_unique<SwitchableLensHint>();
-}
-
-void SwitchableLensHint::enable() {
-    std::lock_guard lock(mutex_);
-    enabled_ = true;
-}
-
-void SwitchableLensHint::disable() {
-    std::lock_guard lock(mutex_);
-    enabled_ = false;
-}
-
-bool SwitchableLensHint::isEnabled() const {
-    std::lock_guard lock(mutex_);
-    return enabled_;
+    return std::make_unique<SourceTracker>(context.networkMode(), context.epoch());
 }
 
 }  // namespace lens

@@ -17,14 +17,18 @@ constexpr std::chrono::milliseconds kEyePairInterval{10};
 
 class LensContext {
 public:
-    explicit LensContext(int networkMode) : networkMode_(networkMode) {}
+    explicit LensContext(int networkMode) : networkMode_(networkMode), epoch_(std::chrono::steady_clock::now()) {}
     // Ready to hand out trackers; always succeeds on this stand-in (no device to reach).
     bool initialize();
     bool isInitialized() const { return initialized_; }
     int networkMode() const { return networkMode_; }
+    // The time base of every tracker made from this context, so that all of them (the
+    // weaver's and its caller's) see the same simulated viewer at the same moment.
+    std::chrono::steady_clock::time_point epoch() const { return epoch_; }
 
 private:
     int networkMode_;
+    std::chrono::steady_clock::time_point epoch_;
     bool initialized_ = false;
 };
 
@@ -39,7 +43,9 @@ public:
 // outlive the stream's delivery, which ends when either returns.
 class EyePairStream {
 public:
-    EyePairStream(const EyeSource& source, EyePairListener* listener);
+    // Delivers the source's eyes at the time since `epoch`.
+    EyePairStream(const EyeSource& source, EyePairListener* listener,
+                  std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now());
     ~EyePairStream();
     EyePairStream(const EyePairStream&) = delete;
     EyePairStream& operator=(const EyePairStream&) = delete;
@@ -56,7 +62,8 @@ private:
         std::condition_variable wake;
         bool stopping = false;
     };
-    static void Run(std::shared_ptr<State> state, EyeSource source, EyePairListener* listener);
+    static void Run(std::shared_ptr<State> state, EyeSource source, EyePairListener* listener,
+                    std::chrono::steady_clock::time_point epoch);
 
     std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;

@@ -157,7 +157,13 @@ public:
         target_ = Ref<ID3D11RenderTargetView>::Retain(RenderTargetViewOf(target, *core_));
         ID3D11RenderTargetView* view = target_.Get();
         core_->context->OMSetRenderTargets(view == nullptr ? 0 : 1, view == nullptr ? nullptr : &view, nullptr);
+        targetTexture_ = target_ ? &target : nullptr;
         return static_cast<bool>(target_);
+    }
+
+    Texture* RenderTarget() const override {
+        std::lock_guard<std::mutex> guard(core_->contextLock);
+        return targetTexture_;
     }
 
     void Clear(float r, float g, float b, float a) override {
@@ -291,6 +297,7 @@ private:
     }
 
     std::shared_ptr<D3D11Core> core_;
+    Texture* targetTexture_ = nullptr;
     Ref<ID3D11BlendState> opaqueBlend_;
     Ref<ID3D11BlendState> alphaBlend_;
     Ref<ID3D11InputLayout> inputLayout_;

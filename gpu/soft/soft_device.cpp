@@ -78,6 +78,9 @@ public:
     void* Native() override { return this; }
 
     uint8_t* Pixels() { return Store(); }
+    uint8_t* CpuPixels(uint32_t slice) override {
+        return slice < desc_.arraySize ? Pixels() + SliceBytes(desc_) * slice : nullptr;
+    }
 
 private:
     uint8_t* Store() { return storage_ ? storage_->Pixels() : local_.data(); }

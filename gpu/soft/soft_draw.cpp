@@ -857,6 +857,11 @@ public:
         return true;
     }
 
+    Texture* RenderTarget() const override {
+        std::lock_guard lock(mutex_);
+        return target_;
+    }
+
     void Clear(float r, float g, float b, float a) override {
         std::lock_guard lock(mutex_);
         if (!BeginTargetWork()) return;
@@ -1353,7 +1358,7 @@ private:
         }
     }
 
-    std::mutex mutex_;  // a context is one device's, which more than one thread may use
+    mutable std::mutex mutex_;  // a context is one device's, which more than one thread may use
     Texture* target_ = nullptr;
     TargetView targetView_;
     std::vector<uint8_t> targetCopy_;
