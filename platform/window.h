@@ -56,6 +56,9 @@ void PostQuitMessage(int exitCode);
 // Waits for the next message of the calling thread; false when it is the quit message
 // (its exit code is in wParam).
 bool GetWindowMessage(WindowMessage* message);
+// Takes the next message of the calling thread without waiting (PeekMessageW with PM_REMOVE):
+// false when there is none. The quit message is returned (as kWmQuit) like any other.
+bool PeekWindowMessage(WindowMessage* message);
 void DispatchWindowMessage(const WindowMessage& message);
 
 // Makes SIGTERM and SIGINT post WM_CLOSE to `window` (POSIX). Call before starting other

@@ -10,7 +10,7 @@
 #include "drivers/basic/display_window.h"
 
 #include "drivers/basic/frame_presentation.h"
-#include "drivers/basic/png_capture.h"
+#include "display/capture/png_capture.h"
 #include "drivers/basic/sdl_subsystems.h"
 #include "gpu/device.h"
 #include "gpu/draw.h"
@@ -151,7 +151,7 @@ private:
     FrameRateCounter frameRate_;
     uint64_t captureNumber_ = 0;
     // Made before the first frame when captures are wanted; fed on the window thread.
-    std::unique_ptr<CaptureWriter> captures_;
+    std::unique_ptr<capture::CaptureWriter> captures_;
     std::atomic<uint64_t> captureFailures_ {0};
 
     std::atomic<uint64_t> windowId_ {0};
@@ -349,9 +349,9 @@ SdlDisplayWindow::SdlDisplayWindow(const BasicDriverSettings& settings, DisplayW
     if (!windowReady_) return;
     if (captureFolder_) {
         try {
-            captures_ = std::make_unique<CaptureWriter>(
+            captures_ = std::make_unique<capture::CaptureWriter>(
                 width_, height_, [this](const std::string& path, const uint8_t* bgra, uint32_t width, uint32_t height) {
-                    if (WriteCapturePng(path, bgra, width, height)) return true;
+                    if (capture::WriteCapturePng(path, bgra, width, height)) return true;
                     // Named once: a full disk would otherwise be logged with every frame.
                     if (captureFailures_++ == 0) Log("display window: cannot write " + path);
                     return false;
@@ -581,7 +581,7 @@ void SdlDisplayWindow::DrawPendingFrame() {
     PresentTexture();
     ++presented_;
     // The frame's buffer goes to the writer, which gives back one it has finished with.
-    if (captures_) captures_->Submit(CaptureFilePath(*captureFolder_, kWindowTitle, ++captureNumber_), &working_);
+    if (captures_) captures_->Submit(capture::CaptureFilePath(*captureFolder_, kWindowTitle, ++captureNumber_), &working_);
 }
 
 void SdlDisplayWindow::PresentTexture() {

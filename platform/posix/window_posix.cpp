@@ -389,6 +389,27 @@ bool GetWindowMessage(WindowMessage* message) {
     }
 }
 
+bool PeekWindowMessage(WindowMessage* message) {
+    auto queue = QueueOfThisThread();
+    for (;;) {
+        std::unique_lock lock(queue->mutex);
+        if (queue->messages.empty()) {
+            if (!queue->quit) return false;
+            queue->quit = false;
+            *message = WindowMessage {0, kWmQuit, static_cast<uint64_t>(queue->exitCode), 0};
+            return true;
+        }
+        QueuedMessage next = std::move(queue->messages.front());
+        queue->messages.pop_front();
+        lock.unlock();
+        if (!next.sent) {
+            *message = next.message;
+            return true;
+        }
+        next.sent->set_value(CallProc(next.message));
+    }
+}
+
 void DispatchWindowMessage(const WindowMessage& message) { CallProc(message); }
 
 void CloseWindowOnTerminationSignals(WindowHandle window) {

@@ -112,6 +112,16 @@ bool GetWindowMessage(WindowMessage* message) {
     return result > 0;  // 0 for WM_QUIT, -1 on failure
 }
 
+bool PeekWindowMessage(WindowMessage* message) {
+    MSG msg {};
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    message->window = reinterpret_cast<WindowHandle>(msg.hwnd);
+    message->message = msg.message;
+    message->wParam = msg.wParam;
+    message->lParam = msg.lParam;
+    return true;
+}
+
 void DispatchWindowMessage(const WindowMessage& message) {
     MSG msg {};
     msg.hwnd = reinterpret_cast<HWND>(message.window);

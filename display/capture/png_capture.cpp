@@ -1,4 +1,4 @@
-#include "drivers/basic/png_capture.h"
+#include "display/capture/png_capture.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-namespace qor::basic {
+namespace qor::capture {
 
 namespace {
 
@@ -140,4 +140,4 @@ void CaptureWriter::Run() {
     }
 }
 
-}  // namespace qor::basic
+}  // namespace qor::capture

@@ -1,6 +1,6 @@
 // The display window's capture writer: a writer that is held up costs frames, never a wait,
 // and what was queued is written as decodable PNG files before the writer stops.
-#include "drivers/basic/png_capture.h"
+#include "display/capture/png_capture.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace qor::basic {
+namespace qor::capture {
 namespace {
 
 // A write function that stops at its first frame until let go (or, should the test be wrong,
@@ -50,7 +50,7 @@ private:
     std::vector<std::string> paths_;
 };
 
-TEST(BasicCaptureWriter, AWriterHeldUpSkipsAndCountsFramesInsteadOfWaiting) {
+TEST(CaptureWriter, AWriterHeldUpSkipsAndCountsFramesInsteadOfWaiting) {
     constexpr uint32_t kWidth = 4, kHeight = 2;
     const std::vector<uint8_t> frame(kWidth * kHeight * 4, 9);
     HeldWrites held;
@@ -90,7 +90,7 @@ struct Rgb {
     bool operator==(const Rgb&) const = default;
 };
 
-TEST(BasicCaptureWriter, QueuedFramesAreWrittenAsRgbPngsBeforeTheWriterStops) {
+TEST(CaptureWriter, QueuedFramesAreWrittenAsRgbPngsBeforeTheWriterStops) {
     test::TempEnvironment env;
     const std::string folder = env.Path("capture");
     std::filesystem::create_directories(folder);
@@ -131,4 +131,4 @@ TEST(BasicCaptureWriter, QueuedFramesAreWrittenAsRgbPngsBeforeTheWriterStops) {
 }
 
 }  // namespace
-}  // namespace qor::basic
+}  // namespace qor::capture

@@ -1,4 +1,4 @@
-// The capture files of the POSIX display window: with NORVIK_CAPTURE_DIR set, every frame the
+// The capture files of the POSIX windows on screen: with NORVIK_CAPTURE_DIR set, every frame the
 // window presents is also written there as a PNG, by a writer thread of the window's own so
 // that encoding never holds up a present.
 #pragma once
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace qor::basic {
+namespace qor::capture {
 
 // "<folder>/<title>_<number, six digits at least>.png".
 std::string CaptureFilePath(const std::string& folder, const std::string& title, uint64_t number);
@@ -72,4 +72,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace qor::basic
+}  // namespace qor::capture
