@@ -180,18 +180,5 @@ TEST_F(MessageSettingsTest, RegistryAndFeatureFileOverrideTheDefaults) {
     EXPECT_FALSE(settings.enableShow);
 }
 
-TEST(BoxTest, NdcCornersBecomePixelRectangles) {
-    const gpu::Viewport exitBox = BoxPixels(kExitHintBox, 3840, 2160);
-    EXPECT_FLOAT_EQ(exitBox.x, 0.77f * 3840);
-    EXPECT_FLOAT_EQ(exitBox.y, 0.885f * 2160);
-    EXPECT_FLOAT_EQ(exitBox.x + exitBox.width, 0.9925f * 3840);
-    EXPECT_FLOAT_EQ(exitBox.y + exitBox.height, 0.9875f * 2160);
-    const gpu::Viewport warningBox = BoxPixels(kWarningBox, 1920, 1080);
-    EXPECT_FLOAT_EQ(warningBox.x, 0.395f * 1920);
-    EXPECT_FLOAT_EQ(warningBox.y, 0.4f * 1080);
-    EXPECT_FLOAT_EQ(warningBox.width, 0.21f * 1920);
-    EXPECT_FLOAT_EQ(warningBox.height, 0.1f * 1080);
-}
-
 }  // namespace
 }  // namespace qor::plexa
