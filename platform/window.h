@@ -65,4 +65,8 @@ void DispatchWindowMessage(const WindowMessage& message);
 // threads. No-op on Windows, where the system closes windows itself.
 void CloseWindowOnTerminationSignals(WindowHandle window);
 
+// A top-level window of this title and any class, in any process; 0 when there is none
+// (FindWindowW with no class). The title compares without regard to ASCII case.
+WindowHandle FindTopLevelWindowByTitle(std::string_view title);
+
 }  // namespace qor::platform

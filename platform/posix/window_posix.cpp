@@ -22,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -250,6 +251,30 @@ WindowHandle AddWindow(WindowProc proc) {
     return handle;
 }
 
+// The first live top-level window whose endpoint name "<class hash>-<title hash>-<process
+// id>-<handle>" `matches`; 0 when there is none.
+WindowHandle FindEndpoint(const std::function<bool(std::string_view)>& matches) {
+    constexpr size_t kHashesSize = 2 * 17;
+    const std::string ownProcess = std::to_string(::getpid());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(PipePath("wnd"), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < kHashesSize || !matches(name)) continue;
+        const std::string_view owner = std::string_view(name).substr(kHashesSize);
+        const size_t dash = owner.find('-');
+        if (dash == std::string_view::npos) continue;
+        if (owner.substr(0, dash) == ownProcess) {
+            WindowHandle handle = 0;
+            const std::string_view hex = owner.substr(dash + 1);
+            std::from_chars(hex.data(), hex.data() + hex.size(), handle, 16);
+            if (FindWindow(handle)) return handle;
+            continue;
+        }
+        if (Reachable(entry.path().string())) return RemoteHandle(entry.path().string());
+    }
+    return 0;
+}
+
 int signalPipe[2] = {-1, -1};
 
 void OnTerminationSignal(int) {
@@ -279,27 +304,8 @@ WindowHandle CreateTopLevelWindow(std::string_view className, std::string_view t
 }
 
 WindowHandle FindTopLevelWindow(std::string_view className, std::optional<std::string_view> title) {
-    const std::string classPart = Hex(NameHash(className), 16) + "-";
-    const std::string prefix = title ? NamePrefix(className, *title) : classPart;
-    const std::string ownProcess = std::to_string(::getpid());
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(PipePath("wnd"), error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() < classPart.size() + 17 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        // "<class hash>-<title hash>-<process id>-<handle>"
-        const std::string_view owner = std::string_view(name).substr(classPart.size() + 17);
-        const size_t dash = owner.find('-');
-        if (dash == std::string_view::npos) continue;
-        if (owner.substr(0, dash) == ownProcess) {
-            WindowHandle handle = 0;
-            const std::string_view hex = owner.substr(dash + 1);
-            std::from_chars(hex.data(), hex.data() + hex.size(), handle, 16);
-            if (FindWindow(handle)) return handle;
-            continue;
-        }
-        if (Reachable(entry.path().string())) return RemoteHandle(entry.path().string());
-    }
-    return 0;
+    const std::string prefix = title ? NamePrefix(className, *title) : Hex(NameHash(className), 16) + "-";
+    return FindEndpoint([&](std::string_view name) { return name.compare(0, prefix.size(), prefix) == 0; });
 }
 
 void DestroyWindow(WindowHandle window) {
@@ -441,6 +447,11 @@ void CloseWindowOnTerminationSignals(WindowHandle window) {
             PostWindowMessage(to, kWmClose, 0, 0);
         }
     }).detach();
+}
+
+WindowHandle FindTopLevelWindowByTitle(std::string_view title) {
+    const std::string titlePart = Hex(NameHash(title), 16) + "-";
+    return FindEndpoint([&](std::string_view name) { return name.compare(17, titlePart.size(), titlePart) == 0; });
 }
 
 }  // namespace qor::platform

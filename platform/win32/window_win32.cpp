@@ -134,4 +134,8 @@ void DispatchWindowMessage(const WindowMessage& message) {
 
 void CloseWindowOnTerminationSignals(WindowHandle) {}
 
+WindowHandle FindTopLevelWindowByTitle(std::string_view title) {
+    return reinterpret_cast<WindowHandle>(::FindWindowW(nullptr, Wide(title).c_str()));
+}
+
 }  // namespace qor::platform

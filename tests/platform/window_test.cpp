@@ -89,5 +89,16 @@ TEST_F(WindowTest, QuitCodeComesBackOnceTheQueueIsEmpty) {
 
 TEST_F(WindowTest, PostingToAMissingWindowFails) { EXPECT_FALSE(PostWindowMessage(0x7FFF0000, kWmUser, 0, 0)); }
 
+TEST_F(WindowTest, TopLevelWindowsAreFoundByTitleAloneWhateverTheirClass) {
+    test::TempEnvironment environment;
+    const std::string title = test::UniqueName("Titled");
+    const WindowHandle window = CreateTopLevelWindow(test::UniqueName("AnyClass"), title, DefaultWindowProc);
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(FindTopLevelWindowByTitle(title), window);
+    EXPECT_EQ(FindTopLevelWindowByTitle(test::UniqueName("Titled")), 0u);
+    DestroyWindow(window);
+    EXPECT_EQ(FindTopLevelWindowByTitle(title), 0u);
+}
+
 }  // namespace
 }  // namespace qor::platform
