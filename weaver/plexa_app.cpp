@@ -5,6 +5,8 @@
 #include "platform/keys.h"
 #include "platform/window.h"
 #include "weaver/display_choice.h"
+#include "weaver/message_layer.h"
+#include "weaver/text_painter_sdl.h"
 
 #include <chrono>
 #include <thread>
@@ -20,9 +22,8 @@ constexpr std::chrono::milliseconds kIdlePass {16};
 
 class Program {
 public:
-    explicit Program(PlexaHooks hooks)
-        : hooks_(std::move(hooks)),
-          log_(winpipe::DisplayLogWriter::CreateIfSwitchedOn(winpipe::kWeavingWindowLogModule,
+    Program()
+        : log_(winpipe::DisplayLogWriter::CreateIfSwitchedOn(winpipe::kWeavingWindowLogModule,
                                                              winpipe::DisplayLogFileName::Dated)) {}
 
     int Run(std::string_view commandLine) {
@@ -50,7 +51,15 @@ public:
         output_ = std::make_unique<OutputManager>(
             OutputManagerOptions {ReadWeavingSwitches(), WeaverInputSize(settings), log_});
         output_->Initialize(*window_, choice.adapterLuid, choice.adapterIndex, choice.monitorFound);
-        if (hooks_.makeMessages) output_->SetMessageDrawer(hooks_.makeMessages(*output_, *window_));
+        if (gpu::Device* device = output_->Device()) {
+            messages_ = std::make_shared<MessageLayer>(*device, ReadMessageSettings(FeatureIniPath(), log_.get()),
+                                                       window_->ClientWidth(), window_->ClientHeight(), settings.showFps,
+                                                       ProcessClockMs(), CreateSdlTextPainter(log_), log_);
+            output_->SetMessageDrawer([layer = messages_](gpu::DrawContext& context, gpu::Texture& backBuffer,
+                                                          gpu::Texture* stage) {
+                layer->Draw(context, backBuffer, stage, ProcessClockMs());
+            });
+        }
 
         const uint32_t handle = SharedHandleFromCommandLine(commandLine);
         if (handle != 0) {
@@ -105,15 +114,15 @@ private:
                 continue;
             }
             if (message.message == platform::kWmQuit) {
-                if (hooks_.onQuit) hooks_.onQuit();
+                if (messages_) messages_->OnQuit(ProcessClockMs());
                 return;
             }
             platform::DispatchWindowMessage(message);
         }
     }
 
-    PlexaHooks hooks_;
     std::shared_ptr<winpipe::DisplayLogWriter> log_;
+    std::shared_ptr<MessageLayer> messages_;
     uint32_t closeMessage_ = 0;
     std::unique_ptr<PanelWindow> window_;
     std::unique_ptr<OutputManager> output_;
@@ -129,8 +138,8 @@ bool SendEyePositions(const OutputManager& output) {
     return connection.Read(winpipe::kIntegerReplyBufferSize).Ok();
 }
 
-int RunPlexa(std::string_view commandLine, PlexaHooks hooks) {
-    Program program(std::move(hooks));
+int RunPlexa(std::string_view commandLine) {
+    Program program;
     return program.Run(commandLine);
 }
 

@@ -7,7 +7,6 @@
 #include "display/winpipe/display_log_writer.h"
 #include "weaver/output_manager.h"
 
-#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -20,16 +19,8 @@ inline constexpr uint16_t kVkB = 'B';
 // The window service's "clear the occlusion flag" message.
 inline constexpr uint32_t kWmUser = 0x0400;
 
-// Things of the display side the main loop calls each pass; the message layer plugs in here.
-struct PlexaHooks {
-    // Builds the layer that draws on top of each frame; null for none.
-    std::function<MessageDrawer(OutputManager& output, PanelWindow& window)> makeMessages;
-    // Called on the quit message before the window hides.
-    std::function<void()> onQuit;
-};
-
 // Runs the program with this command line; returns its exit code once the loop has ended.
-int RunPlexa(std::string_view commandLine, PlexaHooks hooks = {});
+int RunPlexa(std::string_view commandLine);
 
 // The eye positions of one pass as command 4 sends them: the listener's latest while weaving,
 // zeros otherwise. False when the window service's pipe did not take them.

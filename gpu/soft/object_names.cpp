@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -35,10 +36,11 @@ bool LinkIs(int folder, const char* entry, const std::string& link) {
     return length > 0 && static_cast<size_t>(length) == link.size() && std::memcmp(target, link.data(), link.size()) == 0;
 }
 
-// The descriptor numbers of this process whose target is `link`, at the time of the scan.
-std::vector<int> DescriptorsLinkedTo(const std::string& link) {
+// The descriptor numbers in `fdFolder` ("/proc/<pid>/fd") whose target is `link`, at the time
+// of the scan.
+std::vector<int> DescriptorsLinkedTo(const std::string& link, const char* fdFolder = "/proc/self/fd") {
     std::vector<int> found;
-    DIR* folder = ::opendir("/proc/self/fd");
+    DIR* folder = ::opendir(fdFolder);
     if (folder == nullptr) return found;
     const int own = ::dirfd(folder);
     while (const dirent* entry = ::readdir(folder)) {
@@ -54,6 +56,40 @@ std::vector<int> DescriptorsLinkedTo(const std::string& link) {
 }
 
 std::string SelfPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Other processes of this user, by pid (the kernel lets a process open only those's descriptors).
+std::vector<std::string> OtherOwnProcesses() {
+    std::vector<std::string> pids;
+    DIR* folder = ::opendir("/proc");
+    if (folder == nullptr) return pids;
+    const std::string self = std::to_string(::getpid());
+    const uid_t user = ::getuid();
+    while (const dirent* entry = ::readdir(folder)) {
+        const char* text = entry->d_name;
+        if (text[0] < '1' || text[0] > '9' || self == text) continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(folder), text, &info, 0) == 0 && info.st_uid == user) pids.emplace_back(text);
+    }
+    ::closedir(folder);
+    return pids;
+}
+
+// Opens the object through a descriptor of another process of this user: a legacy handle is
+// global on Windows, so a process that was handed no descriptor still opens the texture.
+int OpenFromOtherProcess(const std::string& link, int flags, const std::function<bool(int fd)>& accept) {
+    for (const std::string& pid : OtherOwnProcesses()) {
+        const std::string fdFolder = "/proc/" + pid + "/fd";
+        for (const int candidate : DescriptorsLinkedTo(link, fdFolder.c_str())) {
+            const int opened = ::open((fdFolder + "/" + std::to_string(candidate)).c_str(), flags | O_CLOEXEC | O_NOCTTY);
+            if (opened < 0) continue;
+            // The number may have been reused between the scan and the open: the name is
+            // checked again on what was opened.
+            if (LinkIs(AT_FDCWD, SelfPath(opened).c_str(), link) && accept(opened)) return opened;
+            ::close(opened);
+        }
+    }
+    return -1;
+}
 }  // namespace
 
 std::string ObjectPrefix() {
@@ -108,7 +144,7 @@ int OpenObject(const std::string& name, int flags, const std::function<bool(int 
         if (accept(opened)) return opened;
         ::close(opened);
     }
-    return -1;
+    return OpenFromOtherProcess(link, flags, accept);
 }
 
 }  // namespace qor::gpu::soft

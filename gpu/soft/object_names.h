@@ -32,7 +32,9 @@ bool ObjectOpen(const std::string& name);
 
 // Opens the object called `name` that this process has a descriptor of, as a new open file
 // description with `flags` (O_CLOEXEC is added), and returns the first one `accept` takes;
-// -1 when there is none. A descriptor `accept` refuses is closed here.
+// failing that, one that another process of this user has a descriptor of (a legacy handle
+// opens anywhere on Windows); -1 when there is none. A descriptor `accept` refuses is closed
+// here.
 int OpenObject(const std::string& name, int flags, const std::function<bool(int fd)>& accept);
 
 }  // namespace qor::gpu::soft
