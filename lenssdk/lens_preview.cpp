@@ -43,35 +43,47 @@ std::vector<uint8_t> SeenByEye(const WeaveSettings& s, const ImageView& woven, c
         return {};
     }
     const int w = woven.width, h = woven.height;
-    std::vector<float> seen(std::size_t(w) * h * 3), offset(std::size_t(w) * h * 3);
-    for (int row = 0; row < h; ++row) {
+    // What the eye sees of each subpixel, and how far its ray passes from a lens centre, for
+    // the three rows around the one being drawn: a whole frame of them would take 200 MB at 4K.
+    struct RowLight {
+        std::vector<float> seen, offset;
+    };
+    RowLight rows[3];
+    for (RowLight& row : rows) {
+        row.seen.resize(std::size_t(w) * 3);
+        row.offset.resize(std::size_t(w) * 3);
+    }
+    const auto fill = [&](int row) {
+        RowLight& light = rows[row % 3];
         for (int col = 0; col < w; ++col) {
             for (int c = 0; c < 3; ++c) {
                 double qx, qy;
                 SubpixelPosition(s, w, h, col, row, c, qx, qy);
-                const std::size_t i = (std::size_t(row) * w + col) * 3 + c;
-                seen[i] = float(Visibility(s, qx, qy, eye));
-                offset[i] = float(std::fabs(RayLensOffset(s, qx, qy, eye)));
+                light.seen[std::size_t(col) * 3 + c] = float(Visibility(s, qx, qy, eye));
+                light.offset[std::size_t(col) * 3 + c] = float(std::fabs(RayLensOffset(s, qx, qy, eye)));
             }
         }
-    }
+    };
+    fill(0);
     // A lens spans a couple of same-colour subpixels across and the slant moves the phase per
     // row, so a small neighbourhood always holds one the eye sees.
     const int reach = int(std::ceil(s.lensPitchSubpixels / 3.0));
     std::vector<uint8_t> image(std::size_t(w) * h * 4);
     for (int row = 0; row < h; ++row) {
+        if (row + 1 < h) fill(row + 1);
         for (int col = 0; col < w; ++col) {
             for (int c = 0; c < 3; ++c) {
                 double sum = 0, total = 0, nearestOffset = 2;
                 uint8_t nearest = 0;
                 for (int r = std::max(0, row - 1); r <= std::min(h - 1, row + 1); ++r) {
+                    const RowLight& light = rows[r % 3];
                     for (int x = std::max(0, col - reach); x <= std::min(w - 1, col + reach); ++x) {
-                        const std::size_t i = (std::size_t(r) * w + x) * 3 + c;
+                        const std::size_t i = std::size_t(x) * 3 + c;
                         const uint8_t value = woven.data[std::size_t(r) * woven.stride + std::size_t(x) * 4 + c];
-                        sum += seen[i] * value;
-                        total += seen[i];
-                        if (offset[i] < nearestOffset) {
-                            nearestOffset = offset[i];
+                        sum += light.seen[i] * value;
+                        total += light.seen[i];
+                        if (light.offset[i] < nearestOffset) {
+                            nearestOffset = light.offset[i];
                             nearest = value;
                         }
                     }

@@ -129,7 +129,11 @@ kill -TERM "$service_pid"
 wait "$service_pid" && echo "service exited with code 0"
 service_pid=
 if ((lenticular)); then
-    # The window service closes the weaving window as it stops.
+    # The weaving window ends on the driver's close message, once its captures are written;
+    # the window service would end it at once as it stops.
+    deadline=$((SECONDS + 30))
+    while pgrep -f "^$stage/Plexa " >/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
+    grep -h "^Plexa: .* frames presented" "$work/window-service.out" || true
     kill -TERM "$window_service_pid"
     wait "$window_service_pid" && echo "window service exited with code 0"
     window_service_pid=

@@ -165,6 +165,12 @@ int OutputManager::UpdateApplicationWindow(bool* occluded) {
     case PresentResult::Ok:
         break;
     }
+    if (captures_ && weaver_ && weaver_->getFrameBuffer() != nullptr) {
+        const winpipe::EyePair eyes = eyes_.Latest();
+        const lens::EyePair woven {{eyes.left.x, eyes.left.y, eyes.left.z}, {eyes.right.x, eyes.right.y, eyes.right.z}};
+        captures_->OnPresented(swapChain_->PresentedFrames(), *weaver_->getFrameBuffer(), backBuffer,
+                               weaver_->settings(), woven);
+    }
     return kOk;
 }
 
@@ -202,6 +208,7 @@ void OutputManager::Release() {
     eyes_.Listen(nullptr);
     tracker_.reset();
     lensContext_.reset();
+    captures_.reset();
     stage_.reset();
     swapChain_.reset();
     context_ = nullptr;

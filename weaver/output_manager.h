@@ -9,6 +9,7 @@
 #include "gpu/device.h"
 #include "gpu/draw.h"
 #include "lenssdk/eye_tracker.h"
+#include "weaver/frame_captures.h"
 #include "weaver/panel_window.h"
 #include "weaver/plexa_settings.h"
 
@@ -114,6 +115,7 @@ private:
 
     std::unique_ptr<gpu::Texture> stage_;
     bool stageHasView_ = false;
+    std::unique_ptr<FrameCaptures> captures_ = FrameCaptures::FromEnvironment();
     bool released_ = false;
 };
 

@@ -1,7 +1,7 @@
 // The POSIX weaving window: messages arrive through the message-bus window of class and title
-// "Plexaview"; pixels go to an SDL2 window of the monitor's size, through a software renderer
-// (the frame is composed on the CPU). With NORVIK_CAPTURE_DIR set each presented frame is also
-// written there as a PNG.
+// "Plexaview"; pixels go to an SDL2 window of the monitor's size, the frame (composed on the
+// CPU) copied once into the window's surface. With NORVIK_CAPTURE_DIR set each presented frame
+// is also written there as a PNG.
 #include "weaver/panel_window.h"
 
 #include "display/capture/png_capture.h"
@@ -10,6 +10,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 
@@ -24,18 +25,15 @@ void Log(const std::string& text) { std::fprintf(stderr, "Plexa: %s\n", text.c_s
 
 class SdlSwapChain final : public SwapChain {
 public:
-    SdlSwapChain(SDL_Renderer* renderer, SDL_Texture* texture, std::unique_ptr<gpu::Texture> backBuffer)
-        : renderer_(renderer), texture_(texture), backBuffer_(std::move(backBuffer)) {
+    SdlSwapChain(SDL_Window* window, std::unique_ptr<gpu::Texture> backBuffer)
+        : window_(window), backBuffer_(std::move(backBuffer)) {
         const gpu::TextureDesc& desc = backBuffer_->Desc();
         if (const std::optional<std::string> folder = platform::GetEnv("NORVIK_CAPTURE_DIR"); folder && !folder->empty()) {
             folder_ = *folder;
             writer_ = std::make_unique<capture::CaptureWriter>(desc.width, desc.height);
         }
     }
-    ~SdlSwapChain() override {
-        writer_.reset();
-        SDL_DestroyTexture(texture_);
-    }
+    ~SdlSwapChain() override { writer_.reset(); }
 
     gpu::Texture& BackBuffer() override { return *backBuffer_; }
 
@@ -43,12 +41,14 @@ public:
         const gpu::TextureDesc& desc = backBuffer_->Desc();
         const uint8_t* pixels = backBuffer_->CpuPixels(0);
         if (pixels == nullptr) return PresentResult::Failed;
-        if (SDL_UpdateTexture(texture_, nullptr, pixels, int(desc.width * 4)) != 0) return PresentResult::Failed;
-        SDL_RenderClear(renderer_);
-        SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-        SDL_RenderPresent(renderer_);
+        // The window's own surface: one copy of the frame, no renderer in between.
+        SDL_Surface* surface = SDL_GetWindowSurface(window_);
+        if (surface == nullptr) return PresentResult::Failed;
+        if (SDL_GetWindowFlags(window_) & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return PresentResult::Occluded;
+        CopyToSurface(pixels, desc.width, desc.height, surface);
+        if (SDL_UpdateWindowSurface(window_) != 0) return PresentResult::Failed;
         ++presented_;
-        if (writer_) {
+        if (writer_ && writer_->HasRoom()) {
             frame_.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
             writer_->Submit(capture::CaptureFilePath(folder_, kWindowTitle, presented_), &frame_);
         }
@@ -58,8 +58,32 @@ public:
     uint64_t PresentedFrames() const override { return presented_; }
 
 private:
-    SDL_Renderer* renderer_;
-    SDL_Texture* texture_;
+    // Blue-first bytes whose fourth is ignored, as a flip swap chain ignores alpha; rows the
+    // surface lacks (a window made smaller by the window system) are left out.
+    static void CopyToSurface(const uint8_t* pixels, uint32_t width, uint32_t height, SDL_Surface* surface) {
+        if (SDL_LockSurface(surface) != 0) return;
+        const uint32_t rows = std::min<uint32_t>(height, uint32_t(surface->h));
+        const size_t bytes = size_t(std::min<uint32_t>(width, uint32_t(surface->w))) * 4;
+        const bool sameLayout = surface->format->BytesPerPixel == 4 && surface->format->Rmask == 0x00FF0000 &&
+                                surface->format->Bmask == 0x000000FF;
+        if (sameLayout) {
+            for (uint32_t row = 0; row < rows; ++row) {
+                std::memcpy(static_cast<uint8_t*>(surface->pixels) + size_t(row) * surface->pitch,
+                            pixels + size_t(row) * width * 4, bytes);
+            }
+            SDL_UnlockSurface(surface);
+            return;
+        }
+        SDL_UnlockSurface(surface);
+        // Another pixel layout: SDL converts.
+        SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(pixels), int(width), int(height),
+                                                                32, int(width * 4), SDL_PIXELFORMAT_XRGB8888);
+        if (frame == nullptr) return;
+        SDL_BlitSurface(frame, nullptr, surface, nullptr);
+        SDL_FreeSurface(frame);
+    }
+
+    SDL_Window* window_;
     std::unique_ptr<gpu::Texture> backBuffer_;
     std::string folder_;
     std::unique_ptr<capture::CaptureWriter> writer_;
@@ -70,7 +94,6 @@ private:
 class SdlPanelWindow final : public PanelWindow {
 public:
     ~SdlPanelWindow() override {
-        if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
         if (window_ != nullptr) SDL_DestroyWindow(window_);
         if (videoReady_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
         if (handle_ != 0) platform::DestroyWindow(handle_);
@@ -95,8 +118,6 @@ public:
                              SDL_WINDOW_SHOWN;
         window_ = SDL_CreateWindow(kWindowTitle, monitor.left, monitor.top, int(width_), int(height_), flags);
         if (window_ == nullptr) return Fail(std::string("no window: ") + SDL_GetError(), error);
-        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-        if (renderer_ == nullptr) return Fail(std::string("no renderer: ") + SDL_GetError(), error);
         return true;
     }
 
@@ -115,17 +136,13 @@ public:
             if (error) *error = "no back buffer";
             return nullptr;
         }
-        // Blue-first bytes whose fourth is ignored, as a flip swap chain ignores alpha.
-        SDL_Texture* texture = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                                 int(width_), int(height_));
-        if (texture == nullptr) {
-            if (error) *error = std::string("no window texture: ") + SDL_GetError();
+        if (SDL_GetWindowSurface(window_) == nullptr) {
+            if (error) *error = std::string("no window surface: ") + SDL_GetError();
             return nullptr;
         }
         try {
-            return std::make_unique<SdlSwapChain>(renderer_, texture, std::move(backBuffer));
+            return std::make_unique<SdlSwapChain>(window_, std::move(backBuffer));
         } catch (const std::exception& failure) {
-            SDL_DestroyTexture(texture);
             if (error) *error = failure.what();
             return nullptr;
         }
@@ -148,7 +165,6 @@ private:
     platform::WindowHandle handle_ = 0;
     bool videoReady_ = false;
     SDL_Window* window_ = nullptr;
-    SDL_Renderer* renderer_ = nullptr;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
 };

@@ -9,6 +9,7 @@
 #include "weaver/text_painter_sdl.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace qor::plexa {
@@ -62,12 +63,15 @@ public:
         }
 
         const uint32_t handle = SharedHandleFromCommandLine(commandLine);
-        if (handle != 0) {
-            if (log_) log_->Writef(DisplayLogLevel::Info, "OUTPUTMANAGER::SetSharedHandle():", "Hnd=%0x", handle);
-            output_->SetSharedHandle(handle);
-        }
+        if (handle != 0) output_->SetSharedHandle(handle);
         Log("WinMain(): ", "Enter Main Loop()");
+        const auto start = std::chrono::steady_clock::now();
         MainLoop();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const uint64_t frames = output_->PresentedFrames();
+        std::printf("Plexa: %llu frames presented in %.1f s (%.1f frames/s)\n", static_cast<unsigned long long>(frames),
+                    seconds, seconds > 0 ? double(frames) / seconds : 0.0);
+        std::fflush(stdout);
         output_->Release();
         Log("MainWin(): ", "Exit MainWin()\n");
         return 0;

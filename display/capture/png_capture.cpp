@@ -1,6 +1,8 @@
 #include "display/capture/png_capture.h"
 
 #include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <csetjmp>
@@ -10,6 +12,12 @@
 #include <utility>
 
 namespace qor::capture {
+
+void YieldToFrameWork() {
+    // The lowest scheduling priority for this thread alone (on Linux a thread's nice value is
+    // its own); failure leaves it at its normal priority, which is only slower.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBackgroundNice);
+}
 
 namespace {
 
@@ -106,6 +114,13 @@ bool CaptureWriter::Submit(std::string path, std::vector<uint8_t>* frame) {
     return true;
 }
 
+bool CaptureWriter::HasRoom() {
+    std::lock_guard lock(mutex_);
+    if (queue_.size() < kQueueFrames && !stopping_) return true;
+    ++skipped_;
+    return false;
+}
+
 void CaptureWriter::ReleaseSpareBuffers() {
     std::vector<std::vector<uint8_t>> freed;
     std::lock_guard lock(mutex_);
@@ -119,6 +134,7 @@ uint64_t CaptureWriter::Skipped() const {
 }
 
 void CaptureWriter::Run() {
+    YieldToFrameWork();
     for (;;) {
         Job job;
         {

@@ -15,6 +15,11 @@
 
 namespace qor::capture {
 
+// Captures are a by-product: their threads run at this nice value, on time the frame work leaves.
+constexpr int kBackgroundNice = 19;
+// Puts the calling thread at kBackgroundNice.
+void YieldToFrameWork();
+
 // "<folder>/<title>_<number, six digits at least>.png".
 std::string CaptureFilePath(const std::string& folder, const std::string& title, uint64_t number);
 
@@ -44,6 +49,9 @@ public:
     // place a buffer of unspecified contents (possibly empty). False, with `*frame` untouched,
     // when the frame is skipped: the queue is full or the frame has the wrong size.
     bool Submit(std::string path, std::vector<uint8_t>* frame);
+    // Whether a frame submitted now would be queued, so a caller can skip copying one that would
+    // not be. A frame that finds no room is counted as skipped here.
+    bool HasRoom();
 
     // Frees the buffers kept for later submissions, and those of frames still queued once
     // written, until the next submission (the queued frames are still written).

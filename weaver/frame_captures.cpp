@@ -1,0 +1,104 @@
+#include "weaver/frame_captures.h"
+
+#include "lenssdk/lens_preview.h"
+#include "platform/system.h"
+
+#include <cstdio>
+
+namespace qor::plexa {
+
+namespace {
+
+constexpr const char* kInputTitle = "Plexaview_input";
+constexpr const char* kLeftTitle = "Plexaview_left";
+constexpr const char* kRightTitle = "Plexaview_right";
+
+bool IsPreviewFrame(uint64_t number) { return number == 1 || number % kPreviewEveryFrames == 0; }
+
+}  // namespace
+
+std::unique_ptr<FrameCaptures> FrameCaptures::FromEnvironment() {
+    const std::optional<std::string> folder = platform::GetEnv("NORVIK_CAPTURE_DIR");
+    if (!folder || folder->empty()) return nullptr;
+    return std::make_unique<FrameCaptures>(*folder);
+}
+
+FrameCaptures::FrameCaptures(std::string folder) : folder_(std::move(folder)) {
+    previewThread_ = std::thread([this] { RunPreviews(); });
+}
+
+FrameCaptures::~FrameCaptures() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    previewThread_.join();
+}
+
+uint64_t FrameCaptures::PreviewsWritten() const {
+    std::lock_guard lock(mutex_);
+    return previews_;
+}
+
+void FrameCaptures::OnPresented(uint64_t number, gpu::Texture& input, gpu::Texture& woven,
+                                const lens::WeaveSettings& settings, const lens::EyePair& eyes) {
+    SubmitInput(number, input);
+    if (!IsPreviewFrame(number)) return;
+    const gpu::TextureDesc& desc = woven.Desc();
+    const uint8_t* pixels = woven.CpuPixels(0);
+    if (pixels == nullptr) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (job_) return;  // the last preview is still being traced
+        PreviewJob job;
+        job.number = number;
+        job.woven.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
+        job.width = desc.width;
+        job.height = desc.height;
+        job.settings = settings;
+        job.eyes = eyes;
+        job_ = std::move(job);
+    }
+    wake_.notify_all();
+}
+
+void FrameCaptures::SubmitInput(uint64_t number, gpu::Texture& input) {
+    const gpu::TextureDesc& desc = input.Desc();
+    const uint8_t* pixels = input.CpuPixels(0);
+    if (pixels == nullptr) return;
+    if (!inputs_) inputs_ = std::make_unique<capture::CaptureWriter>(desc.width, desc.height);
+    if (!inputs_->HasRoom()) return;
+    inputFrame_.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
+    inputs_->Submit(capture::CaptureFilePath(folder_, kInputTitle, number), &inputFrame_);
+}
+
+void FrameCaptures::RunPreviews() {
+    capture::YieldToFrameWork();
+    for (;;) {
+        PreviewJob job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || job_.has_value(); });
+            // A preview already asked for is finished before the window goes.
+            if (!job_) return;
+            job = std::move(*job_);
+        }
+        // Blue-first bytes: the panel's subpixels lie in reverse order within each pixel.
+        lens::WeaveSettings settings = job.settings;
+        settings.bgr = !settings.bgr;
+        const lens::ImageView woven {job.woven.data(), int(job.width), int(job.height), std::size_t(job.width) * 4};
+        for (const auto& [title, eye] : {std::pair {kLeftTitle, job.eyes.left}, std::pair {kRightTitle, job.eyes.right}}) {
+            const std::vector<uint8_t> seen = lens::SeenByEye(settings, woven, eye);
+            const std::string path = capture::CaptureFilePath(folder_, title, job.number);
+            if (seen.empty() || !capture::WriteCapturePng(path, seen.data(), job.width, job.height)) {
+                std::fprintf(stderr, "Plexa: cannot write %s\n", path.c_str());
+            }
+        }
+        std::lock_guard lock(mutex_);
+        ++previews_;
+        job_.reset();
+    }
+}
+
+}  // namespace qor::plexa
