@@ -1,7 +1,9 @@
 // Weaving one 3840 x 2160 frame on the fast path from a 3840 x 2160 side-by-side image (two
 // 1920-wide views, what the compositor's stage holds), and from two full-width views, set
-// beside a memcpy of the output's bytes in the same run. Also prints the crosstalk each eye
-// sees at the tracked position and with tracking errors, from the ray-traced lens model.
+// beside a memcpy of the output's bytes in the same run: with the kernels the CPU runs best
+// (AVX2 here, the figure that counts), with the portable ones, and for eyes at different
+// depths (two phases). Also prints the crosstalk each eye sees at the tracked position and
+// with tracking errors, from the ray-traced lens model.
 //
 //   weave_frame [--frames N]
 #include "lenssdk/lens_preview.h"
@@ -47,14 +49,31 @@ int main(int argc, char** argv) {
 
     std::printf("weave of a %d x %d frame, best of %d (memcpy of the same %.1f MB beside it)\n", kWidth, kHeight,
                 frames, out.size() / 1e6);
+    lens::EyePair atDepths = eyes;
+    atDepths.left.z -= 15;
+    atDepths.right.z += 15;
+    struct Run {
+        const char* name;
+        lens::WeaveKernels kernels;
+        const lens::EyePair* eyes;
+    };
+    const Run runs[] = {{lens::CpuRunsAvx2Weave() ? "AVX2" : "portable (no AVX2)", lens::WeaveKernels::kBest, &eyes},
+                        {"portable", lens::WeaveKernels::kBaseline, &eyes},
+                        {"AVX2, eyes at depths 30 mm apart", lens::WeaveKernels::kAvx2, &atDepths}};
     for (const int viewWidth : {kWidth / 2, kWidth}) {
         std::vector<uint8_t> source(std::size_t(2 * viewWidth) * kHeight * 4);
         for (std::size_t i = 0; i < source.size(); ++i) source[i] = uint8_t((i * 2654435761u) >> 11);
         const lens::ImageView in{source.data(), 2 * viewWidth, kHeight, std::size_t(2 * viewWidth) * 4};
-        const double memcpyMs = BestMs(frames, [&] { std::memcpy(copy.data(), out.data(), out.size()); });
-        const double weaveMs = BestMs(frames, [&] { lens::WeaveFast(settings, eyes, in, outView); });
-        std::printf("  views %4d x %d: weave %7.2f ms  memcpy %6.2f ms  ratio %.2f\n", viewWidth, kHeight, weaveMs,
-                    memcpyMs, weaveMs / memcpyMs);
+        std::printf("  views %4d x %d%s\n", viewWidth, kHeight, viewWidth * 2 == kWidth ? " (the compositor's stage)" : "");
+        for (const Run& run : runs) {
+            if (!lens::UseWeaveKernels(run.kernels)) continue;
+            // The memcpy again beside each weave: the machine's mood moves both alike.
+            const double memcpyMs = BestMs(frames, [&] { std::memcpy(copy.data(), out.data(), out.size()); });
+            const double weaveMs = BestMs(frames, [&] { lens::WeaveFast(settings, *run.eyes, in, outView); });
+            std::printf("    %-34s weave %7.2f ms  memcpy %6.2f ms  ratio %.2f\n", run.name, weaveMs, memcpyMs,
+                        weaveMs / memcpyMs);
+        }
+        lens::UseWeaveKernels(lens::WeaveKernels::kBest);
     }
 
     std::printf("crosstalk (share of light from the wrong view), eyes at z = %.0f mm\n", eyes.left.z);

@@ -1,43 +1,78 @@
 // Included inside an unnamed namespace by each kernel file, so the two builds never merge.
-// Branch-free on purpose: the loops vectorise.
+// The portable row kernel (see weave_rows.h for the arithmetic): branch-free on purpose, so
+// the loops vectorise. The AVX2 build also runs it for a row's last few pixels.
 
+// |x| in 2^-16 lens pitch (ones' complement, so x and -1 - x give the same), 0..32767.
+inline int32_t HalfAbs(uint32_t x) {
+    const int32_t h = int32_t(x) >> 16;
+    return h ^ (h >> 15);
+}
+
+inline int32_t WeightFrom(int32_t f, int32_t slope) {
+    return std::clamp(128 + ((f * slope + 16384) >> 15), 0, 256);
+}
+
+// `count` pixels from texels with the same index, pixel `first` of the row being the first.
 template <bool kPerEye, bool kBgr>
-void WeaveRowT(const lens::detail::RowJob& job) {
-    const uint8_t* const left = job.left;
-    const uint8_t* const right = job.right;
-    uint8_t* const out = job.out;
-    const uint32_t phase = job.phase, step = job.step;
+void WeavePixels(const lens::detail::RowJob& job, const uint8_t* left, const uint8_t* right, uint8_t* out,
+                 uint32_t first, int count) {
+    // One phase: measured from the boundary at a quarter pitch, so |x| is the distance to it.
+    const uint32_t phase = kPerEye ? job.phase : job.phase - 0x40000000u;
+    const uint32_t step = job.step;
     const uint32_t rightPhase = job.rightPhase, rightStep = job.rightStep;
-    const int32_t ramp = job.ramp;
-    const int bytes = job.width * 4;
-    for (int j = 0; j < bytes; ++j) {
-        const uint32_t lane = uint32_t(j) & 3u;
-        const uint32_t pixel = uint32_t(j) >> 2;
-        // Physical subpixel index along the row (the alpha lane's value is never used).
-        const uint32_t k = kBgr ? 3u * pixel + 2u - lane : uint32_t(j) - pixel;
-        const int32_t x = int32_t(phase + k * step);
-        const int32_t nearLeft = x ^ (x >> 31);  // |x|, the distance from a lens centre
-        int32_t distance;                         // signed, 2^-32 lens pitch; > 0 favours left
-        if constexpr (kPerEye) {
-            const int32_t xr = int32_t(rightPhase + k * rightStep);
-            const int32_t nearRight = xr ^ (xr >> 31);
-            distance = (nearRight - nearLeft) >> 1;
-        } else {
-            // frac(u) < 1/2 is left; the distance to the nearer of the boundaries 0 and 1/2.
-            const int32_t toBoundary = std::min(nearLeft, int32_t(0x7FFFFFFF) - nearLeft);
-            distance = x < 0 ? -toBoundary : toBoundary;
+    const int32_t slope = job.slope;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t k0 = 3u * (first + uint32_t(i));  // physical subpixel of the pixel's first slot
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t k = k0 + uint32_t(kBgr ? 2 - c : c);
+            const int32_t near = HalfAbs(phase + k * step);
+            int32_t f;
+            if constexpr (kPerEye) {
+                f = HalfAbs(rightPhase + k * rightStep) - near;
+            } else {
+                f = 32767 - 2 * near;
+            }
+            const int32_t w = WeightFrom(f, slope);
+            const int32_t l = left[4 * i + c], r = right[4 * i + c];
+            out[4 * i + c] = uint8_t(r + (((l - r) * w + 128) >> 8));
         }
-        const int32_t d = distance >> 16;
-        const int32_t w = std::clamp(128 + ((d * ramp + 32768) >> 16), 0, 256);
-        const uint32_t value = (uint32_t(left[j]) * uint32_t(w) + uint32_t(right[j]) * uint32_t(256 - w) + 128u) >> 8;
-        out[j] = lane == 3u ? uint8_t(255) : uint8_t(value);
+        out[4 * i + 3] = 255;
     }
 }
 
-void WeaveRowDispatch(const lens::detail::RowJob& job) {
-    if (job.perEye) {
-        job.bgr ? WeaveRowT<true, true>(job) : WeaveRowT<true, false>(job);
+// Pixels [fromPixel, job.width) of the row.
+template <bool kPerEye, bool kBgr, bool kDoubled>
+void WeaveRowT(const lens::detail::RowJob& job, int fromPixel) {
+    if constexpr (kDoubled) {
+        // Each texel twice, a chunk at a time, then as views of the output's width.
+        constexpr int kChunk = 256;
+        uint32_t left[kChunk], right[kChunk];
+        for (int from = fromPixel; from < job.width; from += kChunk) {
+            const int count = std::min(kChunk, job.width - from);
+            for (int i = 0; i < count; ++i) {
+                std::memcpy(&left[i], job.left + std::size_t((from + i) >> 1) * 4, 4);
+                std::memcpy(&right[i], job.right + std::size_t((from + i) >> 1) * 4, 4);
+            }
+            WeavePixels<kPerEye, kBgr>(job, reinterpret_cast<const uint8_t*>(left),
+                                       reinterpret_cast<const uint8_t*>(right), job.out + std::size_t(from) * 4,
+                                       uint32_t(from), count);
+        }
     } else {
-        job.bgr ? WeaveRowT<false, true>(job) : WeaveRowT<false, false>(job);
+        const std::size_t at = std::size_t(fromPixel) * 4;
+        WeavePixels<kPerEye, kBgr>(job, job.left + at, job.right + at, job.out + at, uint32_t(fromPixel),
+                                   job.width - fromPixel);
+    }
+}
+
+template <bool kPerEye, bool kDoubled>
+void WeaveRowFrom(const lens::detail::RowJob& job, int fromPixel) {
+    job.bgr ? WeaveRowT<kPerEye, true, kDoubled>(job, fromPixel) : WeaveRowT<kPerEye, false, kDoubled>(job, fromPixel);
+}
+
+inline void WeaveRowPortable(const lens::detail::RowJob& job, int fromPixel) {
+    if (job.perEye) {
+        job.doubled ? WeaveRowFrom<true, true>(job, fromPixel) : WeaveRowFrom<true, false>(job, fromPixel);
+    } else {
+        job.doubled ? WeaveRowFrom<false, true>(job, fromPixel) : WeaveRowFrom<false, false>(job, fromPixel);
     }
 }

@@ -4,6 +4,7 @@
 #include "lenssdk/weave_rows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -43,12 +44,40 @@ int Nearest(int i, int outSize, int inSize) {
     return int(std::min<int64_t>(inSize - 1, ((2 * int64_t(i) + 1) * inSize) / (2 * int64_t(outSize))));
 }
 
+std::atomic<int> g_kernels{int(WeaveKernels::kBest)};
+
+using RowKernel = void (*)(const detail::RowJob&);
+
+RowKernel ActiveRowKernel() {
+#if defined(NORVIK_HAVE_AVX2_KERNELS)
+    if (WeaveKernels(g_kernels.load(std::memory_order_relaxed)) != WeaveKernels::kBaseline && CpuRunsAvx2Weave()) {
+        return detail::WeaveRowAvx2;
+    }
+#endif
+    return detail::WeaveRowBaseline;
+}
+
 uint32_t Fixed(double u) {
     const double f = u - std::floor(u);
     return uint32_t(uint64_t(std::llround(f * 4294967296.0)));  // 1.0 wraps to 0
 }
 
 }  // namespace
+
+bool CpuRunsAvx2Weave() {
+#if defined(NORVIK_HAVE_AVX2_KERNELS)
+    static const bool runs = __builtin_cpu_supports("avx2");
+    return runs;
+#else
+    return false;
+#endif
+}
+
+bool UseWeaveKernels(WeaveKernels set) {
+    if (set == WeaveKernels::kAvx2 && !CpuRunsAvx2Weave()) return false;
+    g_kernels.store(int(set), std::memory_order_relaxed);
+    return true;
+}
 
 EyePair UsableEyes(const EyePair& eyes) {
     EyePair usable = (Finite(eyes.left) && Finite(eyes.right)) ? eyes : SimulatedEyes(0);
@@ -120,25 +149,26 @@ bool WeaveFast(const WeaveSettings& s, const EyePair& given, const ImageView& in
     const auto stepOf = [&](const Vec3& eye) { return s.SubpixelWidthMm() * (eye.z - s.gapMm) / (eye.z * pitch); };
     const uint32_t step = Fixed(stepOf(first));
     const uint32_t rightStep = Fixed(stepOf(second));
-    // 256 weight units over the band; narrower bands are held where the products fit 31 bits.
-    const double ramp = s.blendBand > 0 ? 256.0 / s.blendBand : 1e300;
-    const int32_t rampFixed = int32_t(std::min(ramp, double((1 << 17) - 4)));
+    // 64 / band (see weave_rows.h); bands narrower than 1/512 of a pitch are held at that.
+    const int32_t slope = s.blendBand > 64.0 / 32767 ? std::max(1, int32_t(std::lround(64.0 / s.blendBand))) : 32767;
 
     const int viewWidth = in.width / 2;
-    std::vector<int> columns(std::size_t(out.width));
-    for (int col = 0; col < out.width; ++col) columns[std::size_t(col)] = Nearest(col, out.width, viewWidth);
+    // Views of the output's width are read in place, views of half its width (the
+    // compositor's stage) by the kernel doubling each texel; other sizes are scaled per row.
     const bool sameWidth = viewWidth == out.width;
-#if defined(NORVIK_HAVE_AVX2_KERNELS)
-    const auto kernel = __builtin_cpu_supports("avx2") ? detail::WeaveRowAvx2 : detail::WeaveRowBaseline;
-#else
-    const auto kernel = detail::WeaveRowBaseline;
-#endif
+    const bool doubled = out.width == 2 * viewWidth;
+    std::vector<int> columns;
+    if (!sameWidth && !doubled) {
+        columns.resize(std::size_t(out.width));
+        for (int col = 0; col < out.width; ++col) columns[std::size_t(col)] = Nearest(col, out.width, viewWidth);
+    }
+    const auto kernel = ActiveRowKernel();
 
     constexpr int kRowsPerBand = 32;
     const int bands = (out.height + kRowsPerBand - 1) / kRowsPerBand;
     qor::gpu::soft::WorkerPool::Shared().Run(bands, [&](int band, int) {
         std::vector<uint32_t> leftRow, rightRow;
-        if (!sameWidth) {
+        if (!columns.empty()) {
             leftRow.resize(std::size_t(out.width));
             rightRow.resize(std::size_t(out.width));
         }
@@ -148,23 +178,13 @@ bool WeaveFast(const WeaveSettings& s, const EyePair& given, const ImageView& in
             const int sourceRow = Nearest(row, out.height, in.height);
             const uint8_t* source = in.data + std::size_t(sourceRow) * in.stride;
             detail::RowJob job;
-            if (sameWidth) {
+            if (columns.empty()) {
                 job.left = source;
                 job.right = source + std::size_t(viewWidth) * 4;
+                job.doubled = doubled;
             } else {
                 // Rows repeat when the view is scaled up: scale a source row once.
-                if (sourceRow != scaledFrom && out.width == 2 * viewWidth) {
-                    // Views half the output's width (the compositor's stage): each texel twice.
-                    const auto* texels = reinterpret_cast<const uint32_t*>(source);
-                    for (int x = 0; x < viewWidth; ++x) {
-                        uint32_t l, r;
-                        std::memcpy(&l, texels + x, 4);
-                        std::memcpy(&r, texels + viewWidth + x, 4);
-                        leftRow[std::size_t(2 * x)] = leftRow[std::size_t(2 * x + 1)] = l;
-                        rightRow[std::size_t(2 * x)] = rightRow[std::size_t(2 * x + 1)] = r;
-                    }
-                    scaledFrom = sourceRow;
-                } else if (sourceRow != scaledFrom) {
+                if (sourceRow != scaledFrom) {
                     for (int col = 0; col < out.width; ++col) {
                         std::memcpy(&leftRow[std::size_t(col)], source + std::size_t(columns[std::size_t(col)]) * 4, 4);
                         std::memcpy(&rightRow[std::size_t(col)],
@@ -184,7 +204,7 @@ bool WeaveFast(const WeaveSettings& s, const EyePair& given, const ImageView& in
             job.step = step;
             job.rightPhase = Fixed(LensPhase(s, qx, qy, second));
             job.rightStep = rightStep;
-            job.ramp = rampFixed;
+            job.slope = slope;
             job.perEye = perEye;
             job.bgr = s.bgr;
             kernel(job);

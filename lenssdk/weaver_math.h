@@ -77,10 +77,20 @@ struct MutableImageView {
 bool WeaveReference(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
                     const MutableImageView& out);
 // The fast path: per row, a 32-bit fixed-point phase at the row start and a constant step per
-// subpixel; per subpixel, a phase add, a compare and clamp into a weight, and a blend. Rows are
-// woven in bands on the worker pool. Matches the reference within 1 per channel (bands
-// narrower than 1/512 of a lens pitch widen to that).
+// subpixel; per subpixel, a phase add, the distance to a boundary in 16 bits, a clamp into a
+// weight, and a blend (lenssdk/weave_rows.h). Views half the output's width are doubled inside
+// the row kernel. Rows are woven in bands on the worker pool. Matches the reference within 1
+// per channel (bands narrower than 1/512 of a lens pitch widen to that; under about 1/256 of a
+// pitch the weight's 2^-16 pitch phase steps may, rarely, put a subpixel 2 off).
 bool WeaveFast(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
                const MutableImageView& out);
+
+// The row kernels WeaveFast uses: kBest is AVX2 where the CPU runs it, else the portable
+// build. Both give the same bytes.
+enum class WeaveKernels { kBest, kBaseline, kAvx2 };
+bool CpuRunsAvx2Weave();
+// For tests and benchmarks: the kernels WeaveFast uses from now on (the whole process). False,
+// changing nothing, for kAvx2 where the CPU or the build has no AVX2 kernels.
+bool UseWeaveKernels(WeaveKernels set);
 
 }  // namespace lens

@@ -130,31 +130,96 @@ TEST(LensWeaver, EachRowDownIsTheRowAboveShiftedByThreeSlantSubpixels) {
     }
 }
 
+// The row kernel sets this machine runs: the portable one always, AVX2 where the CPU has it.
+std::vector<lens::WeaveKernels> KernelSets() {
+    std::vector<lens::WeaveKernels> sets{lens::WeaveKernels::kBaseline};
+    if (lens::CpuRunsAvx2Weave()) sets.push_back(lens::WeaveKernels::kAvx2);
+    return sets;
+}
+
+const char* Name(lens::WeaveKernels set) { return set == lens::WeaveKernels::kAvx2 ? "AVX2 kernels" : "baseline kernels"; }
+
+// Puts the best kernels back when a test is done with a set.
+struct KernelsInUse {
+    explicit KernelsInUse(lens::WeaveKernels set) { EXPECT_TRUE(lens::UseWeaveKernels(set)); }
+    ~KernelsInUse() { lens::UseWeaveKernels(lens::WeaveKernels::kBest); }
+};
+
 TEST(LensWeaver, FastPathMatchesTheDoubleReferenceOnAFullFrame) {
     struct Case {
         const char* name;
         EyePair eyes;
         bool bgr;
         int viewWidth, viewHeight;
+        double blendBand;
+        int width, height;
     };
     const Case cases[] = {
-        {"centred, half-width views", Eyes(0, 0, 600), false, 1920, 2160},
-        {"swayed, full-width views, BGR", Eyes(-23.7, 12.5, 555), true, 3840, 2160},
-        {"eyes at different depths, small views", Eyes(9, -4, 640, 25), false, 640, 360},
+        {"centred, half-width views", Eyes(0, 0, 600), false, 1920, 2160, 0.04, 3840, 2160},
+        {"swayed, full-width views, BGR", Eyes(-23.7, 12.5, 555), true, 3840, 2160, 0.04, 3840, 2160},
+        {"eyes at different depths, small views", Eyes(9, -4, 640, 25), false, 640, 360, 0.04, 3840, 2160},
+        {"eyes at different depths, half-width views, BGR", Eyes(-12, 7, 610, 20), true, 960, 1080, 0.04, 1920, 1080},
+        {"narrow band, half-width views", Eyes(4, 3, 590), false, 960, 1080, 1.0 / 128, 1920, 1080},
+        {"wide band, full-width views", Eyes(-4, 0, 620), false, 1920, 1080, 0.3, 1920, 1080},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WeaveSettings settings;
         settings.bgr = c.bgr;
+        settings.blendBand = c.blendBand;
         Source source(c.viewWidth, c.viewHeight, kWhite, kBlack);
         for (std::size_t i = 0; i < source.pixels.size(); ++i) source.pixels[i] = uint8_t((i * 2654435761u) >> 13);
-        Frame fast{3840, 2160, std::vector<uint8_t>(3840 * 2160 * 4)};
-        Frame reference = fast;
-        ASSERT_TRUE(lens::WeaveFast(settings, c.eyes, source.View(), fast.View()));
+        Frame reference{c.width, c.height, std::vector<uint8_t>(std::size_t(c.width) * c.height * 4)};
         ASSERT_TRUE(lens::WeaveReference(settings, c.eyes, source.View(), reference.View()));
-        int worst = 0;
-        for (std::size_t i = 0; i < fast.pixels.size(); ++i) worst = std::max(worst, std::abs(fast.pixels[i] - reference.pixels[i]));
-        EXPECT_LE(worst, 1);
+        for (const lens::WeaveKernels set : KernelSets()) {
+            SCOPED_TRACE(Name(set));
+            const KernelsInUse use(set);
+            Frame fast{c.width, c.height, std::vector<uint8_t>(reference.pixels.size())};
+            ASSERT_TRUE(lens::WeaveFast(settings, c.eyes, source.View(), fast.View()));
+            int worst = 0;
+            for (std::size_t i = 0; i < fast.pixels.size(); ++i) worst = std::max(worst, std::abs(fast.pixels[i] - reference.pixels[i]));
+            EXPECT_LE(worst, 1);
+        }
+    }
+}
+
+TEST(LensWeaver, Avx2KernelsGiveTheBaselineBytes) {
+    if (!lens::CpuRunsAvx2Weave()) GTEST_SKIP() << "no AVX2 kernels on this CPU or build";
+    struct Case {
+        const char* name;
+        EyePair eyes;
+        bool bgr;
+        double blendBand;
+        int viewWidth, viewHeight, width, height;
+    };
+    const Case cases[] = {
+        {"half-width views, odd tail", Eyes(3, 1, 600), false, 0.04, 101, 37, 202, 37},
+        {"half-width views, BGR, per eye", Eyes(-30, 20, 500, 40), true, 0.04, 93, 40, 186, 40},
+        {"same width, odd width", Eyes(10, -5, 700), false, 0.04, 131, 20, 131, 20},
+        {"same width, per eye, BGR", Eyes(0, 0, 640, 12), true, 0.02, 250, 16, 250, 16},
+        {"scaled up three times", Eyes(-7, 0, 580), false, 0.04, 41, 15, 123, 45},
+        {"hard edge (band 0)", Eyes(1, 2, 600), false, 0.0, 160, 9, 320, 9},
+        {"band wider than the pitch", Eyes(1, 2, 600), true, 2.0, 160, 9, 320, 9},
+        {"narrower than eight pixels", Eyes(0, 0, 600), false, 0.04, 3, 4, 7, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WeaveSettings settings;
+        settings.bgr = c.bgr;
+        settings.blendBand = c.blendBand;
+        settings.panelWidthPixels = c.width;
+        Source source(c.viewWidth, c.viewHeight, kWhite, kBlack);
+        for (std::size_t i = 0; i < source.pixels.size(); ++i) source.pixels[i] = uint8_t((i * 2246822519u) >> 9);
+        Frame frames[2];
+        const lens::WeaveKernels sets[2] = {lens::WeaveKernels::kBaseline, lens::WeaveKernels::kAvx2};
+        for (int i = 0; i < 2; ++i) {
+            const KernelsInUse use(sets[i]);
+            frames[i] = {c.width, c.height, std::vector<uint8_t>(std::size_t(c.width) * c.height * 4, 7)};
+            ASSERT_TRUE(lens::WeaveFast(settings, c.eyes, source.View(), frames[i].View()));
+        }
+        for (std::size_t i = 0; i < frames[0].pixels.size(); ++i) {
+            ASSERT_EQ(frames[0].pixels[i], frames[1].pixels[i]) << "byte " << i;
+        }
     }
 }
 
