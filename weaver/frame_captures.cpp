@@ -3,6 +3,7 @@
 #include "lenssdk/lens_preview.h"
 #include "platform/system.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qor::plexa {
@@ -14,6 +15,13 @@ constexpr const char* kLeftTitle = "Plexaview_left";
 constexpr const char* kRightTitle = "Plexaview_right";
 
 bool IsPreviewFrame(uint64_t number) { return number == 1 || number % kPreviewEveryFrames == 0; }
+
+// The part of `whole` pixels centred in it, at most `most`, that leaves an even margin on
+// each side (so its centre is the whole's).
+uint32_t CentredSpan(uint32_t whole, uint32_t most) {
+    if (whole <= most) return whole;
+    return (whole - most) % 2 == 0 ? most : most - 1;
+}
 
 }  // namespace
 
@@ -53,9 +61,14 @@ void FrameCaptures::OnPresented(uint64_t number, gpu::Texture& input, gpu::Textu
         if (job_) return;  // the last preview is still being traced
         PreviewJob job;
         job.number = number;
-        job.woven.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
-        job.width = desc.width;
-        job.height = desc.height;
+        job.width = CentredSpan(desc.width, kPreviewWidth);
+        job.height = CentredSpan(desc.height, kPreviewHeight);
+        const uint32_t left = (desc.width - job.width) / 2, top = (desc.height - job.height) / 2;
+        job.woven.resize(std::size_t(job.width) * job.height * 4);
+        for (uint32_t row = 0; row < job.height; ++row) {
+            const uint8_t* from = pixels + (std::size_t(top + row) * desc.width + left) * 4;
+            std::copy_n(from, std::size_t(job.width) * 4, job.woven.data() + std::size_t(row) * job.width * 4);
+        }
         job.settings = settings;
         job.eyes = eyes;
         job_ = std::move(job);

@@ -21,6 +21,10 @@ namespace qor::plexa {
 // The first presented frame and every this many after it get per-eye previews: tracing the
 // lens model costs seconds per frame, so it runs on a thread of its own and skips while busy.
 constexpr uint64_t kPreviewEveryFrames = 150;
+// Previews show the panel's centre at its own pixels, at most this large: an exactly centred
+// part of the frame has the same subpixel positions as in the whole, at a ninth of the work.
+constexpr uint32_t kPreviewWidth = 1280;
+constexpr uint32_t kPreviewHeight = 720;
 
 class FrameCaptures {
 public:
@@ -33,7 +37,8 @@ public:
 
     // After presented frame `number`: "Plexaview_input_<number>.png" from `input` (the weaver's
     // side-by-side input, B8G8R8A8), and on preview frames "Plexaview_left_<number>.png" and
-    // "Plexaview_right_<number>.png" from `woven` (B8G8R8A8) for `eyes`.
+    // "Plexaview_right_<number>.png": what each eye at `eyes` sees of the centre of `woven`
+    // (B8G8R8A8, the whole panel).
     void OnPresented(uint64_t number, gpu::Texture& input, gpu::Texture& woven, const lens::WeaveSettings& settings,
                      const lens::EyePair& eyes);
 
