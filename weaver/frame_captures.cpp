@@ -14,7 +14,15 @@ constexpr const char* kInputTitle = "Plexaview_input";
 constexpr const char* kLeftTitle = "Plexaview_left";
 constexpr const char* kRightTitle = "Plexaview_right";
 
-bool IsPreviewFrame(uint64_t number) { return number == 1 || number % kPreviewEveryFrames == 0; }
+// Whether a sparse sample of the frame's pixels holds any colour: the first frames of a session
+// are often still black, and a preview of those shows nothing.
+bool ShowsSomething(const uint8_t* pixels, std::size_t bytes) {
+    constexpr std::size_t kSampleStride = 4 * 97;
+    for (std::size_t i = 0; i + 3 <= bytes; i += kSampleStride) {
+        if ((pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0) return true;
+    }
+    return false;
+}
 
 // The part of `whole` pixels centred in it, at most `most`, that leaves an even margin on
 // each side (so its centre is the whole's).
@@ -52,10 +60,12 @@ uint64_t FrameCaptures::PreviewsWritten() const {
 void FrameCaptures::OnPresented(uint64_t number, gpu::Texture& input, gpu::Texture& woven,
                                 const lens::WeaveSettings& settings, const lens::EyePair& eyes) {
     SubmitInput(number, input);
-    if (!IsPreviewFrame(number)) return;
+    const bool due = firstPreview_ == 0 || number - firstPreview_ >= kPreviewEveryFrames * (previewsAsked_);
+    if (!due) return;
     const gpu::TextureDesc& desc = woven.Desc();
     const uint8_t* pixels = woven.CpuPixels(0);
     if (pixels == nullptr) return;
+    if (firstPreview_ == 0 && !ShowsSomething(pixels, std::size_t(desc.width) * desc.height * 4)) return;
     {
         std::lock_guard lock(mutex_);
         if (job_) return;  // the last preview is still being traced
@@ -73,6 +83,8 @@ void FrameCaptures::OnPresented(uint64_t number, gpu::Texture& input, gpu::Textu
         job.eyes = eyes;
         job_ = std::move(job);
     }
+    if (firstPreview_ == 0) firstPreview_ = number;
+    ++previewsAsked_;
     wake_.notify_all();
 }
 

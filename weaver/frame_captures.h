@@ -18,8 +18,9 @@
 
 namespace qor::plexa {
 
-// The first presented frame and every this many after it get per-eye previews: tracing the
-// lens model costs seconds per frame, so it runs on a thread of its own and skips while busy.
+// The first presented frame that is not black and every this many after it get per-eye
+// previews: tracing the lens model costs a second or more per frame, so it runs on a thread of
+// its own and a due preview waits while the last one is still traced.
 constexpr uint64_t kPreviewEveryFrames = 150;
 // Previews show the panel's centre at its own pixels, at most this large: an exactly centred
 // part of the frame has the same subpixel positions as in the whole, at a ninth of the work.
@@ -60,6 +61,8 @@ private:
     std::string folder_;
     std::unique_ptr<capture::CaptureWriter> inputs_;
     std::vector<uint8_t> inputFrame_;
+    uint64_t firstPreview_ = 0;  // 0 until the first preview is asked for
+    uint64_t previewsAsked_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<PreviewJob> job_;
