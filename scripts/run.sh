@@ -6,9 +6,9 @@
 # the composed frames for the simulated viewer's eyes and sends those eyes back into the
 # application's views. Without a display the weaving window writes what it presents as PNG
 # files (with the side-by-side input and what each eye sees, now and then). Then everything is
-# stopped and nothing is left running. The gamepad is held through the basic driver's gamepad
-# file (A pressed, left stick pushed), so xr_demo's input line shows it; HOLD_PAD=0 leaves the
-# file out and the first real game controller counts.
+# stopped and nothing is left running. On the basic driver's path (BASIC=1) the gamepad is held
+# through its gamepad file (A pressed, left stick pushed), so xr_demo's input line shows it;
+# HOLD_PAD=0 leaves the file out and the first real game controller counts.
 #   FRAMES=N bash scripts/run.sh     (default 300)
 #   BASIC=1 bash scripts/run.sh      the basic driver's desktop window instead of the panel
 #   NORVIK_EYES="xL,yL,zL;xR,yR,zR"  fixed eyes (mm) instead of the simulated viewer
@@ -94,7 +94,7 @@ build/apps/qor_probe/qor_probe --wait 10000 0 >/dev/null
 echo "The service answers on $NORVIK_PIPE_DIR/NorvikOpenXRPipe."
 read -r start_total start_anon start_shared < <(memory_of "$service_pid")
 
-if [[ ${HOLD_PAD:-1} != 0 ]]; then
+if ((!lenticular)) && [[ ${HOLD_PAD:-1} != 0 ]]; then
     # Raw stick units: after the left stick's dead zone xr_demo reads (0.50, -1.00).
     printf 'a 1\nthumbstick_left_x 20308\nthumbstick_left_y -32767\n' >"$NORVIK_PIPE_DIR/gamepad"
     echo "The gamepad is held through $NORVIK_PIPE_DIR/gamepad: A pressed, left stick right and down."
