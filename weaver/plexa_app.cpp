@@ -20,6 +20,8 @@ using winpipe::DisplayLogLevel;
 
 // One vertical blank of a 60 Hz panel.
 constexpr std::chrono::milliseconds kIdlePass {16};
+// The longest a pass waits for a free instance of the window service's pipe.
+constexpr uint32_t kEyeSendBusyWaitMs = 35;
 
 class Program {
 public:
@@ -135,7 +137,8 @@ private:
 }  // namespace
 
 bool SendEyePositions(const OutputManager& output) {
-    winpipe::PipeClientConnection connection;
+    // A window service whose every instance stays busy costs this pass its eyes, not the loop.
+    winpipe::PipeClientConnection connection(winpipe::kWindowServicePipeName, kEyeSendBusyWaitMs);
     if (!connection.IsOpen()) return false;
     const winpipe::EyePair eyes = output.Weaving() ? output.Eyes().Latest() : winpipe::EyePair {};
     if (!connection.Write(winpipe::StoreEyePositionsRequest(eyes))) return false;

@@ -16,8 +16,8 @@ const char* PipeClientStatusName(PipeClientStatus status) {
     return "Unknown";
 }
 
-PipeClientConnection::PipeClientConnection(std::string_view pipeName)
-    : connection_(platform::OpenPipeConnection(pipeName, platform::kWaitForever, &openStatus_)) {}
+PipeClientConnection::PipeClientConnection(std::string_view pipeName, uint32_t busyWaitMs)
+    : connection_(platform::OpenPipeConnection(pipeName, busyWaitMs, &openStatus_)) {}
 
 bool PipeClientConnection::Write(ByteView request) {
     if (!connection_ || request.size() > std::numeric_limits<uint32_t>::max()) return false;

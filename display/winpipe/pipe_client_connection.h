@@ -39,9 +39,10 @@ struct PipeClientReply {
 class PipeClientConnection {
 public:
     // Opens the pipe for reading and writing in message read mode. While every instance is
-    // busy it waits without limit for a free one and opens again; any other failure ends
-    // the attempt.
-    explicit PipeClientConnection(std::string_view pipeName = kWindowServicePipeName);
+    // busy it waits for a free one (without limit unless `busyWaitMs` says otherwise) and opens
+    // again; any other failure ends the attempt.
+    explicit PipeClientConnection(std::string_view pipeName = kWindowServicePipeName,
+                                  uint32_t busyWaitMs = platform::kWaitForever);
     PipeClientConnection(const PipeClientConnection&) = delete;
     PipeClientConnection& operator=(const PipeClientConnection&) = delete;
 
