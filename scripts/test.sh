@@ -20,7 +20,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 echo "== Threaded tests (ThreadSanitizer) =="
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORVIK_SANITIZE_THREAD=ON -DNORVIK_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target platform_tests service_core_tests session_tests space_swapchain_tests winpipe_tests \
-    apilayer_tests window_service_tests input_tests gpu_tests basic_driver_tests lenssdk_tests
+    apilayer_tests window_service_tests input_tests gpu_tests basic_driver_tests lenssdk_tests plexa_tests
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 (cd build-tsan && ctest --output-on-failure -j "$jobs" -L threads)
 

@@ -190,7 +190,9 @@ void OutputManager::DrawFrame() {
         viewport = ViewportOf(weaverInput_.width, weaverInput_.height);
         target = weaver_ ? weaver_->getFrameBuffer() : nullptr;
         if (target == nullptr || !context_->SetRenderTarget(*target)) return;
-        context_->Clear(0.0f, 0.0f, 0.0f, 1.0f);
+        // The opaque copy below covers every pixel of the input; without a view the clear is
+        // what the weaver gets.
+        if (!stageHasView_) context_->Clear(0.0f, 0.0f, 0.0f, 1.0f);
     } else if (!context_->SetRenderTarget(*target)) {
         return;
     }
