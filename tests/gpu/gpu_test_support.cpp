@@ -125,6 +125,10 @@ std::vector<std::string> MappedObjects(const std::string& prefix) {
 
 namespace {
 std::filesystem::path HelperPath() {
+#if defined(NORVIK_GPU_HELPER)
+    // Test programs of other folders name it.
+    return platform::PathFromUtf8(NORVIK_GPU_HELPER);
+#endif
     const auto folder = platform::PathFromUtf8(platform::ExecutablePath()).parent_path();
 #if defined(_WIN32)
     return folder / "gpu_helper.exe";

@@ -2,6 +2,7 @@
 // buffer the test shares as the compositor would, in an offscreen SDL window.
 #include "display/winpipe/display_log_writer.h"
 #include "gpu/device.h"
+#include "tests/gpu/gpu_test_support.h"
 #include "platform/registry.h"
 #include "tests/support/test_env.h"
 #include "weaver/display_choice.h"
@@ -193,6 +194,29 @@ TEST_F(PlexaOutputManagerTest, KeyedMutexTurnsDecideWhatIsPresented) {
     output->SetSharedHandle(12345);
     EXPECT_NE(Log().find("Open SharedSurface failed"), std::string::npos);
     EXPECT_EQ(output->UpdateApplicationWindow(&occluded), kFailed);
+}
+
+TEST_F(PlexaOutputManagerTest, AStageHolderThatDiedLeavesTheWindowRunning) {
+    auto output = Make({false, false});
+    test::HelperProcess holder;
+    ASSERT_TRUE(holder.Started());
+    char open[40];
+    std::snprintf(open, sizeof open, "open-handle %llx", static_cast<unsigned long long>(stage_->SharedHandle()));
+    ASSERT_TRUE(holder.Share(gpu::SharingDescriptors(stage_->SharedHandle())));
+    ASSERT_EQ(holder.Ask(open), "ok");
+    ComposeFrame();
+    ASSERT_EQ(holder.Ask("acquire 1 1000"), "0");
+    holder.Kill();
+    bool occluded = false;
+    // The window finds the mutex abandoned: logged, handed back to the compositor, no frame.
+    EXPECT_EQ(output->UpdateApplicationWindow(&occluded), kFailed);
+    EXPECT_NE(Log().find("Acquire Keyed Mutex failed"), std::string::npos);
+    EXPECT_EQ(output->PresentedFrames(), 0u);
+    // The compositor's next frame is shown as usual.
+    ASSERT_EQ(stage_->AcquireSync(0, 1000), gpu::kSyncOk);
+    ComposeFrame();
+    EXPECT_EQ(output->UpdateApplicationWindow(&occluded), kOk);
+    EXPECT_EQ(output->PresentedFrames(), 1u);
 }
 
 TEST_F(PlexaOutputManagerTest, WeavingOffStretchesTheStageAndWeavingOnInterlacesIt) {
