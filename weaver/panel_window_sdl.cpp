@@ -26,7 +26,10 @@ void Log(const std::string& text) { std::fprintf(stderr, "Plexa: %s\n", text.c_s
 class SdlSwapChain final : public SwapChain {
 public:
     SdlSwapChain(SDL_Window* window, std::unique_ptr<gpu::Texture> backBuffer)
-        : window_(window), backBuffer_(std::move(backBuffer)) {
+        : window_(window),
+          backBuffer_(std::move(backBuffer)),
+          // Nobody sees an offscreen window: its frames reach only the captures.
+          shown_(SDL_GetCurrentVideoDriver() == nullptr || std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") != 0) {
         const gpu::TextureDesc& desc = backBuffer_->Desc();
         if (const std::optional<std::string> folder = platform::GetEnv("NORVIK_CAPTURE_DIR"); folder && !folder->empty()) {
             folder_ = *folder;
@@ -41,12 +44,14 @@ public:
         const gpu::TextureDesc& desc = backBuffer_->Desc();
         const uint8_t* pixels = backBuffer_->CpuPixels(0);
         if (pixels == nullptr) return PresentResult::Failed;
-        // The window's own surface: one copy of the frame, no renderer in between.
-        SDL_Surface* surface = SDL_GetWindowSurface(window_);
-        if (surface == nullptr) return PresentResult::Failed;
         if (SDL_GetWindowFlags(window_) & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return PresentResult::Occluded;
-        CopyToSurface(pixels, desc.width, desc.height, surface);
-        if (SDL_UpdateWindowSurface(window_) != 0) return PresentResult::Failed;
+        if (shown_) {
+            // The window's own surface: one copy of the frame, no renderer in between.
+            SDL_Surface* surface = SDL_GetWindowSurface(window_);
+            if (surface == nullptr) return PresentResult::Failed;
+            CopyToSurface(pixels, desc.width, desc.height, surface);
+            if (SDL_UpdateWindowSurface(window_) != 0) return PresentResult::Failed;
+        }
         ++presented_;
         if (writer_ && writer_->HasRoom()) {
             frame_.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
@@ -85,6 +90,7 @@ private:
 
     SDL_Window* window_;
     std::unique_ptr<gpu::Texture> backBuffer_;
+    bool shown_;
     std::string folder_;
     std::unique_ptr<capture::CaptureWriter> writer_;
     std::vector<uint8_t> frame_;
