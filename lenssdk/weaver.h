@@ -6,6 +6,7 @@
 #pragma once
 
 #include "lenssdk/eye_tracker.h"
+#include "lenssdk/lens_api.h"
 #include "lenssdk/weaver_math.h"
 
 #include <memory>
@@ -26,7 +27,7 @@ class Texture;
 namespace lens {
 
 // The latest eye pair of a tracker's stream, for the weaver to read each frame.
-class WeaverEyes final : public EyePairListener {
+class LENS_DIRECTX_API WeaverEyes final : public EyePairListener {
 public:
     explicit WeaverEyes(LensContext& context);
     ~WeaverEyes() override;
@@ -43,7 +44,7 @@ private:
 
 #if defined(_WIN32)
 
-class DX11WeaverBase {
+class LENS_DIRECTX_API DX11WeaverBase {
 public:
     virtual ~DX11WeaverBase();
     DX11WeaverBase(const DX11WeaverBase&) = delete;
@@ -67,7 +68,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-class DX11Weaver final : public DX11WeaverBase {
+class LENS_DIRECTX_API DX11Weaver final : public DX11WeaverBase {
 public:
     // `width` x `height` is the side-by-side input: twice one view's width.
     DX11Weaver(LensContext& context, ID3D11Device* device, ID3D11DeviceContext* deviceContext, unsigned width,
@@ -77,7 +78,7 @@ public:
 
 #else
 
-class SoftWeaverBase {
+class LENS_DIRECTX_API SoftWeaverBase {
 public:
     virtual ~SoftWeaverBase();
     SoftWeaverBase(const SoftWeaverBase&) = delete;
@@ -104,7 +105,7 @@ private:
     WeaveSettings settings_;
 };
 
-class SoftWeaver final : public SoftWeaverBase {
+class LENS_DIRECTX_API SoftWeaver final : public SoftWeaverBase {
 public:
     // `width` x `height` is the side-by-side input: twice one view's width.
     SoftWeaver(LensContext& context, qor::gpu::Device* device, qor::gpu::DrawContext* deviceContext, unsigned width,
