@@ -2,6 +2,8 @@
 // in front of the panel. Millimetres, panel-centred: x right, y up, z towards the viewer.
 #pragma once
 
+#include "lenssdk/lens_api.h"
+
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -32,14 +34,14 @@ constexpr double kEyeCoordinateLimitMm = 10000.0;
 
 // Parses "xL,yL,zL;xR,yR,zR" (decimal numbers, blanks around each allowed). Gives nothing for
 // anything else, for non-finite or out-of-range values, and for eyes not in front (z <= 0).
-std::optional<EyePair> ParseEyes(std::string_view text);
+LENS_CORE_API std::optional<EyePair> ParseEyes(std::string_view text);
 
 // The simulated viewer's eyes at `seconds` since the tracker started.
-EyePair SimulatedEyes(double seconds);
+LENS_CORE_API EyePair SimulatedEyes(double seconds);
 
 // The eye source the environment chooses: NORVIK_EYES when set and well-formed (a malformed
 // value is logged to stderr and the simulated viewer used instead).
-class EyeSource {
+class LENS_CORE_API EyeSource {
 public:
     EyeSource();
     // The eyes at `seconds` since the source was made.

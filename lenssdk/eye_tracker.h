@@ -3,6 +3,7 @@
 #pragma once
 
 #include "lenssdk/eye_source.h"
+#include "lenssdk/lens_api.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,7 +16,7 @@ namespace lens {
 // How often a stream delivers an eye pair.
 constexpr std::chrono::milliseconds kEyePairInterval{10};
 
-class LensContext {
+class LENS_CORE_API LensContext {
 public:
     explicit LensContext(int networkMode) : networkMode_(networkMode), epoch_(std::chrono::steady_clock::now()) {}
     // Ready to hand out trackers; always succeeds on this stand-in (no device to reach).
@@ -41,7 +42,7 @@ public:
 
 // Delivers pairs to one listener until stopListening() or destruction. The listener must
 // outlive the stream's delivery, which ends when either returns.
-class EyePairStream {
+class LENS_FACE_TRACKERS_API EyePairStream {
 public:
     // Delivers the source's eyes at the time since `epoch`.
     EyePairStream(const EyeSource& source, EyePairListener* listener,
@@ -69,7 +70,7 @@ private:
     std::thread thread_;
 };
 
-class EyeTracker {
+class LENS_FACE_TRACKERS_API EyeTracker {
 public:
     static std::unique_ptr<EyeTracker> create(LensContext& context);
 
@@ -85,7 +86,7 @@ public:
 };
 
 // The panel's physical facts.
-class Screen {
+class LENS_DISPLAYS_API Screen {
 public:
     static std::unique_ptr<Screen> create(LensContext& context);
     int widthPixels() const { return 3840; }
@@ -95,7 +96,7 @@ public:
 };
 
 // Whether the lens layer is switched to 3D; it keeps what it was last told.
-class SwitchableLensHint {
+class LENS_CORE_API SwitchableLensHint {
 public:
     static std::unique_ptr<SwitchableLensHint> create(LensContext& context);
     virtual void enable();

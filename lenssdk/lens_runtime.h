@@ -2,9 +2,11 @@
 // the display driver learns that the display vendor's runtime is installed.
 #pragma once
 
+#include "lenssdk/lens_api.h"
+
 namespace lens {
 
 // The runtime's version, major * 10000 + minor * 100 + patch.
-int runtimeVersion();
+LENS_RUNTIME_API int runtimeVersion();
 
 }  // namespace lens

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "lenssdk/eye_tracker.h"
+#include "lenssdk/lens_api.h"
 #include "lenssdk/weaver_math.h"
 
 #include <memory>
@@ -26,7 +27,7 @@ class Texture;
 namespace lens {
 
 // The latest eye pair of a tracker's stream, for the weaver to read each frame.
-class WeaverEyes final : public EyePairListener {
+class LENS_DIRECTX_API WeaverEyes final : public EyePairListener {
 public:
     explicit WeaverEyes(LensContext& context);
     ~WeaverEyes() override;
@@ -43,7 +44,7 @@ private:
 
 #if defined(_WIN32)
 
-class DX11WeaverBase {
+class LENS_DIRECTX_API DX11WeaverBase {
 public:
     virtual ~DX11WeaverBase();
     DX11WeaverBase(const DX11WeaverBase&) = delete;
@@ -52,7 +53,8 @@ public:
     // The render-target view of the side-by-side input; null when it could not be made.
     ID3D11RenderTargetView* getFrameBuffer();
     // Weaves the frame buffer into the render target and viewport bound on the context, which
-    // covers `width` x `height` pixels of the panel.
+    // covers `width` x `height` pixels of the panel. The shaders, input, blend, rasterizer and
+    // depth states it draws with are the caller's again when it returns.
     void weave(unsigned width, unsigned height);
 
     const WeaveSettings& settings() const;
@@ -67,7 +69,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-class DX11Weaver final : public DX11WeaverBase {
+class LENS_DIRECTX_API DX11Weaver final : public DX11WeaverBase {
 public:
     // `width` x `height` is the side-by-side input: twice one view's width.
     DX11Weaver(LensContext& context, ID3D11Device* device, ID3D11DeviceContext* deviceContext, unsigned width,
@@ -77,7 +79,7 @@ public:
 
 #else
 
-class SoftWeaverBase {
+class LENS_DIRECTX_API SoftWeaverBase {
 public:
     virtual ~SoftWeaverBase();
     SoftWeaverBase(const SoftWeaverBase&) = delete;
@@ -104,7 +106,7 @@ private:
     WeaveSettings settings_;
 };
 
-class SoftWeaver final : public SoftWeaverBase {
+class LENS_DIRECTX_API SoftWeaver final : public SoftWeaverBase {
 public:
     // `width` x `height` is the side-by-side input: twice one view's width.
     SoftWeaver(LensContext& context, qor::gpu::Device* device, qor::gpu::DrawContext* deviceContext, unsigned width,

@@ -19,8 +19,6 @@ Vec3 Midpoint(const EyePair& eyes) {
     return {(eyes.left.x + eyes.right.x) / 2, (eyes.left.y + eyes.right.y) / 2, (eyes.left.z + eyes.right.z) / 2};
 }
 
-bool UsesPerEyePhases(const EyePair& eyes) { return std::fabs(eyes.left.z - eyes.right.z) > kPerEyeDepthDifferenceMm; }
-
 // Left share from a signed distance (lens pitches, > 0 towards the left view's side).
 double Ramp(double distance, double band) {
     if (!(band > 0)) return distance > 0 ? 1.0 : distance < 0 ? 0.0 : 0.5;
@@ -30,13 +28,6 @@ double Ramp(double distance, double band) {
 bool Usable(const ImageView& in, const MutableImageView& out) {
     return in.data != nullptr && out.data != nullptr && in.width >= 2 && in.height >= 1 && out.width >= 1 &&
            out.height >= 1 && in.stride >= std::size_t(in.width) * 4 && out.stride >= std::size_t(out.width) * 4;
-}
-
-bool Usable(const WeaveSettings& s) {
-    return std::isfinite(s.lensPitchSubpixels) && s.lensPitchSubpixels > 0 && std::isfinite(s.slant) &&
-           std::isfinite(s.gapMm) && s.gapMm > 0 && s.gapMm < kNearestEyeDistanceMm && std::isfinite(s.offsetMm) &&
-           std::isfinite(s.blendBand) && s.blendBand >= 0 && std::isfinite(s.panelWidthMm) && s.panelWidthMm > 0 &&
-           s.panelWidthPixels > 0;
 }
 
 // Nearest source texel of output index `i` of `outSize` over `inSize` texels.
@@ -86,6 +77,15 @@ EyePair UsableEyes(const EyePair& eyes) {
     return usable;
 }
 
+bool UsesPerEyePhases(const EyePair& eyes) { return std::fabs(eyes.left.z - eyes.right.z) > kPerEyeDepthDifferenceMm; }
+
+bool UsableSettings(const WeaveSettings& s) {
+    return std::isfinite(s.lensPitchSubpixels) && s.lensPitchSubpixels > 0 && std::isfinite(s.slant) &&
+           std::isfinite(s.gapMm) && s.gapMm > 0 && s.gapMm < kNearestEyeDistanceMm && std::isfinite(s.offsetMm) &&
+           std::isfinite(s.blendBand) && s.blendBand >= 0 && std::isfinite(s.panelWidthMm) && s.panelWidthMm > 0 &&
+           s.panelWidthPixels > 0;
+}
+
 double LensPhase(const WeaveSettings& s, double qx, double qy, const Vec3& eye) {
     const double pitch = s.LensPitchMm();
     const double effectivePitch = pitch * eye.z / (eye.z - s.gapMm);
@@ -118,7 +118,7 @@ void SubpixelPosition(const WeaveSettings& s, int width, int height, int col, in
 }
 
 bool WeaveReference(const WeaveSettings& s, const EyePair& eyes, const ImageView& in, const MutableImageView& out) {
-    if (!Usable(in, out) || !Usable(s)) return false;
+    if (!Usable(in, out) || !UsableSettings(s)) return false;
     const int viewWidth = in.width / 2;
     for (int row = 0; row < out.height; ++row) {
         const uint8_t* source = in.data + std::size_t(Nearest(row, out.height, in.height)) * in.stride;
@@ -140,7 +140,7 @@ bool WeaveReference(const WeaveSettings& s, const EyePair& eyes, const ImageView
 }
 
 bool WeaveFast(const WeaveSettings& s, const EyePair& given, const ImageView& in, const MutableImageView& out) {
-    if (!Usable(in, out) || !Usable(s)) return false;
+    if (!Usable(in, out) || !UsableSettings(s)) return false;
     const EyePair eyes = UsableEyes(given);
     const bool perEye = UsesPerEyePhases(eyes);
     const Vec3 first = perEye ? eyes.left : Midpoint(eyes);

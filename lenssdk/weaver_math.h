@@ -11,6 +11,7 @@
 #pragma once
 
 #include "lenssdk/eye_source.h"
+#include "lenssdk/lens_api.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,18 +42,25 @@ constexpr double kNearestEyeDistanceMm = 50.0;
 
 // The eyes the weaver uses: non-finite input gives the simulated viewer at rest, and z is
 // kept at kNearestEyeDistanceMm or more.
-EyePair UsableEyes(const EyePair& eyes);
+LENS_CORE_API EyePair UsableEyes(const EyePair& eyes);
+
+// Whether the eyes are far enough apart in depth (kPerEyeDepthDifferenceMm) to need a phase each.
+LENS_CORE_API bool UsesPerEyePhases(const EyePair& eyes);
+
+// Whether the settings describe a panel and lenses the weave can work with (finite, positive
+// pitches and sizes, a gap in front of the nearest eyes); the weaves refuse any others.
+LENS_CORE_API bool UsableSettings(const WeaveSettings& settings);
 
 // Phase of the ray from `eye` through panel point (qx, qy) mm at the lens plane.
-double LensPhase(const WeaveSettings& settings, double qx, double qy, const Vec3& eye);
+LENS_CORE_API double LensPhase(const WeaveSettings& settings, double qx, double qy, const Vec3& eye);
 
 // Share of the left view (0..1) a subpixel at (qx, qy) mm shows for these eyes.
-double LeftShare(const WeaveSettings& settings, double qx, double qy, const EyePair& eyes);
+LENS_CORE_API double LeftShare(const WeaveSettings& settings, double qx, double qy, const EyePair& eyes);
 
 // Panel position (mm from the centre, y up) of subpixel `channel` of output pixel (col, row)
 // in a width x height frame that fills the panel's centre at its pixel pitch.
-void SubpixelPosition(const WeaveSettings& settings, int width, int height, int col, int row, int channel,
-                      double& qx, double& qy);
+LENS_CORE_API void SubpixelPosition(const WeaveSettings& settings, int width, int height, int col, int row,
+                                   int channel, double& qx, double& qy);
 
 struct ImageView {
     const uint8_t* data = nullptr;
@@ -74,23 +82,23 @@ struct MutableImageView {
 // (or a source narrower than two pixels) give false and leave the output untouched.
 //
 // The reference: every subpixel in double precision.
-bool WeaveReference(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
-                    const MutableImageView& out);
+LENS_CORE_API bool WeaveReference(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
+                                  const MutableImageView& out);
 // The fast path: per row, a 32-bit fixed-point phase at the row start and a constant step per
 // subpixel; per subpixel, a phase add, the distance to a boundary in 16 bits, a clamp into a
 // weight, and a blend (lenssdk/weave_rows.h). Views half the output's width are doubled inside
 // the row kernel. Rows are woven in bands on the worker pool. Matches the reference within 1
 // per channel (bands narrower than 1/512 of a lens pitch widen to that; under about 1/256 of a
 // pitch the weight's 2^-16 pitch phase steps may, rarely, put a subpixel 2 off).
-bool WeaveFast(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
-               const MutableImageView& out);
+LENS_CORE_API bool WeaveFast(const WeaveSettings& settings, const EyePair& eyes, const ImageView& sideBySide,
+                             const MutableImageView& out);
 
 // The row kernels WeaveFast uses: kBest is AVX2 where the CPU runs it, else the portable
 // build. Both give the same bytes.
 enum class WeaveKernels { kBest, kBaseline, kAvx2 };
-bool CpuRunsAvx2Weave();
+LENS_CORE_API bool CpuRunsAvx2Weave();
 // For tests and benchmarks: the kernels WeaveFast uses from now on (the whole process). False,
 // changing nothing, for kAvx2 where the CPU or the build has no AVX2 kernels.
-bool UseWeaveKernels(WeaveKernels set);
+LENS_CORE_API bool UseWeaveKernels(WeaveKernels set);
 
 }  // namespace lens

@@ -1,5 +1,6 @@
 // The eye tracker's streams, the NORVIK_EYES parser and the lens hint.
 #include "lenssdk/eye_tracker.h"
+#include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ private:
 
 TEST(LensEyeTracker, DeliversFixedEyesOnItsThreadUntilStopped) {
     enum class Stop { kStopListening, kRelease, kFromInsideTheListener };
-    setenv("NORVIK_EYES", "-30.5, 2, 610; 32.5,2,+590", 1);
+    qor::test::SetEnv("NORVIK_EYES", "-30.5, 2, 610; 32.5,2,+590");
     const lens::EyePair expected{{-30.5, 2, 610}, {32.5, 2, 590}};
     for (const Stop stop : {Stop::kStopListening, Stop::kRelease, Stop::kFromInsideTheListener}) {
         SCOPED_TRACE(int(stop));
@@ -83,7 +84,7 @@ TEST(LensEyeTracker, DeliversFixedEyesOnItsThreadUntilStopped) {
         stream.reset();
         EXPECT_EQ(recorder.Pairs().size(), delivered);
     }
-    unsetenv("NORVIK_EYES");
+    qor::test::UnsetEnv("NORVIK_EYES");
 }
 
 TEST(LensEyeTracker, MalformedOrMissingEyesGiveTheSimulatedViewer) {
@@ -91,9 +92,9 @@ TEST(LensEyeTracker, MalformedOrMissingEyesGiveTheSimulatedViewer) {
                               "1,2,3;4,5,1e9", nullptr}) {
         SCOPED_TRACE(value ? value : "(unset)");
         if (value) {
-            setenv("NORVIK_EYES", value, 1);
+            qor::test::SetEnv("NORVIK_EYES", value);
         } else {
-            unsetenv("NORVIK_EYES");
+            qor::test::UnsetEnv("NORVIK_EYES");
         }
         lens::LensContext context(1);
         const auto tracker = lens::EyeTracker::create(context);
@@ -103,7 +104,7 @@ TEST(LensEyeTracker, MalformedOrMissingEyesGiveTheSimulatedViewer) {
         EXPECT_NEAR(eyes.right.x - eyes.left.x, lens::kSimulatedEyeDistanceMm, 1e-9);
         EXPECT_LE(std::abs((eyes.left.x + eyes.right.x) / 2), lens::kSimulatedSwayMm + 1e-9);
     }
-    unsetenv("NORVIK_EYES");
+    qor::test::UnsetEnv("NORVIK_EYES");
 }
 
 TEST(LensEyeTracker, ParsesEyesText) {
