@@ -53,7 +53,8 @@ public:
     // The render-target view of the side-by-side input; null when it could not be made.
     ID3D11RenderTargetView* getFrameBuffer();
     // Weaves the frame buffer into the render target and viewport bound on the context, which
-    // covers `width` x `height` pixels of the panel.
+    // covers `width` x `height` pixels of the panel. The shaders, input, blend, rasterizer and
+    // depth states it draws with are the caller's again when it returns.
     void weave(unsigned width, unsigned height);
 
     const WeaveSettings& settings() const;
