@@ -3,11 +3,17 @@
 #include <algorithm>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace qor::gpu::soft {
 
 namespace {
 // More threads than this gain nothing against the memory bandwidth a frame needs.
 constexpr unsigned kMostWorkers = 8;
+
+int SharedHelpers() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers)) - 1; }
 }  // namespace
 
 WorkerPool::WorkerPool(int helpers) {
@@ -29,12 +35,28 @@ WorkerPool::~WorkerPool() {
     for (std::thread& thread : threads_) thread.join();
 }
 
+#if defined(_WIN32)
+// Windows ends a process's other threads before its DLLs' static objects go, so a pool stopped
+// then would wait for helpers that are gone (and no thread can be joined under the loader lock
+// of an unload either). The module holding the pool stays loaded instead, and the pool lives
+// until the process ends.
+WorkerPool& WorkerPool::Shared() {
+    static WorkerPool& pool = *[] {
+        HMODULE self = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&SharedHelpers), &self);
+        return new WorkerPool(SharedHelpers());
+    }();
+    return pool;
+}
+#else
 // A static object, not a leaked one: a module that links the soft device stops its threads
 // when it is unloaded, before their code goes away.
 WorkerPool& WorkerPool::Shared() {
-    static WorkerPool pool(int(std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers)) - 1);
+    static WorkerPool pool(SharedHelpers());
     return pool;
 }
+#endif
 
 void WorkerPool::Run(int bands, const std::function<void(int, int)>& task) {
     if (bands <= 0) return;
