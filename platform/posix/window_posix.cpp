@@ -373,47 +373,46 @@ void PostQuitMessage(int exitCode) {
     queue->ready.notify_all();
 }
 
-bool GetWindowMessage(WindowMessage* message) {
+namespace {
+
+struct Taken {
+    WindowMessage message;
+    bool quit = false;  // the thread's quit message, not a posted one
+};
+
+// The next posted message or the quit message, handling sent messages on the way; with `wait`
+// false, nullopt when the queue is empty.
+std::optional<Taken> TakeMessage(bool wait) {
     auto queue = QueueOfThisThread();
     for (;;) {
         std::unique_lock lock(queue->mutex);
-        queue->ready.wait(lock, [&] { return !queue->messages.empty() || queue->quit; });
+        if (wait) queue->ready.wait(lock, [&] { return !queue->messages.empty() || queue->quit; });
         if (queue->messages.empty()) {
+            if (!queue->quit) return std::nullopt;
             queue->quit = false;
-            *message = WindowMessage {0, kWmQuit, static_cast<uint64_t>(queue->exitCode), 0};
-            return false;
+            return Taken {WindowMessage {0, kWmQuit, static_cast<uint64_t>(queue->exitCode), 0}, true};
         }
         QueuedMessage next = std::move(queue->messages.front());
         queue->messages.pop_front();
         lock.unlock();
-        if (!next.sent) {
-            *message = next.message;
-            return true;
-        }
+        if (!next.sent) return Taken {next.message, false};
         // Sent messages are handled inside the loop's wait, never returned to the caller.
         next.sent->set_value(CallProc(next.message));
     }
 }
 
+}  // namespace
+
+bool GetWindowMessage(WindowMessage* message) {
+    const Taken taken = *TakeMessage(true);
+    *message = taken.message;
+    return !taken.quit;
+}
+
 bool PeekWindowMessage(WindowMessage* message) {
-    auto queue = QueueOfThisThread();
-    for (;;) {
-        std::unique_lock lock(queue->mutex);
-        if (queue->messages.empty()) {
-            if (!queue->quit) return false;
-            queue->quit = false;
-            *message = WindowMessage {0, kWmQuit, static_cast<uint64_t>(queue->exitCode), 0};
-            return true;
-        }
-        QueuedMessage next = std::move(queue->messages.front());
-        queue->messages.pop_front();
-        lock.unlock();
-        if (!next.sent) {
-            *message = next.message;
-            return true;
-        }
-        next.sent->set_value(CallProc(next.message));
-    }
+    const std::optional<Taken> next = TakeMessage(false);
+    if (next) *message = next->message;
+    return next.has_value();
 }
 
 void DispatchWindowMessage(const WindowMessage& message) { CallProc(message); }
