@@ -131,6 +131,10 @@ public:
     // Opens a texture another process shares, by legacy handle or by name; null on failure.
     virtual std::unique_ptr<Texture> OpenSharedTexture(uint64_t sharedHandle) = 0;
     virtual std::unique_ptr<Texture> OpenSharedTextureByName(std::u16string_view name) = 0;
+    // A further reference to a native texture of this device made outside the seam (a swap
+    // chain's buffer, a library's render target): ID3D11Texture2D* on Direct3D 11. Null where
+    // the device has no such textures (the soft device, Direct3D 12) or the texture is not one.
+    virtual std::unique_ptr<Texture> WrapNativeTexture(void* /*nativeTexture*/) { return nullptr; }
     // Submits queued work; WaitIdle returns once the device's work so far has finished.
     virtual void Flush() = 0;
     virtual void WaitIdle() = 0;

@@ -1,6 +1,10 @@
 #include "weaver/output_manager.h"
 
-#include "lenssdk/weaver.h"
+#include "lenssdk/eye_tracker.h"
+
+#if !defined(_WIN32)
+#include "weaver/frame_captures.h"
+#endif
 
 #include <cstdio>
 
@@ -48,7 +52,11 @@ void MyEyes::Listen(std::shared_ptr<lens::EyePairStream> stream) {
 }
 
 OutputManager::OutputManager(OutputManagerOptions options)
-    : switches_(options.switches), weaverInput_(options.weaverInput), log_(std::move(options.log)) {}
+    : switches_(options.switches), weaverInput_(options.weaverInput), log_(std::move(options.log)) {
+#if !defined(_WIN32)
+    captures_ = FrameCaptures::FromEnvironment();
+#endif
+}
 
 OutputManager::~OutputManager() { Release(); }
 
@@ -56,7 +64,7 @@ void OutputManager::Log(DisplayLogLevel level, const char* context, const std::s
     if (log_) log_->Write(level, context, message);
 }
 
-gpu::Texture* OutputManager::WeaverInput() const { return weaver_ ? weaver_->getFrameBuffer() : nullptr; }
+gpu::Texture* OutputManager::WeaverInput() const { return weaver_ ? weaver_->Input() : nullptr; }
 
 int OutputManager::Initialize(PanelWindow& window, uint64_t adapterLuid, int adapterIndex, bool monitorFound) {
     if (log_) log_->Writef(DisplayLogLevel::Info, kInitContext, "Enter!! MonitorID=%d, GpuID=%d.", monitorFound ? 1 : 0,
@@ -72,7 +80,7 @@ int OutputManager::Initialize(PanelWindow& window, uint64_t adapterLuid, int ada
     clientHeight_ = window.ClientHeight();
     if (switches_.weaving) CreateLensObjects();
 
-    swapChain_ = window.CreateSwapChain(*device_, &error);
+    swapChain_ = window.CreateSwapChain(*device_, monitorFound, &error);
     if (!swapChain_ || context_ == nullptr) {
         Log(DisplayLogLevel::Info, kInitContext, " Window Swapchain create failed");
         return kFailed;
@@ -92,8 +100,7 @@ void OutputManager::CreateLensObjects() {
     if (tracker_) eyes_.Listen(tracker_->openEyePairStream(&eyes_));
     screen_ = lens::Screen::create(*lensContext_);
     if (switches_.lensHint) lensHint_ = lens::SwitchableLensHint::create(*lensContext_);
-    weaver_ = std::make_unique<lens::SoftWeaver>(*lensContext_, device_.get(), context_, weaverInput_.width,
-                                                 weaverInput_.height);
+    weaver_ = CreatePanelWeaver(*lensContext_, *device_, context_, weaverInput_.width, weaverInput_.height);
     lensContext_->initialize();
     // The hint starts switched off; the first woven frame switches the lens layer on.
     if (lensHint_) lensHint_->disable();
@@ -151,7 +158,7 @@ int OutputManager::UpdateApplicationWindow(bool* occluded) {
     if (!swapChain_ || context_ == nullptr) return kFailed;
     gpu::Texture& backBuffer = swapChain_->BackBuffer();
     context_->SetRenderTarget(backBuffer);
-    if (switches_.weaving && weaver_) weaver_->weave(clientWidth_, clientHeight_);
+    if (switches_.weaving && weaver_) weaver_->Weave(*context_, backBuffer, clientWidth_, clientHeight_);
     if (messages_) messages_(*context_, backBuffer, stage_.get());
     context_->Flush();
     switch (swapChain_->Present()) {
@@ -165,12 +172,14 @@ int OutputManager::UpdateApplicationWindow(bool* occluded) {
     case PresentResult::Ok:
         break;
     }
-    if (captures_ && weaver_ && weaver_->getFrameBuffer() != nullptr) {
+#if !defined(_WIN32)
+    if (captures_ && weaver_ && weaver_->Input() != nullptr) {
         const winpipe::EyePair eyes = eyes_.Latest();
         const lens::EyePair woven {{eyes.left.x, eyes.left.y, eyes.left.z}, {eyes.right.x, eyes.right.y, eyes.right.z}};
-        captures_->OnPresented(swapChain_->PresentedFrames(), *weaver_->getFrameBuffer(), backBuffer,
-                               weaver_->settings(), woven);
+        captures_->OnPresented(swapChain_->PresentedFrames(), *weaver_->Input(), backBuffer, weaver_->Settings(),
+                               woven);
     }
+#endif
     return kOk;
 }
 
@@ -188,7 +197,7 @@ void OutputManager::DrawFrame() {
             lensHint_->enable();
         }
         viewport = ViewportOf(weaverInput_.width, weaverInput_.height);
-        target = weaver_ ? weaver_->getFrameBuffer() : nullptr;
+        target = weaver_ ? weaver_->Input() : nullptr;
         if (target == nullptr || !context_->SetRenderTarget(*target)) return;
         // The opaque copy below covers every pixel of the input; without a view the clear is
         // what the weaver gets.

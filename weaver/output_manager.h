@@ -9,7 +9,7 @@
 #include "gpu/device.h"
 #include "gpu/draw.h"
 #include "lenssdk/eye_tracker.h"
-#include "weaver/frame_captures.h"
+#include "weaver/panel_weaver.h"
 #include "weaver/panel_window.h"
 #include "weaver/plexa_settings.h"
 
@@ -18,11 +18,9 @@
 #include <memory>
 #include <mutex>
 
-namespace lens {
-class SoftWeaver;
-}
-
 namespace qor::plexa {
+
+class FrameCaptures;
 
 // The stage buffer's owner releases it within this time when it has a new frame.
 constexpr uint32_t kAcquireTimeoutMs = 35;
@@ -110,12 +108,14 @@ private:
     std::unique_ptr<lens::EyeTracker> tracker_;
     std::unique_ptr<lens::Screen> screen_;
     std::unique_ptr<lens::SwitchableLensHint> lensHint_;
-    std::unique_ptr<lens::SoftWeaver> weaver_;
+    std::unique_ptr<PanelWeaver> weaver_;
     bool firstWeaveDone_ = false;
 
     std::unique_ptr<gpu::Texture> stage_;
     bool stageHasView_ = false;
-    std::unique_ptr<FrameCaptures> captures_ = FrameCaptures::FromEnvironment();
+    // What is presented, written beside it on POSIX, where windows may have no screen (shared:
+    // the Windows build, which has none, never needs their destructor).
+    std::shared_ptr<FrameCaptures> captures_;
     bool released_ = false;
 };
 

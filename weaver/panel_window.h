@@ -36,8 +36,10 @@ public:
     virtual platform::WindowHandle Handle() const = 0;
     virtual uint32_t ClientWidth() const = 0;
     virtual uint32_t ClientHeight() const = 0;
-    // Null with `error` set when no swap chain can be made on the device.
-    virtual std::unique_ptr<SwapChain> CreateSwapChain(gpu::Device& device, std::string* error) = 0;
+    // Null with `error` set when no swap chain can be made on the device. `panelFound`: the
+    // panel's monitor was identified, so presenting is kept to the first output that is not the
+    // main display (Windows; a POSIX window has one output).
+    virtual std::unique_ptr<SwapChain> CreateSwapChain(gpu::Device& device, bool panelFound, std::string* error) = 0;
     // Lets the window system deliver its own events (POSIX); the message loop does it on Windows.
     virtual void PumpEvents() = 0;
 };

@@ -131,7 +131,7 @@ public:
     uint32_t ClientWidth() const override { return width_; }
     uint32_t ClientHeight() const override { return height_; }
 
-    std::unique_ptr<SwapChain> CreateSwapChain(gpu::Device& device, std::string* error) override {
+    std::unique_ptr<SwapChain> CreateSwapChain(gpu::Device& device, bool /*panelFound*/, std::string* error) override {
         gpu::TextureDesc desc;
         desc.width = width_;
         desc.height = height_;

@@ -6,7 +6,7 @@
 #include "platform/window.h"
 #include "weaver/display_choice.h"
 #include "weaver/message_layer.h"
-#include "weaver/text_painter_sdl.h"
+#include "weaver/text_painter.h"
 
 #include <chrono>
 #include <cstdio>
@@ -57,7 +57,7 @@ public:
         if (gpu::Device* device = output_->Device()) {
             messages_ = std::make_shared<MessageLayer>(*device, ReadMessageSettings(FeatureIniPath(), log_.get()),
                                                        window_->ClientWidth(), window_->ClientHeight(), settings.showFps,
-                                                       ProcessClockMs(), CreateSdlTextPainter(log_), log_);
+                                                       ProcessClockMs(), CreateTextPainter(log_), log_);
             output_->SetMessageDrawer([layer = messages_](gpu::DrawContext& context, gpu::Texture& backBuffer,
                                                           gpu::Texture* stage) {
                 layer->Draw(context, backBuffer, stage, ProcessClockMs());

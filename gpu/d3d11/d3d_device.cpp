@@ -313,6 +313,15 @@ public:
         return std::make_unique<D3D11Texture>(core_, std::move(texture), 0);
     }
 
+    std::unique_ptr<Texture> WrapNativeTexture(void* nativeTexture) override {
+        if (nativeTexture == nullptr) return nullptr;
+        Ref<ID3D11Texture2D> texture = Ref<ID3D11Texture2D>::Retain(static_cast<ID3D11Texture2D*>(nativeTexture));
+        Ref<ID3D11Device> owner;
+        texture->GetDevice(owner.Put());
+        if (owner.Get() != core_->device.Get()) return nullptr;
+        return std::make_unique<D3D11Texture>(core_, std::move(texture), 0);
+    }
+
     std::unique_ptr<Texture> OpenSharedTexture(uint64_t sharedHandle) override {
         if (sharedHandle == 0) return nullptr;
         Ref<ID3D11Texture2D> texture;
