@@ -66,7 +66,12 @@ public:
         if (font == nullptr) return;
         const auto corner = TextCorner(x, y);
         if (!corner) return;
-        auto* texture = static_cast<ID3D11Texture2D*>(backBuffer.Native());
+        // Asked rather than cast: a Direct3D 12 back buffer is a resource of another kind.
+        Ref<ID3D11Texture2D> held;
+        if (auto* native = static_cast<IUnknown*>(backBuffer.Native())) {
+            native->QueryInterface(__uuidof(ID3D11Texture2D), held.PutVoid());
+        }
+        ID3D11Texture2D* texture = held.Get();
         D3D11_TEXTURE2D_DESC desc {};
         if (texture != nullptr) texture->GetDesc(&desc);
         const auto order = ChannelsOf(desc.Format);
