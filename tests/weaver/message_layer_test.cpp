@@ -191,7 +191,7 @@ TEST_F(MessageLayerTest, WarningBoxShowsTheStageAndTheLinesOverIt) {
 }
 
 // Text is clipped to the texture; fonts that are not TrueType files are replaced and logged
-// once; nothing faults.
+// once; names that are not message fonts draw nothing; nothing faults.
 TEST_F(MessageLayerTest, PainterClipsAndSurvivesBadFonts) {
     const std::string fonts = platform::JoinPath(platform::ProgramDataFolder(), "OEM\\Plexaview\\Font");
     ASSERT_TRUE(platform::CreateFolders(fonts));
@@ -203,6 +203,8 @@ TEST_F(MessageLayerTest, PainterClipsAndSurvivesBadFonts) {
     const Rgba pink {1, 0, 0.5f, 1};
     for (const auto& at : corners) painter->DrawText(*backBuffer, kWarningFont, "Clipped text", at[0], at[1], pink);
     painter->DrawText(*backBuffer, "Unknown.font", "", 0, 0, kWhite);
+    painter->DrawText(*backBuffer, "Unknown.font", "Not one of the message fonts", 0, 0, kWhite);
+    EXPECT_FALSE(painter->LoadFont("Unknown.font"));
     const auto texels = Texels(*backBuffer);
     size_t covered = 0;
     for (const Texel& t : texels) {
