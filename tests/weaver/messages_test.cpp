@@ -127,6 +127,10 @@ TEST(FrameRateTest, AveragesOverASecondAndSkipsPassesInTheSameMillisecond) {
 
 class MessageSettingsTest : public ::testing::Test {
 protected:
+    // Windows has one registry per machine (or Wine prefix): each case starts without the
+    // values an earlier run left.
+    void SetUp() override { platform::RegistryDeleteTree(RegistryRoot::LocalMachine, std::string(kMessageRegistryKey)); }
+    void TearDown() override { SetUp(); }
     void WriteFeatureFile(const std::string& text) { std::ofstream(iniPath_) << text; }
     test::TempEnvironment environment_;
     std::string iniPath_ = environment_.Path("feature.ini");
