@@ -1,6 +1,8 @@
 #include "display/capture/png_capture.h"
 
 #include <png.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -14,8 +16,11 @@
 namespace qor::capture {
 
 void YieldToFrameWork() {
-    // The lowest scheduling priority for this thread alone (on Linux a thread's nice value is
-    // its own); failure leaves it at its normal priority, which is only slower.
+    // The idle class runs the thread only on time no other thread wants, and any frame work
+    // that wakes takes the core at once; where it is refused, the lowest nice value (a
+    // thread's own on Linux). Failure of both leaves it at normal priority, only slower.
+    const sched_param none {};
+    if (::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none) == 0) return;
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBackgroundNice);
 }
 

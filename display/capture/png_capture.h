@@ -15,9 +15,10 @@
 
 namespace qor::capture {
 
-// Captures are a by-product: their threads run at this nice value, on time the frame work leaves.
+// Captures are a by-product: their threads run on time the frame work leaves, in the idle
+// scheduling class or, where that is refused, at this nice value.
 constexpr int kBackgroundNice = 19;
-// Puts the calling thread at kBackgroundNice.
+// Puts the calling thread in the idle class (else at kBackgroundNice).
 void YieldToFrameWork();
 
 // "<folder>/<title>_<number, six digits at least>.png".
