@@ -13,6 +13,7 @@
 #   BASIC=1 bash scripts/run.sh      the basic driver's desktop window instead of the panel
 #   NORVIK_EYES="xL,yL,zL;xR,yR,zR"  fixed eyes (mm) instead of the simulated viewer
 #   DISPLAY_LOG=1                    the display side's logs; KEEP_WORK=1 keeps the temporary folder
+#   CAPTURES=0                       no PNG captures without a display (the frame rate without their cost)
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -57,7 +58,7 @@ trap cleanup EXIT
 # Without a display the basic driver's window is offscreen; it then writes each frame it
 # presents as a PNG file, kept after the run.
 captures=
-if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && ${CAPTURES:-1} != 0 ]]; then
     captures=$repo/build/captures
     rm -rf "$captures"
     mkdir -p "$captures"

@@ -2,6 +2,7 @@
 
 #include "lenssdk/lens_preview.h"
 #include "platform/system.h"
+#include "weaver/panel_window.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +60,7 @@ uint64_t FrameCaptures::PreviewsWritten() const {
 
 void FrameCaptures::OnPresented(uint64_t number, gpu::Texture& input, gpu::Texture& woven,
                                 const lens::WeaveSettings& settings, const lens::EyePair& eyes) {
-    SubmitInput(number, input);
+    if (CaptureDue(number)) SubmitInput(number, input);
     const bool due = firstPreview_ == 0 || number - firstPreview_ >= kPreviewEveryFrames * (previewsAsked_);
     if (!due) return;
     const gpu::TextureDesc& desc = woven.Desc();

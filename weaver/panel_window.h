@@ -17,6 +17,14 @@ namespace qor::plexa {
 inline constexpr const char* kWindowClass = "Plexaview";
 inline constexpr const char* kWindowTitle = "Plexaview";
 
+// Captures of what is presented (NORVIK_CAPTURE_DIR): the first frames while the writer keeps
+// up, then every this many. A 3840x2160 PNG costs more processor time than a frame, and the
+// frames come first; the woven frame and its input are captured under the same numbers.
+inline constexpr uint64_t kCaptureEveryFrames = 30;
+inline constexpr bool CaptureDue(uint64_t presentedFrame) {
+    return presentedFrame <= kCaptureEveryFrames || presentedFrame % kCaptureEveryFrames == 0;
+}
+
 enum class PresentResult { Ok, Occluded, Failed };
 
 class SwapChain {

@@ -53,7 +53,7 @@ public:
             if (SDL_UpdateWindowSurface(window_) != 0) return PresentResult::Failed;
         }
         ++presented_;
-        if (writer_ && writer_->HasRoom()) {
+        if (writer_ && CaptureDue(presented_) && writer_->HasRoom()) {
             frame_.assign(pixels, pixels + std::size_t(desc.width) * desc.height * 4);
             writer_->Submit(capture::CaptureFilePath(folder_, kWindowTitle, presented_), &frame_);
         }
