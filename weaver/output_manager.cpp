@@ -80,6 +80,7 @@ int OutputManager::Initialize(PanelWindow& window, uint64_t adapterLuid, int ada
     clientHeight_ = window.ClientHeight();
     if (switches_.weaving) CreateLensObjects();
 
+    Log(DisplayLogLevel::Info, kInitContext, "Get Output Monitor");
     swapChain_ = window.CreateSwapChain(*device_, monitorFound, &error);
     if (!swapChain_ || context_ == nullptr) {
         Log(DisplayLogLevel::Info, kInitContext, " Window Swapchain create failed");

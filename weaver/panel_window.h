@@ -50,6 +50,8 @@ public:
     virtual std::unique_ptr<SwapChain> CreateSwapChain(gpu::Device& device, bool panelFound, std::string* error) = 0;
     // Lets the window system deliver its own events (POSIX); the message loop does it on Windows.
     virtual void PumpEvents() = 0;
+    // Takes the window off the screen (the program is ending).
+    virtual void Hide() = 0;
 };
 
 // The borderless top-most window exactly over `monitor`, shown, not taking mouse input,

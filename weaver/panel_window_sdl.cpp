@@ -161,6 +161,8 @@ public:
         }
     }
 
+    void Hide() override { SDL_HideWindow(window_); }
+
 private:
     bool Fail(const std::string& text, std::string* error) {
         if (error) *error = text;

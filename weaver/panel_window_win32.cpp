@@ -165,6 +165,7 @@ public:
 
     // The main loop's message pump serves this window.
     void PumpEvents() override {}
+    void Hide() override { ShowWindow(Hwnd(), SW_HIDE); }
 
 private:
     HWND Hwnd() const { return reinterpret_cast<HWND>(handle_); }

@@ -121,6 +121,7 @@ private:
             }
             if (message.message == platform::kWmQuit) {
                 if (messages_) messages_->OnQuit(ProcessClockMs());
+                window_->Hide();
                 return;
             }
             platform::DispatchWindowMessage(message);
