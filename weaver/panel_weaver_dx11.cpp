@@ -2,19 +2,13 @@
 #include "weaver/panel_weaver.h"
 
 #include <d3d11.h>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace qor::plexa {
 
 namespace {
-
-// A COM reference released at scope end.
-template <typename T>
-struct Released {
-    T* object = nullptr;
-    ~Released() {
-        if (object != nullptr) object->Release();
-    }
-};
 
 // The Direct3D 11 weaver gives its input as a render-target view; the output manager draws
 // into it through the graphics seam, so the view's texture is wrapped as one of the device's.
@@ -26,14 +20,11 @@ public:
           context_(static_cast<ID3D11DeviceContext*>(device.NativeContext())) {
         ID3D11RenderTargetView* view = weaver_.getFrameBuffer();
         if (view == nullptr) return;
-        Released<ID3D11Resource> resource;
-        view->GetResource(&resource.object);
-        if (resource.object == nullptr) return;
-        Released<ID3D11Texture2D> texture;
-        if (FAILED(resource.object->QueryInterface(__uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&texture.object)))) {
-            return;
-        }
-        input_ = device.WrapNativeTexture(texture.object);
+        ComPtr<ID3D11Resource> resource;
+        view->GetResource(resource.GetAddressOf());
+        ComPtr<ID3D11Texture2D> texture;
+        if (!resource || FAILED(resource.As(&texture))) return;
+        input_ = device.WrapNativeTexture(texture.Get());
         if (input_ && !input_->CreateRenderTargetView(input_->Desc().format)) input_.reset();
     }
 

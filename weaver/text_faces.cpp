@@ -1,5 +1,6 @@
 #include "weaver/text_faces.h"
 
+#include "display/winpipe/display_log_writer.h"
 #include "gpu/device.h"
 #include "platform/system.h"
 #include "weaver/messages.h"
@@ -10,6 +11,8 @@
 namespace qor::plexa {
 
 namespace {
+
+constexpr std::string_view kLogContext = "OUTPUTMANAGER::TextPainter():";
 
 constexpr FontFace kFaces[] = {
     {kLatinTitleFont, 32, false, Script::Latin}, {kLatinBodyFont, 26, false, Script::Latin},
@@ -88,6 +91,16 @@ void BlendCoverage(const CoverageView& coverage, const TexelView& texels, Channe
             out[3] = Mix(1.0f, out[3], alpha);
         }
     }
+}
+
+void PainterLog::Error(const std::string& message) const {
+    if (log_) log_->Write(winpipe::DisplayLogLevel::Error, kLogContext, message);
+}
+
+void PainterLog::ErrorOnce(bool* logged, const std::string& message) const {
+    if (*logged) return;
+    *logged = true;
+    Error(message);
 }
 
 }  // namespace qor::plexa

@@ -7,11 +7,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+namespace qor::winpipe {
+class DisplayLogWriter;
+}
+
 namespace qor::plexa {
+
+// The painters' error lines in the display log (nothing when it is off); a failure that would
+// repeat every frame is written once.
+class PainterLog {
+public:
+    explicit PainterLog(std::shared_ptr<winpipe::DisplayLogWriter> log) : log_(std::move(log)) {}
+    void Error(const std::string& message) const;
+    // Writes `message` unless `*logged` is set, and sets it.
+    void ErrorOnce(bool* logged, const std::string& message) const;
+
+private:
+    std::shared_ptr<winpipe::DisplayLogWriter> log_;
+};
 
 enum class Script { Latin, Other };
 

@@ -19,9 +19,7 @@ namespace qor::plexa {
 
 namespace {
 
-using winpipe::DisplayLogLevel;
 
-constexpr std::string_view kLogContext = "OUTPUTMANAGER::TextPainter():";
 
 // SDL_ttf keeps a count of its users, but its start and stop are not safe to race.
 std::mutex& TtfMutex() {
@@ -34,7 +32,7 @@ public:
     explicit SdlTextPainter(std::shared_ptr<winpipe::DisplayLogWriter> log) : log_(std::move(log)) {
         std::lock_guard lock(TtfMutex());
         ready_ = TTF_Init() == 0;
-        if (!ready_) Log(std::string("SDL_ttf failed to start: ") + TTF_GetError());
+        if (!ready_) log_.Error(std::string("SDL_ttf failed to start: ") + TTF_GetError());
     }
 
     ~SdlTextPainter() override {
@@ -56,7 +54,7 @@ public:
         const auto order = ChannelsOf(desc.format);
         uint8_t* texels = gpu::soft::TexturePixels(backBuffer, 0);
         if (!order || texels == nullptr) {
-            LogOnce(&backBufferLogged_, "the back buffer cannot be drawn on (format " + std::to_string(desc.format) + ")");
+            log_.ErrorOnce(&backBufferLogged_, "the back buffer cannot be drawn on (format " + std::to_string(desc.format) + ")");
             return;
         }
         const auto corner = TextCorner(x, y);
@@ -64,7 +62,7 @@ public:
         const std::string zeroTerminated(text);
         SDL_Surface* rendered = TTF_RenderUTF8_Blended(font, zeroTerminated.c_str(), SDL_Color {255, 255, 255, 255});
         if (rendered == nullptr) {
-            LogOnce(&renderLogged_, std::string("text not rendered: ") + TTF_GetError());
+            log_.ErrorOnce(&renderLogged_, std::string("text not rendered: ") + TTF_GetError());
             return;
         }
         SDL_Surface* glyphs = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
@@ -93,34 +91,25 @@ private:
     TTF_Font* Open(std::string_view name) {
         const FontFace* face = FaceNamed(name);
         if (face == nullptr) {
-            Log("Font \"" + std::string(name) + "\" is not one of the message fonts");
+            log_.Error("Font \"" + std::string(name) + "\" is not one of the message fonts");
             return nullptr;
         }
         const int pixels = face->pixels;
         const std::string placed = PlacedFontPath(name);
         if (platform::FileExists(placed)) {
             if (TTF_Font* font = TTF_OpenFont(placed.c_str(), pixels)) return font;
-            Log("\"" + placed + "\" is not a TrueType font; using " + kStandInFontPath);
+            log_.Error("\"" + placed + "\" is not a TrueType font; using " + kStandInFontPath);
         }
         TTF_Font* font = TTF_OpenFont(kStandInFontPath, pixels);
         if (font == nullptr) {
-            Log("Font \"" + std::string(name) + "\" not opened: " + TTF_GetError());
+            log_.Error("Font \"" + std::string(name) + "\" not opened: " + TTF_GetError());
             return nullptr;
         }
         if (face->italic) TTF_SetFontStyle(font, TTF_STYLE_ITALIC);
         return font;
     }
 
-    void Log(const std::string& message) {
-        if (log_) log_->Write(DisplayLogLevel::Error, kLogContext, message);
-    }
-    void LogOnce(bool* logged, const std::string& message) {
-        if (*logged) return;
-        *logged = true;
-        Log(message);
-    }
-
-    std::shared_ptr<winpipe::DisplayLogWriter> log_;
+    PainterLog log_;
     bool ready_ = false;
     bool backBufferLogged_ = false;
     bool renderLogged_ = false;

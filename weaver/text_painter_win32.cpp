@@ -24,9 +24,7 @@ namespace qor::plexa {
 namespace {
 
 using gpu::d3d11::Ref;
-using winpipe::DisplayLogLevel;
 
-constexpr std::string_view kLogContext = "OUTPUTMANAGER::TextPainter():";
 
 const wchar_t* FaceNameOf(Script script) { return script == Script::Latin ? L"Segoe UI" : L"Microsoft YaHei"; }
 
@@ -35,7 +33,7 @@ public:
     explicit GdiTextPainter(std::shared_ptr<winpipe::DisplayLogWriter> log)
         : log_(std::move(log)), dc_(CreateCompatibleDC(nullptr)) {
         if (dc_ == nullptr) {
-            Log("no memory device context for text");
+            log_.Error("no memory device context for text");
             return;
         }
         SetBkMode(dc_, TRANSPARENT);
@@ -77,7 +75,7 @@ public:
         const auto order = ChannelsOf(desc.Format);
         // Only a plain GPU texture can take the region back through UpdateSubresource.
         if (texture == nullptr || !order || desc.SampleDesc.Count != 1 || desc.Usage != D3D11_USAGE_DEFAULT) {
-            LogOnce(&backBufferLogged_, "the back buffer cannot be drawn on (format " +
+            log_.ErrorOnce(&backBufferLogged_, "the back buffer cannot be drawn on (format " +
                                             std::to_string(static_cast<uint32_t>(desc.Format)) + ")");
             return;
         }
@@ -108,7 +106,7 @@ private:
     HFONT Open(std::string_view name) {
         const FontFace* face = FaceNamed(name);
         if (face == nullptr) {
-            Log("Font \"" + std::string(name) + "\" is not one of the message fonts");
+            log_.Error("Font \"" + std::string(name) + "\" is not one of the message fonts");
             return nullptr;
         }
         AddPlacedFile(name, face->script);
@@ -123,7 +121,7 @@ private:
         description.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
         wcsncpy(description.lfFaceName, FaceNameOf(face->script), LF_FACESIZE - 1);
         HFONT font = CreateFontIndirectW(&description);
-        if (font == nullptr) Log("Font \"" + std::string(name) + "\" not created");
+        if (font == nullptr) log_.Error("Font \"" + std::string(name) + "\" not created");
         return font;
     }
 
@@ -137,7 +135,7 @@ private:
             if (added == file) return;
         }
         if (AddFontResourceExW(file.c_str(), FR_PRIVATE, nullptr) == 0) {
-            Log("\"" + placed + "\" is not a TrueType font; using the system's " +
+            log_.Error("\"" + placed + "\" is not a TrueType font; using the system's " +
                 platform::Narrow(FaceNameOf(script)));
             return;
         }
@@ -166,7 +164,7 @@ private:
             HBITMAP bitmap = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
             if (bitmap == nullptr || bits == nullptr) {
                 if (bitmap != nullptr) DeleteObject(bitmap);
-                LogOnce(&bitmapLogged_, "no bitmap of " + std::to_string(width) + " x " + std::to_string(height) +
+                log_.ErrorOnce(&bitmapLogged_, "no bitmap of " + std::to_string(width) + " x " + std::to_string(height) +
                                             " pixels for text");
                 return false;
             }
@@ -188,7 +186,7 @@ private:
         if (clip != nullptr) DeleteObject(clip);
         const BOOL drawn = TextOutW(dc_, left, top, wide.c_str(), static_cast<int>(wide.size()));
         GdiFlush();
-        if (!drawn) LogOnce(&renderLogged_, "text not rendered");
+        if (!drawn) log_.ErrorOnce(&renderLogged_, "text not rendered");
         return drawn != FALSE;
     }
 
@@ -210,7 +208,7 @@ private:
         context->CopySubresourceRegion(staging, 0, 0, 0, 0, texture, 0, &box);
         D3D11_MAPPED_SUBRESOURCE mapped {};
         if (FAILED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
-            LogOnce(&stagingLogged_, "the back buffer's pixels could not be read");
+            log_.ErrorOnce(&stagingLogged_, "the back buffer's pixels could not be read");
             return;
         }
         const size_t rowBytes = size_t(region.width) * 4;
@@ -249,7 +247,7 @@ private:
         staging.Usage = D3D11_USAGE_STAGING;
         staging.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
         if (FAILED(device->CreateTexture2D(&staging, nullptr, staging_.Put()))) {
-            LogOnce(&stagingLogged_, "no staging texture for text");
+            log_.ErrorOnce(&stagingLogged_, "no staging texture for text");
             return nullptr;
         }
         stagingDevice_ = device;
@@ -259,16 +257,7 @@ private:
         return staging_.Get();
     }
 
-    void Log(const std::string& message) {
-        if (log_) log_->Write(DisplayLogLevel::Error, kLogContext, message);
-    }
-    void LogOnce(bool* logged, const std::string& message) {
-        if (*logged) return;
-        *logged = true;
-        Log(message);
-    }
-
-    std::shared_ptr<winpipe::DisplayLogWriter> log_;
+    PainterLog log_;
     HDC dc_ = nullptr;
     HGDIOBJ originalFont_ = nullptr;
     HGDIOBJ originalBitmap_ = nullptr;
